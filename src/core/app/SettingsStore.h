@@ -1,0 +1,84 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace tavrix {
+
+// The per-user settings store "Tavrix.INI": named sections of integer and string values.
+// Every read opens the file afresh and returns the default when the value (or the file) is
+// absent; every write rewrites the file atomically (temporary file + rename) and reports
+// success. Section and key names are compared without regard to case.
+class SettingsStore {
+public:
+    // Uses the folder from DefaultFolder().
+    SettingsStore();
+    explicit SettingsStore(std::string folder);
+
+    // $TAVRIX_CONFIG_DIR, else $XDG_CONFIG_HOME/Orvella, Inc, else ~/.config/Orvella, Inc.
+    static std::string DefaultFolder();
+
+    const std::string& Folder() const { return folder_; }
+    std::string FilePath() const;
+
+    int GetInt(const std::string& section, const std::string& key, int def) const;
+    std::string GetString(const std::string& section, const std::string& key,
+                          const std::string& def) const;
+
+    // true when the value reached the file.
+    bool WriteInt(const std::string& section, const std::string& key, int value);
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+private:
+    bool Write(const std::string& section, const std::string& key, const std::string& value);
+
+    std::string folder_;
+    mutable std::mutex mutex_;
+};
+
+// Section and key names used across the program.
+namespace settings {
+inline constexpr const char* kCommunicationSetup = "CommunicationSetup";
+inline constexpr const char* kPortType = "PortType";
+inline constexpr const char* kCommPort = "CommPort";
+inline constexpr const char* kBaudRate = "BaudRate";
+inline constexpr const char* kBaudrateReadName = "Baudrate";
+inline constexpr const char* kGpibAddr = "GPIBAddr";
+inline constexpr const char* kIpAddr[4] = {"IPAddr0", "IPAddr1", "IPAddr2", "IPAddr3"};
+inline constexpr const char* kIpPort = "IPPort";
+
+inline constexpr int kDefaultPortType = 0;
+inline constexpr int kDefaultCommPort = 1;
+inline constexpr int kDefaultBaudRate = 0;
+inline constexpr int kDefaultGpibAddr = 12;
+inline constexpr int kDefaultIpAddr[4] = {192, 168, 0, 4};
+inline constexpr int kDefaultIpPort = 5000;
+
+inline constexpr const char* kLog = "LOG";
+inline constexpr const char* kInterval = "INTERVAL";
+inline constexpr const char* kDefaultInterval = "30.0";
+
+inline constexpr const char* kMainViewPos = "MAINVIEWPOS";
+inline constexpr const char* kWinLeft = "WinLeft";
+inline constexpr const char* kWinTop = "WinTop";
+inline constexpr const char* kWinRight = "WinRight";
+inline constexpr const char* kWinBottom = "WinBottom";
+// Monitor windows A..H, heater 1, heater 2, analog 1, analog 2.
+inline constexpr const char* kMonitorPos[12] = {"CHAPOS", "CHBPOS", "CHCPOS", "CHDPOS",
+                                                "CHEPOS", "CHFPOS", "CHGPOS", "CHHPOS",
+                                                "HTRPOS", "HTR2POS", "ANAPOS", "ANA2POS"};
+inline constexpr const char* kTerminalPos = "S_TERM_POS";
+inline constexpr const char* kMonitors = "MONITORS";
+inline constexpr const char* kMonitorOpen[8] = {"CHA", "CHB", "CHC", "CHD",
+                                                "CHE", "CHF", "CHG", "CHH"};
+
+// Our own additions for the Linux transports.
+inline constexpr const char* kSerialDevices = "SerialDevices";  // keys "COM1".."COM4"
+inline constexpr const char* kDefaultSerialDevice[4] = {"/dev/ttyS0", "/dev/ttyS1",
+                                                        "/dev/ttyUSB0", "/dev/ttyUSB1"};
+inline constexpr const char* kGpib = "GPIB";
+inline constexpr const char* kGpibLibrary = "Library";
+inline constexpr const char* kDefaultGpibLibrary = "libgpib.so.0";
+}  // namespace settings
+
+}  // namespace tavrix

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tavrix {
+
+// The RS232 port of the instrument link over POSIX termios. It opens a device path (a real
+// port, a USB adapter or the simulator's pseudo-terminal) at 8N1 without flow control and offers
+// the link's four operations: clear the queues, write a block, write a byte, read one byte with
+// a short time-out. Not thread-safe: used only by the holder of SessionMutex.
+class CCommPort {
+public:
+    // Maps a COM port number (1..255) to a device path.
+    using DevicePathResolver = std::function<std::string(int portNumber)>;
+
+    explicit CCommPort(DevicePathResolver resolver);
+    ~CCommPort();
+    CCommPort(const CCommPort&) = delete;
+    CCommPort& operator=(const CCommPort&) = delete;
+
+    // A time-out value counts in these units (the link opens with 50, that is 500 ms).
+    static constexpr int kTimeoutUnitMs = 10;
+
+    // Opens the port; the status stays inside the object (LastOpenStatus) and the link ignores it.
+    // Port numbers outside 1..255 are refused with -3. The fourth argument is not used.
+    int Open(int portNumber, int speedSelector, int timeoutValue, int unused);
+    int Close();  // 0, or -9 when not open
+
+    int ClearReceiveQueue();   // 0, -9 not open, -6 refused
+    int ClearTransmitQueue();  // 0, -9 not open, -6 refused
+    int WriteBlock(int count, const char* bytes);  // count written, -15 time-out, -9, -6
+    int WriteByte(unsigned char byte);             // 0, or -1
+    int ReadByte();  // 0..255, or -1 on time-out and on every other failure
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int PortNumber() const { return portNumber_; }
+    int BaudRate() const { return baudRate_; }
+    int TimeoutValue() const { return timeoutValue_; }
+    int LastOpenStatus() const { return lastOpenStatus_; }
+    const std::string& DevicePath() const { return devicePath_; }
+
+    // Baud list index 0..7 -> speed selector 8..1.
+    static int SelectorFromBaudIndex(int baudIndex);
+    // Selector 1..7 -> 1200..57600; anything else -> 115200.
+    static int SpeedFromSelector(int selector);
+
+private:
+    DevicePathResolver resolver_;
+    int fd_ = -1;
+    int portNumber_ = -1;
+    int baudRate_ = 9600;
+    int timeoutValue_ = 0;
+    int lastOpenStatus_ = 0;
+    std::string devicePath_;
+};
+
+}  // namespace tavrix

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tavrix {
+
+// An IPv4 address and TCP port. The first octet as shown to the operator is the most
+// significant byte.
+class MyIPAddr {
+public:
+    MyIPAddr() = default;
+    MyIPAddr(uint32_t address, unsigned long port) : address_(address), port_(port) {}
+    static MyIPAddr FromOctets(int a, int b, int c, int d, unsigned long port);
+
+    // Dotted text, e.g. "192.168.0.4". Never null.
+    const char* Get_Addr_Str();
+    uint32_t Address() const { return address_; }
+    unsigned long Port() const { return port_; }
+    int Octet(int i) const { return static_cast<int>((address_ >> (24 - 8 * i)) & 0xFF); }
+    void SetAddress(uint32_t a) { address_ = a; }
+    void SetPort(unsigned long p) { port_ = p; }
+
+private:
+    uint32_t address_ = 0;
+    unsigned long port_ = 0;
+    std::string text_;
+};
+
+// One TCP connection to the instrument. On the wire a command goes out followed by CR LF and
+// every reply line ends in LF (a CR before it is dropped). A multi-line table ends with a line
+// holding ";". No call spins while it waits: reads wait on poll() with bounded time-outs.
+class CENetTCPIP {
+public:
+    CENetTCPIP();
+    ~CENetTCPIP();
+    CENetTCPIP(const CENetTCPIP&) = delete;
+    CENetTCPIP& operator=(const CENetTCPIP&) = delete;
+
+    // 1 connected, 0 failure (bad address, refused, or no answer within the connect time-out).
+    int Connect(char* address, unsigned long port);
+    void Disconnect();
+    bool IsConnected() const { return fd_ >= 0; }
+
+    // 0 sent, 1 failure (not connected, write failed).
+    int Send(const char* data, int length, int mode);
+    // Non-zero with a NUL-terminated piece of the reply line in `buffer` (at most size-1
+    // characters); an empty text once the line is complete. 0 on failure or time-out.
+    int Read(char* buffer, int size);
+
+    // Multi-line table transfer.
+    int Get_Table(const char* command, int length);  // 0 = refused
+    int Get_Table_In_Progress();
+    // Stores the number of table lines received so far (the ";" line is not counted). Waits
+    // briefly for more data so that a polling caller does not spin. 0 when the transfer failed.
+    int Get_Received_Counter(int* count);
+    // Non-zero once the ";" line has arrived; waits for it up to the read time-out.
+    int Table_Ready();
+    // Non-zero once the ";" line has arrived; never waits.
+    int Table_Complete() const { return tableDone_ ? 1 : 0; }
+    // The whole table, every line ending in LF, the ";" line included. 0 when not complete.
+    int Get_Received_Buffer(std::string* out);
+
+    void SetTimeouts(int connectMs, int readMs) {
+        connectTimeoutMs_ = connectMs;
+        readTimeoutMs_ = readMs;
+    }
+    int ReadTimeoutMs() const { return readTimeoutMs_; }
+
+    // Upper bound of a table's size; a larger one fails the transfer.
+    static constexpr size_t kMaxTableBytes = 64u << 20;
+
+private:
+    // Reads what arrives within `waitMs` into inbox_; false when the peer closed or failed.
+    bool Receive(int waitMs);
+    // Moves complete lines from inbox_ into the table; waits at most `waitMs` for data.
+    void PumpTable(int waitMs);
+    void FailTable();
+
+    int fd_ = -1;
+    int connectTimeoutMs_ = 3000;
+    int readTimeoutMs_ = 3000;
+    std::string inbox_;         // bytes received but not yet handed out
+    bool lineEndPending_ = false;  // Read gave the last piece of a line; next Read ends it
+
+    // table transfer state
+    bool tableActive_ = false;
+    bool tableDone_ = false;
+    bool tableFailed_ = false;
+    int tableLines_ = 0;
+    std::string table_;
+    std::string tableLine_;
+};
+
+}  // namespace tavrix

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrix::sim {
+
+// Switchable faults, read by the front ends on every exchange.
+struct SimFaults {
+    std::atomic<bool> silent{false};        // answer nothing at all
+    std::atomic<int> delayMs{0};            // wait before the first byte of each reply
+    std::atomic<int> trickleMs{0};          // wait between the bytes of each reply
+    std::atomic<bool> garbage{false};       // answer queries with random bytes (NULs too, no LF)
+    std::atomic<int> dropTableAfter{-1};    // drop the connection after N lines of a table
+    std::atomic<bool> refuseLines{false};   // refuse every command line (see SimResponse::refused)
+};
+
+// The answer to one received command line.
+struct SimResponse {
+    // Lines to send back, without terminators. A query line gives exactly one line (the replies
+    // of its queries joined with ";"); a table gives its lines followed by a line ";".
+    std::vector<std::string> lines;
+    bool isTable = false;
+    bool refused = false;  // the instrument did not accept the line
+};
+
+struct SimOptions {
+    int modelCode = 28;  // 27..32, or anything else for an unknown instrument
+    uint32_t seed = 1;
+};
+
+// The simulated temperature controller: keeps instrument state and answers the command
+// language. Thread-safe: every front end may call Execute at the same time.
+class SimEngine {
+public:
+    explicit SimEngine(SimOptions options = {});
+    ~SimEngine();
+    SimEngine(const SimEngine&) = delete;
+    SimEngine& operator=(const SimEngine&) = delete;
+
+    // One line as received, without its terminators. Blank lines give an empty response.
+    SimResponse Execute(std::string_view line);
+
+    SimFaults& Faults() { return faults_; }
+    int ModelCode() const;
+    // Every line received, in order (for tests).
+    std::vector<std::string> ReceivedLines() const;
+    void ClearReceivedLines();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    SimFaults faults_;
+};
+
+}  // namespace tavrix::sim

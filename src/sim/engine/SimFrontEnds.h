@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/SimEngine.h"
+
+namespace tavrix::sim {
+
+// Serves the engine on a TCP port of the loopback or any interface. Lines arrive ending in LF
+// (a CR before it is dropped); every reply line is sent ending in LF.
+class TcpFrontEnd {
+public:
+    // port 0 picks a free port. bindAny listens on every interface instead of 127.0.0.1.
+    TcpFrontEnd(SimEngine& engine, int port, bool bindAny = false);
+    ~TcpFrontEnd();  // stops the thread, closes every socket
+    bool Ok() const;
+    int Port() const;
+    std::string Error() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Serves the engine on a pseudo-terminal: the program opens SlavePath() as its COM port.
+// Lines arrive framed by LF (empty lines are ignored); every reply line ends in CR LF.
+class PtyFrontEnd {
+public:
+    explicit PtyFrontEnd(SimEngine& engine);
+    ~PtyFrontEnd();
+    bool Ok() const;
+    std::string SlavePath() const;
+    std::string Error() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tavrix::sim
