@@ -63,7 +63,7 @@ public:
     int Open();                             // 0, or -6
     int Write(const std::string& command);  // 0, or -6
     int Read(std::string& piece);           // 0 with up to 100 bytes (empty: nothing more), or -6
-    void Offline();                         // ibonl 0 when open; descriptor back to -1
+    void Offline();  // ibonl 0 unless there is no descriptor; descriptor back to -1
 
     bool IsOpen() const { return descriptor_ > 0; }
     int Descriptor() const { return descriptor_; }
