@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -76,11 +77,16 @@ private:
     // Moves complete lines from inbox_ into the table; waits at most `waitMs` for data.
     void PumpTable(int waitMs);
     void FailTable();
+    // Moves complete lines from inbox_ into the table.
+    void TakeTableLines();
+    void ResetTable();
+    // Drops whatever is left of an earlier reply; false when the peer has gone.
+    bool DiscardStale();
 
     int fd_ = -1;
     int connectTimeoutMs_ = 3000;
     int readTimeoutMs_ = 3000;
-    std::string inbox_;         // bytes received but not yet handed out
+    std::string inbox_;            // bytes received but not yet handed out
     bool lineEndPending_ = false;  // Read gave the last piece of a line; next Read ends it
 
     // table transfer state
@@ -90,6 +96,7 @@ private:
     int tableLines_ = 0;
     std::string table_;
     std::string tableLine_;
+    std::chrono::steady_clock::time_point tableLastByte_{};
 };
 
 }  // namespace tavrix
