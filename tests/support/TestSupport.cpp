@@ -90,3 +90,103 @@ std::vector<std::string> ScriptedOperator::MessageTexts() const {
 }
 
 }  // namespace tavrix::test
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tavrix::test {
+
+PtyInstrument::PtyInstrument(Responder responder, std::string terminator)
+    : responder_(std::move(responder)), terminator_(std::move(terminator)) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    grantpt(master_);
+    unlockpt(master_);
+    slavePath_ = ptsname(master_);
+    // Keep a slave open so the master never sees a hang-up between the link's opens.
+    slaveKeep_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(slaveKeep_, &t);
+    cfmakeraw(&t);
+    tcsetattr(slaveKeep_, TCSANOW, &t);
+    if (::pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
+    thread_ = std::thread([this] { Run(); });
+}
+
+PtyInstrument::~PtyInstrument() {
+    if (wake_[1] >= 0) (void)!::write(wake_[1], "x", 1);
+    if (thread_.joinable()) thread_.join();
+    for (int fd : {master_, slaveKeep_, wake_[0], wake_[1]})
+        if (fd >= 0) ::close(fd);
+}
+
+void PtyInstrument::Run() {
+    std::string line;
+    for (;;) {
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents) return;
+        char buf[256];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            const char c = buf[i];
+            {
+                std::lock_guard lock(m_);
+                received_.push_back(c);
+                times_.push_back(now);
+            }
+            if (c != '\n') {
+                line.push_back(c);
+                continue;
+            }
+            if (line.empty()) continue;
+            {
+                std::lock_guard lock(m_);
+                lines_.push_back(line);
+            }
+            auto answer = responder_ ? responder_(line) : std::nullopt;
+            line.clear();
+            if (answer) Write(*answer + terminator_);
+        }
+    }
+}
+
+void PtyInstrument::Write(const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.data() + off, bytes.size() - off);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+        // The program is not reading: wait for room, but give up when the test ends.
+        pollfd fds[2] = {{master_, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, 1000) <= 0 || fds[1].revents) break;
+    }
+}
+
+std::string PtyInstrument::Received() const {
+    std::lock_guard lock(m_);
+    return received_;
+}
+
+std::vector<std::string> PtyInstrument::Lines() const {
+    std::lock_guard lock(m_);
+    return lines_;
+}
+
+std::vector<std::chrono::steady_clock::time_point> PtyInstrument::ByteTimes() const {
+    std::lock_guard lock(m_);
+    return times_;
+}
+
+}  // namespace tavrix::test

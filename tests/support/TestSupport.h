@@ -74,3 +74,48 @@ public:
 };
 
 }  // namespace tavrix::test
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace tavrix::test {
+
+// An instrument played by the test on a pseudo-terminal: the link opens SlavePath() as its
+// serial port. Each LF-framed line received is passed to the responder, whose answer (if any)
+// is written back followed by `terminator`. Every received byte is kept with its arrival time.
+class PtyInstrument {
+public:
+    using Responder = std::function<std::optional<std::string>(const std::string& line)>;
+
+    explicit PtyInstrument(Responder responder, std::string terminator = "\r\n");
+    ~PtyInstrument();
+
+    const std::string& SlavePath() const { return slavePath_; }
+    std::string Received() const;
+    std::vector<std::string> Lines() const;
+    // Arrival time of every received byte, in order.
+    std::vector<std::chrono::steady_clock::time_point> ByteTimes() const;
+    // Writes raw bytes to the program, outside any exchange.
+    void Write(const std::string& bytes);
+
+private:
+    void Run();
+
+    Responder responder_;
+    std::string terminator_;
+    int master_ = -1;
+    int slaveKeep_ = -1;
+    int wake_[2] = {-1, -1};
+    std::string slavePath_;
+    mutable std::mutex m_;
+    std::string received_;
+    std::vector<std::string> lines_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
+    std::thread thread_;
+};
+
+}  // namespace tavrix::test

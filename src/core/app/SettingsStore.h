@@ -25,14 +25,19 @@ public:
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& def) const;
 
-    // true when the value reached the file.
+    // true when the value reached the file (or writes are disabled, see below).
     bool WriteInt(const std::string& section, const std::string& key, int value);
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+    // A session that must not change the operator's stored settings (the command line with
+    // explicit transport options) reads the store but keeps its own changes in memory only.
+    void DisableWrites() { writesDisabled_ = true; }
 
 private:
     bool Write(const std::string& section, const std::string& key, const std::string& value);
 
     std::string folder_;
+    bool writesDisabled_ = false;
     mutable std::mutex mutex_;
 };
 

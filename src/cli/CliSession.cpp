@@ -1,0 +1,183 @@
+#include "CliSession.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <cstring>
+
+#include "engine/SimEngine.h"
+#include "engine/SimFrontEnds.h"
+
+namespace tavrix::cli {
+
+namespace {
+const char* IconWord(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Stop:
+            return "error";
+        case MessageIcon::Exclamation:
+            return "warning";
+        default:
+            return "note";
+    }
+}
+
+constexpr int kBaudList[8] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200};
+}  // namespace
+
+void CliOperator::ShowMessage(const std::string& text, MessageIcon icon) {
+    ++messagesShown;
+    std::fprintf(stderr, "tavrix-cli: %s: %s\n", IconWord(icon), text.c_str());
+}
+
+bool CliOperator::AskYesNo(const std::string& text, MessageIcon) {
+    std::fprintf(stderr, "tavrix-cli: question answered \"no\" (no operator): %s\n", text.c_str());
+    return false;
+}
+
+std::unique_ptr<ProgressWindow> CliOperator::OpenProgress() {
+    return std::make_unique<SilentProgress>();
+}
+
+DialogResult<SerialSetupChoice> CliOperator::AskSerialSetup(const SerialSetupChoice&) {
+    return DialogResult<SerialSetupChoice>::Cancelled();
+}
+
+DialogResult<int> CliOperator::AskPortType(int) { return DialogResult<int>::Cancelled(); }
+
+DialogResult<int> CliOperator::AskGpibAddress(int current) {
+    return DialogResult<int>::Accept(gpibAnswer.value_or(current));
+}
+
+DialogResult<IpAddressChoice> CliOperator::AskIpAddress(const IpAddressChoice& preset) {
+    return DialogResult<IpAddressChoice>::Accept(ipAnswer.value_or(preset));
+}
+
+bool ParseHostPort(const std::string& text, IpAddressChoice& out, std::string& error) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {
+        error = "expected HOST:PORT, got \"" + text + "\"";
+        return false;
+    }
+    const std::string host = text.substr(0, colon);
+    char* end = nullptr;
+    const long port = std::strtol(text.c_str() + colon + 1, &end, 10);
+    if (*end != '\0' || port < 1 || port > 65535) {
+        error = "bad TCP port in \"" + text + "\"";
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) {
+        error = "cannot resolve host \"" + host + "\"";
+        return false;
+    }
+    const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
+    out.address = ntohl(sin->sin_addr.s_addr);
+    out.port = static_cast<unsigned long>(port);
+    freeaddrinfo(res);
+    return true;
+}
+
+CliSession::CliSession() = default;
+
+CliSession::~CliSession() {
+    // The link says goodbye to the instrument before the simulator goes away.
+    context.reset();
+    link.reset();
+    simPty_.reset();
+    simTcp_.reset();
+    simEngine_.reset();
+}
+
+bool CliSession::Open(const TransportOptions& o, bool connectLan) {
+    const bool explicitTransport =
+        o.simModel || !o.serialDevice.empty() || o.gpibAddress || !o.lan.empty();
+    if (explicitTransport) settings.DisableWrites();
+    link = std::make_unique<CInstrumentLink>(op, settings);
+    link->StartUp();
+    context = std::make_unique<LinkContext>(
+        LinkContext{*link, mutex, features, bar, op, log});
+
+    if (o.baud) {
+        int index = -1;
+        for (int i = 0; i < 8; ++i)
+            if (kBaudList[i] == *o.baud) index = i;
+        if (index < 0) {
+            std::fprintf(stderr,
+                         "tavrix-cli: unsupported baud rate %d (use 115200, 57600, 38400, "
+                         "19200, 9600, 4800, 2400 or 1200)\n",
+                         *o.baud);
+            return false;
+        }
+        link->SetSerialIndices(link->CommPortIndex(), static_cast<uint16_t>(index));
+    }
+
+    if (o.simModel) {
+        sim::SimOptions so;
+        so.modelCode = *o.simModel;
+        simEngine_ = std::make_unique<sim::SimEngine>(so);
+        if (o.simTransport == "lan") {
+            simTcp_ = std::make_unique<sim::TcpFrontEnd>(*simEngine_, 0);
+            if (!simTcp_->Ok()) {
+                std::fprintf(stderr, "tavrix-cli: simulator: %s\n", simTcp_->Error().c_str());
+                return false;
+            }
+            link->SetPortType(kPortLan);
+            op.ipAnswer = IpAddressChoice{0x7F000001u, static_cast<unsigned long>(simTcp_->Port())};
+        } else {
+            simPty_ = std::make_unique<sim::PtyFrontEnd>(*simEngine_);
+            if (!simPty_->Ok()) {
+                std::fprintf(stderr, "tavrix-cli: simulator: %s\n", simPty_->Error().c_str());
+                return false;
+            }
+            link->SetSerialDeviceOverride(simPty_->SlavePath());
+            link->SetPortType(kPortRs232);
+            link->RecreateSerialPort();
+        }
+    } else if (!o.serialDevice.empty()) {
+        link->SetSerialDeviceOverride(o.serialDevice);
+        link->SetPortType(kPortRs232);
+        link->RecreateSerialPort();
+        if (!link->SerialPort() || !link->SerialPort()->IsOpen()) {
+            std::fprintf(stderr, "tavrix-cli: cannot open serial device %s\n",
+                         o.serialDevice.c_str());
+            return false;
+        }
+    } else if (o.gpibAddress) {
+        if (*o.gpibAddress < 0 || *o.gpibAddress > 31) {
+            std::fprintf(stderr, "tavrix-cli: GPIB address must be 0..31\n");
+            return false;
+        }
+        link->SetPortType(kPortGpib);
+        link->SetGpibAddress(*o.gpibAddress);
+        op.gpibAnswer = *o.gpibAddress;
+    } else if (!o.lan.empty()) {
+        IpAddressChoice ip;
+        std::string error;
+        if (!ParseHostPort(o.lan, ip, error)) {
+            std::fprintf(stderr, "tavrix-cli: --lan: %s\n", error.c_str());
+            return false;
+        }
+        link->SetPortType(kPortLan);
+        op.ipAnswer = ip;
+    } else if (o.baud) {
+        link->RecreateSerialPort();
+    }
+
+    if (link->GetPortType() == kPortLan) {
+        // Without --lan the stored address is the answer to the address dialog.
+        if (!op.ipAnswer)
+            op.ipAnswer = IpAddressChoice{link->IpAddr().Address(), link->IpAddr().Port()};
+        if (connectLan) {
+            link->IpAddr() = MyIPAddr(op.ipAnswer->address, op.ipAnswer->port);
+            if (link->LanConnect() == 0) return false;
+        }
+    }
+    bar.ShowTransport(link->GetPortType());
+    return true;
+}
+
+}  // namespace tavrix::cli

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/OperatorInterface.h"
+#include "app/SettingsStore.h"
+#include "app/ShortcutBar.h"
+#include "app/SyncPrimitives.h"
+#include "link/CInstrumentLink.h"
+#include "link/FeatureManager.h"
+#include "link/LinkCommands.h"
+
+namespace tavrix::sim {
+class SimEngine;
+class PtyFrontEnd;
+class TcpFrontEnd;
+}  // namespace tavrix::sim
+
+namespace tavrix::cli {
+
+// Transport choices from the command line; unset fields leave the stored settings in charge.
+struct TransportOptions {
+    std::optional<int> simModel;  // --sim[=CODE]
+    std::string simTransport = "serial";
+    std::string serialDevice;     // --serial
+    std::optional<int> baud;      // --baud (bits per second)
+    std::optional<int> gpibAddress;
+    std::string lan;              // HOST:PORT
+};
+
+// The command line's operator: dialog answers come from the options, messages go to stderr.
+class CliOperator : public OperatorInterface {
+public:
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    bool AskYesNo(const std::string& text, MessageIcon icon) override;
+    std::unique_ptr<ProgressWindow> OpenProgress() override;
+    DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) override;
+    DialogResult<int> AskPortType(int current) override;
+    DialogResult<int> AskGpibAddress(int current) override;
+    DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) override;
+
+    std::optional<int> gpibAnswer;
+    std::optional<IpAddressChoice> ipAnswer;
+    int messagesShown = 0;
+};
+
+class StdoutLog : public LogSink {
+public:
+    void Append(const std::string& text) override {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
+};
+
+// Everything one command-line run works with: settings, link, lock, capability record.
+class CliSession {
+public:
+    CliSession();
+    ~CliSession();
+    // Applies the transport options; false (after printing why) when they cannot be used.
+    // connectLan: make the LAN connection now (identification makes its own).
+    bool Open(const TransportOptions& options, bool connectLan);
+
+    SettingsStore settings;
+    CliOperator op;
+    StdoutLog log;
+    SessionMutex mutex;
+    ShortcutBarModel bar;
+    FeatureManager features{&bar};
+    std::unique_ptr<CInstrumentLink> link;
+    std::unique_ptr<LinkContext> context;
+
+private:
+    std::unique_ptr<sim::SimEngine> simEngine_;
+    std::unique_ptr<sim::PtyFrontEnd> simPty_;
+    std::unique_ptr<sim::TcpFrontEnd> simTcp_;
+};
+
+// "HOST:PORT" with a dotted address or a host name; false when it cannot be resolved.
+bool ParseHostPort(const std::string& text, IpAddressChoice& out, std::string& error);
+
+}  // namespace tavrix::cli

@@ -1,0 +1,130 @@
+// tavrix-cli: the operations of the desktop program, scriptable from a shell.
+#include <CLI/CLI.hpp>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "CliSession.h"
+
+using namespace tavrix;
+using tavrix::cli::CliSession;
+
+namespace {
+
+int Fail(const std::string& what) {
+    std::fprintf(stderr, "tavrix-cli: %s\n", what.c_str());
+    return 1;
+}
+
+int ExchangeFailed(const char* what, int status) {
+    return Fail(std::string(what) + " failed (status " + std::to_string(status) + ": " +
+                CInstrumentLink::StatusText(status) + ")");
+}
+
+int RunIdentify(CliSession& s) {
+    ConnectAndIdentify(*s.context);
+    const auto bar = s.bar.Get();
+    std::printf("model: %s\n", bar.modelText.c_str());
+    std::printf("version: %s\n", bar.versionText.c_str());
+    std::printf("model code: %d\n", s.link->ModelCode());
+    std::printf("family: %d\n", s.features.GetFamily());
+    std::printf("inputs: %d\n", s.features.InputCount());
+    std::printf("loops: %d\n", s.features.LoopCount());
+    std::printf("status: %s\n", bar.statusWord.c_str());
+    std::fflush(stdout);
+    if (bar.ledIndex != kStateConnected) return Fail("identification failed: " + bar.modelText);
+    return 0;
+}
+
+// Holds SessionMutex as every exchange of the program does.
+int RunExchange(CliSession& s, const std::string& text, bool expectReply) {
+    SessionLock lock(s.mutex, 1000);
+    if (expectReply && !CInstrumentLink::IsQuery(text))
+        return Fail("\"" + text + "\" is not a query (it needs a \"?\" after its first character)");
+    std::string reply;
+    const int status = s.link->Transact(&text, expectReply ? &reply : nullptr, 0);
+    if (status != 0) return ExchangeFailed(expectReply ? "query" : "command", status);
+    if (expectReply) {
+        std::fwrite(reply.data(), 1, reply.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    return 0;
+}
+
+int RunTable(CliSession& s, const std::string& text, int lines) {
+    SessionLock lock(s.mutex, 1000);
+    std::string reply;
+    const int n = s.link->FetchTable(lines, "Receiving table", &text, &reply);
+    std::fwrite(reply.data(), 1, reply.size(), stdout);
+    std::fflush(stdout);
+    if (n < 0) return ExchangeFailed("table transfer", n);
+    std::fprintf(stderr, "tavrix-cli: %d line(s) received\n", n);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+
+    CLI::App app{"tavrix-cli: talk to a temperature controller or monitor over RS232, GPIB or LAN.\n"
+                 "Without a transport option the stored communication settings decide."};
+    app.require_subcommand(1);
+
+    cli::TransportOptions t;
+    int simModel = 28;
+    auto* simOpt = app.add_option("--sim", simModel,
+                                  "Use a simulated controller inside this process "
+                                  "(model code 27..32; default 28)")
+                       ->expected(0, 1)
+                       ->default_str("28");
+    app.add_option("--sim-transport", t.simTransport,
+                   "How to reach the simulated controller: serial (a pseudo-terminal) or lan")
+        ->check(CLI::IsMember({"serial", "lan"}));
+    auto* serialOpt = app.add_option("--serial", t.serialDevice,
+                                     "RS232: the serial device to open, e.g. /dev/ttyUSB0");
+    app.add_option("--baud", t.baud, "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
+    auto* gpibOpt = app.add_option("--gpib", t.gpibAddress, "GPIB: the primary address 0..31");
+    auto* lanOpt = app.add_option("--lan", t.lan, "LAN: HOST:PORT of the instrument");
+    simOpt->excludes(serialOpt)->excludes(gpibOpt)->excludes(lanOpt);
+    serialOpt->excludes(gpibOpt)->excludes(lanOpt);
+    gpibOpt->excludes(lanOpt);
+
+    auto* identify = app.add_subcommand(
+        "identify", "Connect and identify the instrument (\"*IDN?\", \"SYST:IDEF?\")");
+
+    std::string queryText;
+    auto* query = app.add_subcommand("query", "Send a query and print its reply line");
+    query->add_option("TEXT", queryText, "The query, e.g. \"INP A:TEMP?\"")->required();
+
+    std::string commandText;
+    auto* command = app.add_subcommand("command", "Send a command that has no reply");
+    command->add_option("TEXT", commandText, "The command line")->required();
+
+    std::string tableText;
+    int tableLines = 0;
+    auto* table = app.add_subcommand(
+        "table", "Send a command whose reply is a table ended by a \";\" line; print it as received");
+    table->add_option("--lines", tableLines, "Number of lines expected (for the progress)")
+        ->required()
+        ->check(CLI::PositiveNumber);
+    table->add_option("TEXT", tableText, "The command, e.g. \"CALC? 1\"")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    if (simOpt->count() > 0) t.simModel = simModel;
+
+    CliSession session;
+    if (!session.Open(t, !identify->parsed())) return 1;
+
+    if (identify->parsed()) return RunIdentify(session);
+    if (query->parsed()) return RunExchange(session, queryText, true);
+    if (command->parsed()) return RunExchange(session, commandText, false);
+    if (table->parsed()) return RunTable(session, tableText, tableLines);
+    return 1;
+}

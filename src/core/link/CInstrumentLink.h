@@ -1,0 +1,140 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/OperatorInterface.h"
+#include "app/SettingsStore.h"
+#include "link/CCommPort.h"
+#include "link/CENetTCPIP.h"
+#include "link/GpibDriver.h"
+
+namespace tavrix {
+
+// Status codes of the link's exchanges (negative: failure).
+namespace link_status {
+inline constexpr int kOk = 0;
+inline constexpr int kRs232Timeout = -1;
+inline constexpr int kTooLong = -2;
+inline constexpr int kBadPortType = -3;
+inline constexpr int kNoCommand = -4;
+inline constexpr int kNoReply = -5;
+inline constexpr int kGpibFailure = -6;
+inline constexpr int kLanFailure = -7;
+inline constexpr int kLanRefused = -8;
+}  // namespace link_status
+
+enum PortType : int { kPortRs232 = 0, kPortGpib = 2, kPortLan = 3 };
+
+// The one link to the instrument. It does not take SessionMutex itself: every caller holds it
+// around its exchange (see SessionLock).
+class CInstrumentLink {
+public:
+    static constexpr size_t kMaxCommandLength = 100;
+    // A reply line longer than this is not an answer of the instrument; the exchange fails
+    // instead of collecting forever.
+    static constexpr size_t kMaxReplyLength = 4096;
+    static constexpr size_t kMaxTableBytes = CENetTCPIP::kMaxTableBytes;
+    static constexpr int kRs232Attempts = 11;
+    static constexpr int kSerialTimeoutValue = 50;
+    static constexpr int kPacingMs = 100;
+    static constexpr size_t kProgressMessageMax = 70;
+
+    CInstrumentLink(OperatorInterface& op, SettingsStore& settings);
+    ~CInstrumentLink();  // link shut-down
+    CInstrumentLink(const CInstrumentLink&) = delete;
+    CInstrumentLink& operator=(const CInstrumentLink&) = delete;
+
+    // A query holds "?" and its first "?" is not the first character.
+    static bool IsQuery(std::string_view command);
+    // A short explanation of a status code, for logs and the command line.
+    static const char* StatusText(int status);
+
+    int Transact(const std::string* command, std::string* reply, int pacing = 0);
+    int TransactQuiet(const std::string& command, std::string* reply);
+    int FetchTable(int expectedLines, const std::string& progressMessage,
+                   const std::string* command, std::string* reply);
+
+    // Convenience forms.
+    int Command(const std::string& command, int pacing = 0) {
+        return Transact(&command, nullptr, pacing);
+    }
+    int Query(const std::string& command, std::string& reply, int pacing = 0) {
+        return Transact(&command, &reply, pacing);
+    }
+
+    // Reads the communication settings and opens the serial port (done once at start).
+    void StartUp();
+    // Closes, frees and re-creates the serial port from the COM and baud indices.
+    void RecreateSerialPort();
+    // Link shut-down: 0x04 to the serial port, GPIB offline, LAN disconnect.
+    void ShutDown();
+
+    int GetPortType() const { return portType_.load(); }
+    void SetPortType(int type) { portType_.store(type); }
+    int GpibAddress() const { return gpib_.Address(); }
+    // Stores the address and writes "GPIBAddr"; false when the write failed.
+    bool SetGpibAddress(int address);
+    uint16_t CommPortIndex() const { return commPortIndex_; }
+    uint16_t BaudIndex() const { return baudIndex_; }
+    void SetSerialIndices(uint16_t commPortIndex, uint16_t baudIndex) {
+        commPortIndex_ = commPortIndex;
+        baudIndex_ = baudIndex;
+    }
+    MyIPAddr& IpAddr() { return ipAddr_; }
+
+    // LAN connect: 0 failure (after "Failed to connect to server."), 1 connected, other values
+    // as the LAN object gives them.
+    int LanConnect();
+    // Only while the port type is LAN.
+    void LanDisconnect();
+
+    // The model code of the last successful "SYST:IDEF?" (0 before any).
+    int ModelCode() const { return modelCode_.load(); }
+    void SetModelCode(int code) { modelCode_.store(code); }
+
+    // Opens this device for every COM port instead of the settings' mapping (command line,
+    // simulator).
+    void SetSerialDeviceOverride(std::string path) { serialOverride_ = std::move(path); }
+    // Device path of COM port n (1..4) from the settings; defaults documented in the README.
+    std::string SerialDevicePath(int portNumber) const;
+
+    CCommPort* SerialPort() { return serial_.get(); }
+    GpibDevice& Gpib() { return gpib_; }
+    GpibDriver& GpibLibrary() { return gpibDriver_; }
+    CENetTCPIP& Lan() { return lan_; }
+    OperatorInterface& Operator() { return op_; }
+    SettingsStore& Settings() { return settings_; }
+
+private:
+    int TransactRs232(const std::string* command, std::string* reply, int pacing, bool quiet);
+    int TransactGpib(const std::string* command, std::string* reply, bool quiet);
+    int TransactLan(const std::string* command, std::string* reply, bool quiet);
+    int FetchRs232(int expected, const std::string& command, std::string& reply,
+                   ProgressWindow& progress);
+    int FetchGpib(int expected, const std::string& command, std::string& reply,
+                  ProgressWindow& progress);
+    int FetchLan(int expected, const std::string& command, std::string& reply,
+                 ProgressWindow& progress);
+    void WriteFramed(const std::string& command, bool pacing);
+    void CommunicationError();
+
+    OperatorInterface& op_;
+    SettingsStore& settings_;
+    std::unique_ptr<CCommPort> serial_;
+    GpibDriver gpibDriver_;
+    GpibDevice gpib_;
+    std::atomic<int> portType_{kPortRs232};
+    uint16_t commPortIndex_ = 1;
+    uint16_t baudIndex_ = 0;
+    MyIPAddr ipAddr_;
+    CENetTCPIP lan_;
+    std::atomic<int> modelCode_{0};
+    std::string serialOverride_;
+    bool shutDown_ = false;
+};
+
+}  // namespace tavrix

@@ -1,0 +1,196 @@
+#include "link/LinkCommands.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "app/Texts.h"
+
+namespace tavrix {
+
+namespace {
+void WriteFailed(OperatorInterface& op) {
+    op.ShowMessage(texts::kUnableToWriteIni, MessageIcon::Stop);
+}
+
+void FailureEnding(ShortcutBar& bar) {
+    bar.ShowModelAndVersion(texts::kNoDevice, " ");
+    bar.SetStatus(kStateError);
+}
+}  // namespace
+
+bool ParseIdn(const std::string& reply, IdnFields& out) {
+    const size_t model = reply.find("Model");
+    if (model == std::string::npos) return false;
+    const size_t comma = reply.find(',', model);
+    if (comma == std::string::npos) return false;
+    out.model = reply.substr(0, comma);
+    out.version = reply.substr(reply.rfind(',') + 1);
+    return true;
+}
+
+int QueryModelCode(CInstrumentLink& link) {
+    std::string reply;
+    if (link.TransactQuiet("SYST:IDEF?", &reply) != 0) return 0;
+    int code = 0, last = 0;
+    unsigned long serial = 0;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (std::sscanf(reply.c_str(), "%d,%lu,%u,%u,%u,%u,%d", &code, &serial, &a, &b, &c, &d,
+                    &last) != 7)
+        return 0;
+    if (code < 27 || code > 33) return 0;
+    link.SetModelCode(code);
+    return 1;
+}
+
+void ReportCommunicationFailure(CInstrumentLink& link, OperatorInterface& op, LogSink& log) {
+    op.ShowMessage(texts::kCommunicationError, MessageIcon::Stop);
+    if (link.GetPortType() != kPortRs232) return;
+    for (const char* line : texts::kRs232CheckList) log.Append(line);
+}
+
+bool GpibAddressEntry(LinkContext& ctx) {
+    auto r = ctx.op.AskGpibAddress(ctx.link.GpibAddress());
+    if (!r.Ok()) return false;
+    if (!ctx.link.SetGpibAddress(r.value)) WriteFailed(ctx.op);
+    return true;
+}
+
+int IpAddressEntry(LinkContext& ctx) {
+    MyIPAddr& ip = ctx.link.IpAddr();
+    auto r = ctx.op.AskIpAddress({ip.Address(), ip.Port()});
+    if (!r.Ok()) return 0;
+    ip = MyIPAddr(r.value.address, r.value.port);
+    SettingsStore& s = ctx.link.Settings();
+    for (int i = 0; i < 4; ++i)
+        if (!s.WriteInt(settings::kCommunicationSetup, settings::kIpAddr[i], ip.Octet(i)))
+            WriteFailed(ctx.op);
+    if (!s.WriteInt(settings::kCommunicationSetup, settings::kIpPort,
+                    static_cast<int>(ip.Port())))
+        WriteFailed(ctx.op);
+    return 1;
+}
+
+void ConnectAndIdentify(LinkContext& ctx) {
+    if (ctx.communicationBusy()) {
+        ctx.op.ShowMessage(texts::kTerminateBeforeReconnecting, MessageIcon::Exclamation);
+        return;
+    }
+    switch (ctx.link.GetPortType()) {
+        case kPortGpib:
+            if (!GpibAddressEntry(ctx)) return FailureEnding(ctx.bar);
+            break;
+        case kPortLan: {
+            if (IpAddressEntry(ctx) == 0) return FailureEnding(ctx.bar);
+            const int result = ctx.link.LanConnect();
+            if (result == 0) return FailureEnding(ctx.bar);
+            if (result != 1) {
+                ctx.bar.SetStatus(kStateConnected);
+                return;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+
+    bool identified = false;
+    {
+        SessionLock lock(ctx.sessionMutex, 0);
+        if (!lock) return FailureEnding(ctx.bar);
+        std::string reply;
+        const std::string idn = "*IDN?";
+        if (ctx.link.Transact(&idn, &reply, 0) != 0) {
+            ReportCommunicationFailure(ctx.link, ctx.op, ctx.log);
+        } else {
+            IdnFields fields;
+            if (ParseIdn(reply, fields)) {
+                ctx.bar.ShowModelAndVersion(fields.model, fields.version);
+                identified = true;
+            }
+        }
+        QueryModelCode(ctx.link);
+        ctx.features.Update(ctx.link.ModelCode());
+    }
+    if (identified)
+        ctx.bar.SetStatus(kStateConnected);
+    else
+        FailureEnding(ctx.bar);
+}
+
+void ApplyPortChange(LinkContext& ctx, int newType) {
+    CInstrumentLink& link = ctx.link;
+    const int oldType = link.GetPortType();
+    // Another thread's exchange must not see its transport closed under it.
+    SessionLock lock(ctx.sessionMutex, 1000);
+    if (oldType == kPortGpib && link.Gpib().IsOpen()) {
+        link.Gpib().Offline();
+        if (newType == kPortGpib) ctx.sleep(std::chrono::seconds(2));
+    } else if (oldType == kPortLan && newType != kPortLan) {
+        link.Lan().Disconnect();
+    }
+    link.SetPortType(newType);
+    ctx.bar.SetStatus(kStateNotConnected);
+    ctx.features.Reset();
+    ctx.bar.ShowTransport(newType);
+    switch (newType) {
+        case kPortRs232:
+            ctx.log.Append(texts::kChangedToRs232);
+            break;
+        case kPortGpib:
+            ctx.log.Append(texts::kChangedToGpib);
+            break;
+        case kPortLan:
+            ctx.log.Append(texts::kChangedToLan);
+            break;
+        default:
+            break;
+    }
+}
+
+void SelectPort(LinkContext& ctx) {
+    if (ctx.communicationBusy()) {
+        ctx.op.ShowMessage(texts::kTerminateBeforeSwitching, MessageIcon::Exclamation);
+        return;
+    }
+    auto r = ctx.op.AskPortType(ctx.link.GetPortType());
+    if (r.outcome == DialogOutcome::CouldNotCreate) {
+        ctx.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
+        return;
+    }
+    if (!r.Ok()) return;
+    if (!ctx.link.Settings().WriteInt(settings::kCommunicationSetup, settings::kPortType,
+                                      r.value))
+        WriteFailed(ctx.op);
+    ApplyPortChange(ctx, r.value);
+}
+
+void SerialSetup(LinkContext& ctx) {
+    SettingsStore& s = ctx.link.Settings();
+    SerialSetupChoice preset;
+    preset.baudIndex =
+        s.GetInt(settings::kCommunicationSetup, settings::kBaudRate, settings::kDefaultBaudRate);
+    preset.commPortIndex =
+        s.GetInt(settings::kCommunicationSetup, settings::kCommPort, settings::kDefaultCommPort);
+    auto r = ctx.op.AskSerialSetup(preset);
+    if (r.outcome == DialogOutcome::CouldNotCreate) {
+        ctx.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
+        return;
+    }
+    if (!r.Ok()) return;
+    // The port is about to be replaced: no other thread may be in an exchange on it.
+    SessionLock lock(ctx.sessionMutex, 1000);
+    if (!lock) {
+        ctx.op.ShowMessage(texts::kTerminateBeforeSwitching, MessageIcon::Exclamation);
+        return;
+    }
+    ctx.link.SetSerialIndices(static_cast<uint16_t>(r.value.commPortIndex),
+                              static_cast<uint16_t>(r.value.baudIndex));
+    if (!s.WriteInt(settings::kCommunicationSetup, settings::kBaudRate, r.value.baudIndex) ||
+        !s.WriteInt(settings::kCommunicationSetup, settings::kCommPort, r.value.commPortIndex)) {
+        WriteFailed(ctx.op);
+        return;
+    }
+    ctx.link.RecreateSerialPort();
+}
+
+}  // namespace tavrix
