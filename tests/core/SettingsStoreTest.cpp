@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "app/SettingsStore.h"
+#include "link/CInstrumentLink.h"
+
+using namespace tavrix;
+using tavrix::test::ScriptedOperator;
+using tavrix::test::TempDir;
+
+namespace {
+std::string ReadAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+}  // namespace
+
+TEST(SettingsStore, MissingFileAndValuesGiveTheDefaults) {
+    TempDir dir;
+    SettingsStore s(dir.Str() + "/none");
+    EXPECT_EQ(s.GetInt("CommunicationSetup", "PortType", 7), 7);
+    EXPECT_EQ(s.GetString("LOG", "INTERVAL", "30.0"), "30.0");
+    EXPECT_EQ(s.FilePath(), dir.Str() + "/none/Tavrix.INI");
+}
+
+TEST(SettingsStore, NamesAreFoundWithoutRegardToCase) {
+    TempDir dir;
+    SettingsStore s(dir.Str());
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "BaudRate", 4));
+    EXPECT_EQ(s.GetInt("CommunicationSetup", "Baudrate", 0), 4);
+    EXPECT_EQ(s.GetInt("communicationsetup", "BAUDRATE", 0), 4);
+    // Writing under another spelling replaces the value rather than adding a second one.
+    ASSERT_TRUE(s.WriteInt("COMMUNICATIONSETUP", "baudrate", 6));
+    EXPECT_EQ(s.GetInt("CommunicationSetup", "BaudRate", 0), 6);
+    const std::string text = ReadAll(dir.Path() / "Tavrix.INI");
+    EXPECT_EQ(text.find("aud"), text.rfind("aud"));
+}
+
+TEST(SettingsStore, WritesKeepOtherValuesAndLeaveNoTemporaryFiles) {
+    TempDir dir;
+    SettingsStore s(dir.Str() + "/Orvella, Inc");
+    ASSERT_TRUE(s.WriteString("LOG", "INTERVAL", "2.500000"));
+    ASSERT_TRUE(s.WriteInt("MAINVIEWPOS", "WinLeft", -20));
+    EXPECT_EQ(s.GetString("LOG", "INTERVAL", ""), "2.500000");
+    EXPECT_EQ(s.GetInt("MAINVIEWPOS", "WinLeft", 0), -20);
+    int files = 0;
+    for ([[maybe_unused]] auto& e :
+         std::filesystem::directory_iterator(dir.Path() / "Orvella, Inc"))
+        ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(SettingsStore, AStoreThatCannotBeWrittenReportsFailure) {
+    if (geteuid() == 0) {
+        // root writes into read-only folders; use a path under a regular file instead.
+        TempDir dir;
+        std::ofstream(dir.Path() / "file") << "x";
+        SettingsStore s((dir.Path() / "file" / "sub").string());
+        EXPECT_FALSE(s.WriteInt("CommunicationSetup", "PortType", 2));
+        EXPECT_EQ(s.GetInt("CommunicationSetup", "PortType", 0), 0);
+        return;
+    }
+    TempDir dir;
+    ::chmod(dir.Str().c_str(), 0500);
+    SettingsStore s(dir.Str());
+    EXPECT_FALSE(s.WriteInt("CommunicationSetup", "PortType", 2));
+    ::chmod(dir.Str().c_str(), 0700);
+}
+
+TEST(SettingsStore, ValuesWithLineBreaksAreRefused) {
+    TempDir dir;
+    SettingsStore s(dir.Str());
+    EXPECT_FALSE(s.WriteString("LOG", "INTERVAL", "1.0\n[Evil]\nx=1"));
+    EXPECT_EQ(s.GetString("Evil", "x", "none"), "none");
+}
+
+TEST(SettingsStore, EnvironmentRedirectsTheFolder) {
+    TempDir dir;
+    ::setenv("TAVRIX_CONFIG_DIR", dir.Str().c_str(), 1);
+    EXPECT_EQ(SettingsStore::DefaultFolder(), dir.Str());
+    ::unsetenv("TAVRIX_CONFIG_DIR");
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(SettingsStore::DefaultFolder(), "/tmp/xdg/Orvella, Inc");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(LinkStartUp, FirstRunUsesTheDefaults) {
+    TempDir dir;
+    SettingsStore s(dir.Str());
+    ScriptedOperator op;
+    CInstrumentLink link(op, s);
+    link.StartUp();
+    EXPECT_EQ(link.GetPortType(), kPortRs232);
+    EXPECT_EQ(link.CommPortIndex(), 1);  // COM2
+    EXPECT_EQ(link.BaudIndex(), 0);      // 115200
+    EXPECT_EQ(link.GpibAddress(), 12);
+    EXPECT_STREQ(link.IpAddr().Get_Addr_Str(), "192.168.0.4");
+    EXPECT_EQ(link.IpAddr().Port(), 5000u);
+    ASSERT_NE(link.SerialPort(), nullptr);
+    EXPECT_EQ(link.SerialPort()->DevicePath(), "/dev/ttyS1");
+    EXPECT_TRUE(op.messages.empty());  // a port that fails to open is not reported here
+    EXPECT_FALSE(std::filesystem::exists(s.FilePath()));  // start-up writes nothing
+}
+
+TEST(LinkStartUp, StoredValuesAreReadAndAStoredOneMeansLan) {
+    TempDir dir;
+    SettingsStore s(dir.Str());
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "PortType", 1));
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "BaudRate", 4));
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "CommPort", 2));
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "IPAddr0", 10));
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "IPAddr3", 77));
+    ASSERT_TRUE(s.WriteInt("CommunicationSetup", "IPPort", 7777));
+    ASSERT_TRUE(s.WriteString("SerialDevices", "COM3", "/dev/ttyACM0"));
+    ScriptedOperator op;
+    CInstrumentLink link(op, s);
+    link.StartUp();
+    EXPECT_EQ(link.GetPortType(), kPortLan);
+    EXPECT_EQ(link.BaudIndex(), 4);
+    EXPECT_STREQ(link.IpAddr().Get_Addr_Str(), "10.168.0.77");
+    EXPECT_EQ(link.IpAddr().Port(), 7777u);
+    EXPECT_EQ(link.SerialPort()->DevicePath(), "/dev/ttyACM0");
+    EXPECT_EQ(link.SerialPort()->BaudRate(), 9600);
+}

@@ -1,0 +1,224 @@
+// The built tavrix-cli against the built tavrix-sim, as an operator would run them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+using tavrix::test::TempDir;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs a program with arguments and extra environment; gives up after `timeoutMs`.
+RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env,
+              int timeoutMs = 20000) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool outOpen = true, errOpen = true;
+    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        if (poll(fds, 2, 200) <= 0) continue;
+        char buf[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                (i == 0 ? outOpen : errOpen) = false;
+                continue;
+            }
+            (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+        }
+    }
+    if (outOpen || errOpen) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return r;
+}
+
+// tavrix-sim running in the background for one test.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> extra = {}) {
+        int outPipe[2];
+        if (pipe(outPipe) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(outPipe[1], 1);
+            close(outPipe[0]);
+            std::vector<std::string> args = {TAVRIX_SIM_PATH, "--tcp", "0", "--pty"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(outPipe[1]);
+        out_ = outPipe[0];
+        // The first lines say where the simulator listens.
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((tcpPort_.empty() || ptyPath_.empty()) && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buf[256];
+            const ssize_t n = read(out_, buf, sizeof buf);
+            if (n <= 0) break;
+            text.append(buf, static_cast<size_t>(n));
+            size_t pos;
+            while ((pos = text.find('\n')) != std::string::npos) {
+                const std::string line = text.substr(0, pos);
+                text.erase(0, pos + 1);
+                if (line.rfind("tcp: ", 0) == 0) tcpPort_ = line.substr(5);
+                if (line.rfind("pty: ", 0) == 0) ptyPath_ = line.substr(5);
+            }
+        }
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status;
+            waitpid(pid_, &status, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    const std::string& TcpPort() const { return tcpPort_; }
+    const std::string& PtyPath() const { return ptyPath_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string tcpPort_, ptyPath_;
+};
+
+std::string ConfigEnv(const TempDir& dir) { return "TAVRIX_CONFIG_DIR=" + dir.Str(); }
+
+}  // namespace
+
+TEST(CliEndToEnd, IdentifiesTheSimulatorOverTcpAndOverThePty) {
+    SimProcess sim({"--model", "29"});
+    ASSERT_FALSE(sim.TcpPort().empty());
+    ASSERT_FALSE(sim.PtyPath().empty());
+    TempDir config;
+    for (const auto& transport :
+         {std::vector<std::string>{"--lan", "127.0.0.1:" + sim.TcpPort()},
+          std::vector<std::string>{"--serial", sim.PtyPath(), "--baud", "9600"}}) {
+        std::vector<std::string> args = {TAVRIX_CLI_PATH};
+        args.insert(args.end(), transport.begin(), transport.end());
+        args.push_back("identify");
+        const auto r = Run(args, {ConfigEnv(config)});
+        SCOPED_TRACE(transport[0]);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("model: "), std::string::npos);
+        EXPECT_NE(r.out.find("model code: 29\n"), std::string::npos);
+        EXPECT_NE(r.out.find("family: 1\n"), std::string::npos);
+        EXPECT_NE(r.out.find("inputs: 8\n"), std::string::npos);
+        EXPECT_NE(r.out.find("loops: 0\n"), std::string::npos);
+    }
+    // Explicit transports never change the stored settings.
+    EXPECT_FALSE(std::filesystem::exists(config.Path() / "Tavrix.INI"));
+}
+
+TEST(CliEndToEnd, QueriesCommandsAndTablesOverTcp) {
+    SimProcess sim;
+    TempDir config;
+    const std::string lan = "127.0.0.1:" + sim.TcpPort();
+    auto r = Run({TAVRIX_CLI_PATH, "--lan", lan, "command", "INP B:NAME Cold plate"},
+                 {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = Run({TAVRIX_CLI_PATH, "--lan", lan, "query", "INP B:NAME?"}, {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Cold plate\n");
+    r = Run({TAVRIX_CLI_PATH, "--lan", lan, "table", "--lines", "10", "CALC? 1"},
+            {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.size() - 2), ";\n");
+}
+
+TEST(CliEndToEnd, TheStoredSettingsChooseTheTransportWhenNoOptionIsGiven) {
+    SimProcess sim({"--model", "31"});
+    TempDir config;
+    {
+        std::FILE* f = std::fopen((config.Path() / "Tavrix.INI").c_str(), "w");
+        std::fprintf(f,
+                     "[CommunicationSetup]\nPortType=0\nCommPort=2\nBaudrate=4\n"
+                     "[SerialDevices]\nCOM3=%s\n",
+                     sim.PtyPath().c_str());
+        std::fclose(f);
+    }
+    const auto r = Run({TAVRIX_CLI_PATH, "identify"}, {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("model code: 31\n"), std::string::npos);
+}
+
+TEST(CliEndToEnd, TheEmbeddedSimulatorNeedsNothingElse) {
+    TempDir config;
+    auto r = Run({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("model code: 28\n"), std::string::npos);
+    EXPECT_NE(r.out.find("status: Connected\n"), std::string::npos);
+    r = Run({TAVRIX_CLI_PATH, "--sim=32", "--sim-transport", "lan", "query", "SYST:IDEF?"},
+            {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("32,", 0), 0u);
+}
+
+TEST(CliEndToEnd, FailuresExitNonZeroWithAClearMessage) {
+    TempDir config;
+    const std::vector<std::string> env = {ConfigEnv(config)};
+    auto r = Run({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:1", "identify"}, env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Failed to connect to server."), std::string::npos);
+
+    r = Run({TAVRIX_CLI_PATH, "--sim", "query", "INP A:TEMP"}, env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("not a query"), std::string::npos);
+
+    r = Run({TAVRIX_CLI_PATH, "--sim", "command", std::string(101, 'X')}, env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("longer than 100"), std::string::npos);
+
+    r = Run({TAVRIX_CLI_PATH, "--serial", "/nonexistent/tty", "identify"}, env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("/nonexistent/tty"), std::string::npos);
+
+    r = Run({TAVRIX_CLI_PATH, "--baud", "12345", "--sim", "identify"}, env);
+    EXPECT_NE(r.exitCode, 0);
+
+    r = Run({TAVRIX_CLI_PATH, "table", "--help"}, env);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("--lines"), std::string::npos);
+}
