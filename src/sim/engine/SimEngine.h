@@ -11,12 +11,12 @@ namespace tavrix::sim {
 
 // Switchable faults, read by the front ends on every exchange.
 struct SimFaults {
-    std::atomic<bool> silent{false};        // answer nothing at all
-    std::atomic<int> delayMs{0};            // wait before the first byte of each reply
-    std::atomic<int> trickleMs{0};          // wait between the bytes of each reply
-    std::atomic<bool> garbage{false};       // answer queries with random bytes (NULs too, no LF)
-    std::atomic<int> dropTableAfter{-1};    // drop the connection after N lines of a table
-    std::atomic<bool> refuseLines{false};   // refuse every command line (see SimResponse::refused)
+    std::atomic<bool> silent{false};       // answer nothing at all
+    std::atomic<int> delayMs{0};           // wait before the first byte of each reply
+    std::atomic<int> trickleMs{0};         // wait between the bytes of each reply
+    std::atomic<bool> garbage{false};      // answer queries with random bytes (NULs too, no LF)
+    std::atomic<int> dropTableAfter{-1};   // drop the connection after N lines of a table
+    std::atomic<bool> refuseLines{false};  // refuse every command line (see SimResponse::refused)
 };
 
 // The answer to one received command line.
@@ -50,6 +50,11 @@ public:
     // Every line received, in order (for tests).
     std::vector<std::string> ReceivedLines() const;
     void ClearReceivedLines();
+
+    // Bytes for the garbage fault, from the seeded generator (NULs included, never LF).
+    std::string RandomBytes(size_t count);
+    // True while the lines received are table data (after "CALC n" or "PIDT n:TABLE").
+    bool InInputMode() const;
 
 private:
     struct State;

@@ -1,0 +1,142 @@
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <thread>
+
+#include "engine/FrontEndIo.h"
+#include "engine/SimFrontEnds.h"
+
+namespace tavrix::sim {
+
+namespace {
+constexpr size_t kMaxPending = 64 * 1024;  // a peer that never sends LF cannot grow us forever
+}
+
+struct TcpFrontEnd::Impl {
+    struct Connection {
+        UniqueFd fd;
+        std::thread thread;
+        std::atomic<bool> finished{false};
+    };
+
+    SimEngine& engine;
+    StopSignal stop;
+    UniqueFd listener;
+    int port = -1;
+    std::string error;
+    std::thread acceptor;
+    std::mutex mutex;
+    std::list<Connection> connections;
+
+    explicit Impl(SimEngine& e) : engine(e) {}
+
+    void Accept() {
+        while (WaitFd(listener.Get(), POLLIN, stop, -1) == WaitResult::Ready) {
+            int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            Reap();
+            if (fd < 0) continue;
+            std::lock_guard lock(mutex);
+            Connection& c = connections.emplace_back();
+            c.fd.Reset(fd);
+            c.thread = std::thread([this, &c] {
+                Serve(c.fd.Get());
+                ::shutdown(c.fd.Get(), SHUT_RDWR);
+                c.finished = true;
+            });
+        }
+    }
+
+    // Joins the threads of connections that have ended.
+    void Reap() {
+        std::lock_guard lock(mutex);
+        for (auto it = connections.begin(); it != connections.end();) {
+            if (it->finished) {
+                it->thread.join();
+                it = connections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void Serve(int fd) {
+        std::string pending;
+        char buf[4096];
+        for (;;) {
+            if (WaitFd(fd, POLLIN, stop, -1) != WaitResult::Ready) return;
+            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return;
+            pending.append(buf, static_cast<size_t>(n));
+            std::string line;
+            while (TakeLine(pending, line)) {
+                SimResponse r = engine.Execute(line);
+                if (SendResponse(fd, r, engine, "\n", stop, true) != SendOutcome::Sent) return;
+            }
+            if (pending.size() > kMaxPending) pending.clear();
+        }
+    }
+};
+
+TcpFrontEnd::TcpFrontEnd(SimEngine& engine, int port, bool bindAny)
+    : impl_(std::make_unique<Impl>(engine)) {
+    Impl& im = *impl_;
+    if (!im.stop.Ok()) {
+        im.error = "cannot create a pipe";
+        return;
+    }
+    UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!s.Valid()) {
+        im.error = std::string("socket: ") + strerror(errno);
+        return;
+    }
+    int one = 1;
+    ::setsockopt(s.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(bindAny ? INADDR_ANY : INADDR_LOOPBACK);
+    if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        im.error = "cannot listen on TCP port " + std::to_string(port) + ": " + strerror(errno);
+        return;
+    }
+    if (::listen(s.Get(), 8) != 0) {
+        im.error = std::string("listen: ") + strerror(errno);
+        return;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    im.port = ntohs(addr.sin_port);
+    im.listener = std::move(s);
+    im.acceptor = std::thread([&im] { im.Accept(); });
+}
+
+TcpFrontEnd::~TcpFrontEnd() {
+    Impl& im = *impl_;
+    im.stop.Signal();
+    if (im.acceptor.joinable()) im.acceptor.join();
+    std::lock_guard lock(im.mutex);
+    for (Impl::Connection& c : im.connections) {
+        if (c.thread.joinable()) c.thread.join();
+    }
+}
+
+bool TcpFrontEnd::Ok() const {
+    return impl_->listener.Valid();
+}
+int TcpFrontEnd::Port() const {
+    return impl_->port;
+}
+std::string TcpFrontEnd::Error() const {
+    return impl_->error;
+}
+
+}  // namespace tavrix::sim

@@ -1,0 +1,278 @@
+// libgpib-sim.so: a GPIB driver library with the linux-gpib calls, whose only device is the
+// simulated controller, run in-process.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/SimEngine.h"
+
+#define GPIB_SIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+extern "C" {
+__attribute__((visibility("default"))) volatile int ibsta = 0;
+__attribute__((visibility("default"))) volatile int iberr = 0;
+__attribute__((visibility("default"))) volatile int ibcnt = 0;
+__attribute__((visibility("default"))) volatile long ibcntl = 0;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tavrix::sim::SimEngine;
+
+constexpr int ERR = 0x8000;
+constexpr int TIMO = 0x4000;
+constexpr int END = 0x2000;
+constexpr int CMPL = 0x0100;
+
+constexpr int EDVR = 0;   // bad descriptor
+constexpr int ENOL = 2;   // no listener at the address
+constexpr int EARG = 4;   // bad argument
+constexpr int EABO = 6;   // read timed out
+constexpr int EBUS = 14;  // bus error: the talker went away mid-transfer
+
+// linux-gpib time-out codes T10us..T1000s in milliseconds (0 means wait for ever).
+constexpr long kTimeoutMs[] = {0,   1,   1,    1,    1,     1,     3,      10,     30,
+                               100, 300, 1000, 3000, 10000, 30000, 100000, 300000, 1000000};
+
+struct Message {
+    std::string bytes;
+    bool busError = false;  // reading it fails: the rest of the table never comes
+};
+
+struct Device {
+    int pad = 0;
+    long timeoutMs = 1000;
+};
+
+struct Bus {
+    std::mutex mutex;
+    std::unique_ptr<SimEngine> engine;
+    int address = 12;
+    bool zeroDescriptor = false;
+    long timeoutOverrideMs = -1;
+    int model = 28;
+    uint32_t seed = 1;
+    std::map<int, Device> devices;
+    int nextUd = 1;
+    std::deque<Message> queue;
+    size_t offset = 0;        // bytes of the front message already read
+    Clock::time_point due{};  // when the queued reply may be read (the delay fault)
+    std::map<std::string, long> calls;
+
+    Bus() { Defaults(); }
+
+    void Defaults() {
+        address = EnvInt("TAVRIX_SIM_GPIB_ADDRESS", 12);
+        model = EnvInt("TAVRIX_SIM_MODEL", 28);
+        seed = static_cast<uint32_t>(EnvInt("TAVRIX_SIM_SEED", 1));
+        zeroDescriptor = false;
+        timeoutOverrideMs = -1;
+    }
+
+    static int EnvInt(const char* name, int fallback) {
+        const char* v = std::getenv(name);
+        if (!v || !*v) return fallback;
+        char* end = nullptr;
+        long n = std::strtol(v, &end, 10);
+        return *end == '\0' ? static_cast<int>(n) : fallback;
+    }
+
+    SimEngine& Engine() {
+        if (!engine) {
+            tavrix::sim::SimOptions o;
+            o.modelCode = model;
+            o.seed = seed;
+            engine = std::make_unique<SimEngine>(o);
+        }
+        return *engine;
+    }
+
+    void Drop() {
+        queue.clear();
+        offset = 0;
+    }
+};
+
+Bus& TheBus() {
+    static Bus bus;
+    return bus;
+}
+
+int Status(int sta, int err, long count) {
+    ibsta = sta;
+    iberr = err;
+    ibcnt = static_cast<int>(count);
+    ibcntl = count;
+    return sta;
+}
+
+// The device behind a descriptor, or an error status already set.
+Device* Find(Bus& bus, int ud) {
+    auto it = bus.devices.find(ud);
+    if (it == bus.devices.end()) {
+        Status(ERR, EDVR, 0);
+        return nullptr;
+    }
+    if (it->second.pad != bus.address) {
+        Status(ERR, ENOL, 0);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+}  // namespace
+
+GPIB_SIM_EXPORT int ibdev(int board_index, int pad, int sad, int timo, int send_eoi, int eosmode) {
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    ++bus.calls["ibdev"];
+    if (board_index != 0 || pad < 0 || pad > 30 || timo < 0 || timo > 17) {
+        Status(ERR, EARG, 0);
+        return -1;
+    }
+    bus.Engine();
+    int ud = bus.zeroDescriptor ? 0 : bus.nextUd++;
+    bus.devices[ud] = Device{pad, kTimeoutMs[timo]};
+    Status(CMPL, 0, 0);
+    return ud;
+}
+
+GPIB_SIM_EXPORT int ibclr(int ud) {
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    ++bus.calls["ibclr"];
+    if (!Find(bus, ud)) return ibsta;
+    bus.Drop();  // a device clear empties the output buffer
+    return Status(CMPL, 0, 0);
+}
+
+GPIB_SIM_EXPORT int ibonl(int ud, int onl) {
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    ++bus.calls["ibonl"];
+    auto it = bus.devices.find(ud);
+    if (it == bus.devices.end()) return Status(ERR, EDVR, 0);
+    if (onl == 0) {
+        bus.devices.erase(it);
+        bus.Drop();
+    }
+    return Status(CMPL, 0, 0);
+}
+
+GPIB_SIM_EXPORT int ibwrt(int ud, const void* buf, long count) {
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    ++bus.calls["ibwrt"];
+    if (!Find(bus, ud)) return ibsta;
+    if (!buf || count < 0) return Status(ERR, EARG, 0);
+    SimEngine& engine = bus.Engine();
+    tavrix::sim::SimResponse r =
+        engine.Execute(std::string_view(static_cast<const char*>(buf), static_cast<size_t>(count)));
+    bus.Drop();  // a new command discards an unread reply
+    tavrix::sim::SimFaults& f = engine.Faults();
+    if (!r.refused && !r.lines.empty() && !f.silent) {
+        if (f.garbage) {
+            bus.queue.push_back({engine.RandomBytes(32), false});
+        } else {
+            const int dropAfter = f.dropTableAfter;
+            for (size_t i = 0; i < r.lines.size(); ++i) {
+                if (r.isTable && dropAfter >= 0 && static_cast<int>(i) >= dropAfter) {
+                    bus.queue.push_back({{}, true});
+                    break;
+                }
+                bus.queue.push_back({r.lines[i], false});
+            }
+        }
+        bus.due = Clock::now() + std::chrono::milliseconds(f.delayMs.load());
+    }
+    return Status(CMPL, 0, count);
+}
+
+GPIB_SIM_EXPORT int ibrd(int ud, void* buf, long count) {
+    Bus& bus = TheBus();
+    std::unique_lock lock(bus.mutex);
+    ++bus.calls["ibrd"];
+    Device* dev = Find(bus, ud);
+    if (!dev) return ibsta;
+    if (!buf || count < 0) return Status(ERR, EARG, 0);
+    if (bus.queue.empty()) return Status(ERR | TIMO, EABO, 0);
+
+    if (Clock::now() < bus.due) {
+        // A reply is on its way: wait for it up to the device's time-out.
+        long limit = bus.timeoutOverrideMs >= 0 ? bus.timeoutOverrideMs : dev->timeoutMs;
+        auto deadline =
+            limit > 0 ? Clock::now() + std::chrono::milliseconds(limit) : Clock::time_point::max();
+        auto wakeAt = std::min(bus.due, deadline);
+        lock.unlock();
+        std::this_thread::sleep_until(wakeAt);
+        lock.lock();
+        if (bus.queue.empty() || Clock::now() < bus.due) return Status(ERR | TIMO, EABO, 0);
+    }
+
+    Message& m = bus.queue.front();
+    if (m.busError) {
+        bus.Drop();
+        return Status(ERR, EBUS, 0);
+    }
+    size_t left = m.bytes.size() - bus.offset;
+    size_t n = std::min(left, static_cast<size_t>(count));
+    if (n) std::memcpy(buf, m.bytes.data() + bus.offset, n);
+    bus.offset += n;
+    int sta = CMPL;
+    if (bus.offset >= m.bytes.size()) {
+        sta |= END;
+        bus.queue.pop_front();
+        bus.offset = 0;
+    }
+    return Status(sta, 0, static_cast<long>(n));
+}
+
+GPIB_SIM_EXPORT void* tavrix_gpib_sim_engine(void) {
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    return &bus.Engine();
+}
+
+// Knobs for tests: "address", "zero_descriptor", "timeout_ms" (negative: the device's own),
+// "model" and "seed" (a fresh engine), "reset" (everything back to its start state).
+GPIB_SIM_EXPORT void tavrix_gpib_sim_set(const char* name, long value) {
+    if (!name) return;
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    const std::string k = name;
+    if (k == "address") {
+        bus.address = static_cast<int>(value);
+    } else if (k == "zero_descriptor") {
+        bus.zeroDescriptor = value != 0;
+    } else if (k == "timeout_ms") {
+        bus.timeoutOverrideMs = value;
+    } else if (k == "model" || k == "seed") {
+        if (k == "model") bus.model = static_cast<int>(value);
+        if (k == "seed") bus.seed = static_cast<uint32_t>(value);
+        bus.engine.reset();
+        bus.Drop();
+    } else if (k == "reset") {
+        bus.Defaults();
+        bus.engine.reset();
+        bus.devices.clear();
+        bus.nextUd = 1;
+        bus.Drop();
+        bus.calls.clear();
+        Status(0, 0, 0);
+    }
+}
+
+GPIB_SIM_EXPORT long tavrix_gpib_sim_calls(const char* function) {
+    if (!function) return 0;
+    Bus& bus = TheBus();
+    std::lock_guard lock(bus.mutex);
+    auto it = bus.calls.find(function);
+    return it == bus.calls.end() ? 0 : it->second;
+}
