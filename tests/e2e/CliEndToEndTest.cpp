@@ -23,7 +23,7 @@ struct RunResult {
 };
 
 // Runs a program with arguments and extra environment; gives up after `timeoutMs`.
-RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env,
+RunResult RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
               int timeoutMs = 20000) {
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
@@ -139,7 +139,7 @@ TEST(CliEndToEnd, IdentifiesTheSimulatorOverTcpAndOverThePty) {
         std::vector<std::string> args = {TAVRIX_CLI_PATH};
         args.insert(args.end(), transport.begin(), transport.end());
         args.push_back("identify");
-        const auto r = Run(args, {ConfigEnv(config)});
+        const auto r = RunProgram(args, {ConfigEnv(config)});
         SCOPED_TRACE(transport[0]);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("model: "), std::string::npos);
@@ -156,13 +156,13 @@ TEST(CliEndToEnd, QueriesCommandsAndTablesOverTcp) {
     SimProcess sim;
     TempDir config;
     const std::string lan = "127.0.0.1:" + sim.TcpPort();
-    auto r = Run({TAVRIX_CLI_PATH, "--lan", lan, "command", "INP B:NAME Cold plate"},
+    auto r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "command", "INP B:NAME Cold plate"},
                  {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    r = Run({TAVRIX_CLI_PATH, "--lan", lan, "query", "INP B:NAME?"}, {ConfigEnv(config)});
+    r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "query", "INP B:NAME?"}, {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Cold plate\n");
-    r = Run({TAVRIX_CLI_PATH, "--lan", lan, "table", "--lines", "10", "CALC? 1"},
+    r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "table", "--lines", "10", "CALC? 1"},
             {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.substr(r.out.size() - 2), ";\n");
@@ -179,18 +179,18 @@ TEST(CliEndToEnd, TheStoredSettingsChooseTheTransportWhenNoOptionIsGiven) {
                      sim.PtyPath().c_str());
         std::fclose(f);
     }
-    const auto r = Run({TAVRIX_CLI_PATH, "identify"}, {ConfigEnv(config)});
+    const auto r = RunProgram({TAVRIX_CLI_PATH, "identify"}, {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("model code: 31\n"), std::string::npos);
 }
 
 TEST(CliEndToEnd, TheEmbeddedSimulatorNeedsNothingElse) {
     TempDir config;
-    auto r = Run({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(config)});
+    auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("model code: 28\n"), std::string::npos);
     EXPECT_NE(r.out.find("status: Connected\n"), std::string::npos);
-    r = Run({TAVRIX_CLI_PATH, "--sim=32", "--sim-transport", "lan", "query", "SYST:IDEF?"},
+    r = RunProgram({TAVRIX_CLI_PATH, "--sim=32", "--sim-transport", "lan", "query", "SYST:IDEF?"},
             {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("32,", 0), 0u);
@@ -199,26 +199,26 @@ TEST(CliEndToEnd, TheEmbeddedSimulatorNeedsNothingElse) {
 TEST(CliEndToEnd, FailuresExitNonZeroWithAClearMessage) {
     TempDir config;
     const std::vector<std::string> env = {ConfigEnv(config)};
-    auto r = Run({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:1", "identify"}, env);
+    auto r = RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:1", "identify"}, env);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("Failed to connect to server."), std::string::npos);
 
-    r = Run({TAVRIX_CLI_PATH, "--sim", "query", "INP A:TEMP"}, env);
+    r = RunProgram({TAVRIX_CLI_PATH, "--sim", "query", "INP A:TEMP"}, env);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("not a query"), std::string::npos);
 
-    r = Run({TAVRIX_CLI_PATH, "--sim", "command", std::string(101, 'X')}, env);
+    r = RunProgram({TAVRIX_CLI_PATH, "--sim", "command", std::string(101, 'X')}, env);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("longer than 100"), std::string::npos);
 
-    r = Run({TAVRIX_CLI_PATH, "--serial", "/nonexistent/tty", "identify"}, env);
+    r = RunProgram({TAVRIX_CLI_PATH, "--serial", "/nonexistent/tty", "identify"}, env);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("/nonexistent/tty"), std::string::npos);
 
-    r = Run({TAVRIX_CLI_PATH, "--baud", "12345", "--sim", "identify"}, env);
+    r = RunProgram({TAVRIX_CLI_PATH, "--baud", "12345", "--sim", "identify"}, env);
     EXPECT_NE(r.exitCode, 0);
 
-    r = Run({TAVRIX_CLI_PATH, "table", "--help"}, env);
+    r = RunProgram({TAVRIX_CLI_PATH, "table", "--help"}, env);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--lines"), std::string::npos);
 }
