@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh release
+export TAVRIX_CONFIG_DIR="$PWD/build/test-config"
+mkdir -p "$TAVRIX_CONFIG_DIR"
+export QT_QPA_PLATFORM=offscreen
+ctest --preset release -j 2
