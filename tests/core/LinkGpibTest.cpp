@@ -38,6 +38,18 @@ std::string GpibSettings(const TempDir& dir) {
     return dir.Str();
 }
 
+// Writes a user curve of `points` points into the instrument, as a curve download does.
+void StoreCurve(CInstrumentLink& link, int points) {
+    link.Command("CALC 1");
+    for (const char* header : {"Bench", "Diode", "1.000000", "Volts"}) link.Command(header);
+    for (int i = 0; i < points; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%f     %f", 0.1 + 0.01 * i, 300.0 - i);
+        link.Command(line);
+    }
+    link.Command(";");
+}
+
 struct GpibBench {
     TempDir dir;
     GpibSim sim;
@@ -102,10 +114,11 @@ TEST(LinkGpib, AnAbsentDeviceFailsAndIsTakenOffline) {
 TEST(LinkGpib, TablesEndAtTheSemicolonPieceWhichIsNotKept) {
     GpibBench b;
     ASSERT_TRUE(b.sim.handle);
+    StoreCurve(*b.link, 20);
     std::string reply;
     const std::string cmd = "CALC? 1";
-    const int n = b.link->FetchTable(50, "Receiving", &cmd, &reply);
-    ASSERT_GT(n, 4);
+    const int n = b.link->FetchTable(24, "Receiving", &cmd, &reply);
+    EXPECT_EQ(n, 24);
     EXPECT_EQ(std::count(reply.begin(), reply.end(), '\n'), n);
     EXPECT_EQ(reply.find(';'), std::string::npos);
 }
@@ -116,6 +129,7 @@ TEST(LinkGpib, ADroppedTableFailsWithCommunicationError) {
     auto* engine = reinterpret_cast<void* (*)()>(dlsym(b.sim.handle, "tavrix_gpib_sim_engine"));
     ASSERT_TRUE(engine);
     std::string reply;
+    StoreCurve(*b.link, 20);
     ASSERT_EQ(b.link->Command("SIM:FAULT droptable 2"), 0);
     const std::string cmd = "CALC? 1";
     EXPECT_EQ(b.link->FetchTable(50, "Receiving", &cmd, &reply), link_status::kGpibFailure);

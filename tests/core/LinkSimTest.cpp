@@ -41,6 +41,18 @@ struct SimBench {
     LinkContext ctx{link, mutex, features, bar, op, log};
 };
 
+// Writes a user curve of `points` points into the instrument, as a curve download does.
+void StoreCurve(CInstrumentLink& link, int points) {
+    link.Command("CALC 1");
+    for (const char* header : {"Bench", "Diode", "1.000000", "Volts"}) link.Command(header);
+    for (int i = 0; i < points; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%f     %f", 0.1 + 0.01 * i, 300.0 - i);
+        link.Command(line);
+    }
+    link.Command(";");
+}
+
 class LinkOverTransport : public ::testing::TestWithParam<int> {};
 
 }  // namespace
@@ -61,10 +73,11 @@ TEST_P(LinkOverTransport, IdentifiesEveryKnownModel) {
 TEST_P(LinkOverTransport, FetchesATableAndSurvivesOneDroppedMidway) {
     SimBench b(GetParam());
     if (GetParam() == kPortLan) ASSERT_EQ(b.link.LanConnect(), 1);
+    StoreCurve(b.link, 30);
     std::string reply;
     const std::string cmd = "CALC? 1";
-    const int n = b.link.FetchTable(50, "Receiving", &cmd, &reply);
-    ASSERT_GT(n, 4);
+    const int n = b.link.FetchTable(34, "Receiving", &cmd, &reply);
+    EXPECT_EQ(n, 34);
     EXPECT_EQ(reply.substr(reply.size() - 2), ";\n");
     EXPECT_EQ(std::count(reply.begin(), reply.end(), '\n'), n + 1);
 
@@ -120,11 +133,12 @@ TEST(LinkLan, QuietNonQueriesAreSentAndReportMinusThree) {
 TEST(LinkLan, ATableShorterThanAnnouncedEndsWithoutWaitingForLinesNeverSent) {
     SimBench b(kPortLan);
     ASSERT_EQ(b.link.LanConnect(), 1);
+    StoreCurve(b.link, 5);
     std::string reply;
     const std::string cmd = "CALC? 1";
     const auto start = steady_clock::now();
     const int n = b.link.FetchTable(100000, "Receiving", &cmd, &reply);
-    EXPECT_GT(n, 0);
+    EXPECT_EQ(n, 9);
     EXPECT_LT(steady_clock::now() - start, seconds(2));
 }
 

@@ -175,7 +175,10 @@ int CCommPort::ClearReceiveQueue() {
 
 int CCommPort::ClearTransmitQueue() {
     if (!IsOpen()) return -9;
-    return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : -6;
+    // Our writes return as soon as the kernel holds the bytes, so what still waits in the
+    // transmit queue is the tail of an earlier command. Discarding it would cut that command
+    // short on the wire (and on a pseudo-terminal even bytes already sent); let it go out.
+    return ::tcdrain(fd_) == 0 ? 0 : -6;
 }
 
 int CCommPort::WriteBlock(int count, const char* bytes) {

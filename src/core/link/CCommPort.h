@@ -28,7 +28,7 @@ public:
     int Close();  // 0, or -9 when not open
 
     int ClearReceiveQueue();   // 0, -9 not open, -6 refused
-    int ClearTransmitQueue();  // 0, -9 not open, -6 refused
+    int ClearTransmitQueue();  // waits for pending output to go out: 0, -9 not open, -6
     int WriteBlock(int count, const char* bytes);  // count written, -15 time-out, -9, -6
     int WriteByte(unsigned char byte);             // 0, or -1
     int ReadByte();  // 0..255, or -1 on time-out and on every other failure
