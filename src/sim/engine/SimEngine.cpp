@@ -16,6 +16,8 @@ struct SimEngine::State : InstrumentState {
 namespace {
 
 constexpr size_t kMaxLine = 100;
+// A simulator left running for days keeps only the recent lines.
+constexpr size_t kMaxRecorded = 200000;
 
 // "SIM:FAULT <name> <value>", "SIM:FAULT CLEAR", "SIM:APPLY <channel> <value>".
 void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
@@ -92,6 +94,9 @@ SimResponse SimEngine::Execute(std::string_view line) {
     std::lock_guard lock(state_->mutex);
     InstrumentState& st = *state_;
     SimResponse resp;
+    if (st.received.size() >= kMaxRecorded) {
+        st.received.erase(st.received.begin(), st.received.begin() + kMaxRecorded / 2);
+    }
     st.received.emplace_back(line);
     if (line.size() > kMaxLine) {
         resp.refused = true;

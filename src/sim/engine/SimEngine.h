@@ -35,6 +35,16 @@ struct SimOptions {
 
 // The simulated temperature controller: keeps instrument state and answers the command
 // language. Thread-safe: every front end may call Execute at the same time.
+//
+// Conventions kept stable for the tests and the demo:
+// - every received line moves simulated time on by one second (thermal model, data log);
+// - an unknown query, or a numeric query to an input or loop the model lacks, answers "0"; a
+//   text query (NAME?, UNIT?) to a missing input or loop answers an empty field;
+// - tables: "CALC? n" gives name, type, multiplier ("%f"), unit, then "%f     %f" points;
+//   "PIDT n:TABLE?" gives the title then the entries as received; "DLog:Read?" gives records
+//   "number,hh:mm:ss,temperature of each input"; each ends with a line ";";
+// - "SIM:FAULT <name> <value>" / "SIM:FAULT CLEAR" and "SIM:APPLY <channel> <value>" (the
+//   standard on a channel for "INPUT? x") are control lines of the simulator, never answered.
 class SimEngine {
 public:
     explicit SimEngine(SimOptions options = {});
