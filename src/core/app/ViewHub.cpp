@@ -1,0 +1,198 @@
+#include "app/ViewHub.h"
+
+#include <cstdlib>
+
+#include "app/Texts.h"
+
+namespace tavrix {
+
+// ---------------------------------------------------------------------------------------------
+// WorkerThread
+
+WorkerThread::~WorkerThread() {
+    if (thread_.joinable()) thread_.detach();
+}
+
+void WorkerThread::Start(std::function<void()> body) {
+    done_ = std::make_shared<Done>();
+    auto done = done_;
+    thread_ = std::thread([body = std::move(body), done] {
+        body();
+        {
+            std::lock_guard lock(done->m);
+            done->finished = true;
+        }
+        done->cv.notify_all();
+    });
+}
+
+bool WorkerThread::JoinFor(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    bool finished;
+    {
+        std::unique_lock lock(done_->m);
+        finished = done_->cv.wait_for(lock, timeout, [&] { return done_->finished; });
+    }
+    if (finished) {
+        thread_.join();
+    } else {
+        thread_.detach();  // abandoned, as the view does after its bound
+    }
+    return finished;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ViewHub
+
+ViewHub::ViewHub(SettingsStore& settings, OperatorInterface& op, ViewMessenger::Poster poster)
+    : settings_(settings),
+      op_(op),
+      link_(op, settings),
+      messenger_(std::move(poster), quit_),
+      context_{link_, mutex_, features_, bar_, op_, log_} {
+    context_.communicationBusy = [this] { return AnyMonitorOpen() || loggingActive_.load(); };
+    messenger_.SetHandler(
+        [this](int message, intptr_t w, intptr_t l) { return OnMessage(message, w, l); });
+    operations_[ID_CONNECT] = [this] { ConnectAndIdentify(context_); };
+    operations_[ID_PORT_SELECT] = [this] { SelectPort(context_); };
+    operations_[ID_RS232_SETUP] = [this] { SerialSetup(context_); };
+}
+
+ViewHub::~ViewHub() { Shutdown(); }
+
+void ViewHub::Initialise() {
+    if (initialised_) return;
+    initialised_ = true;
+    const std::string interval =
+        settings_.GetString(settings::kLog, settings::kInterval, settings::kDefaultInterval);
+    loggingInterval_ = std::strtod(interval.c_str(), nullptr);
+    quit_.Reset();
+    sample_.Reset();
+    auto idle = [](ViewHub& hub) {
+        while (!hub.QuitEvent().WaitFor(std::chrono::hours(1))) {
+        }
+    };
+    samplingThread_.Start([this, body = samplingBody_ ? samplingBody_ : idle] { body(*this); });
+    monitorThread_.Start([this, body = monitorBody_ ? monitorBody_ : idle] { body(*this); });
+    for (auto& flag : monitorOpen_) flag = 0;
+    loggingActive_ = false;
+    link_.StartUp();
+    bar_.ShowTransport(link_.GetPortType());
+    bar_.Reset();
+}
+
+void ViewHub::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    if (initialised_) {
+        for (int i = 0; i < 8; ++i)
+            settings_.WriteInt(settings::kMonitors, settings::kMonitorOpen[i], monitorOpen_[i].load());
+    }
+    quit_.Set();
+    samplingThread_.JoinFor(kJoinTimeout);
+    monitorThread_.JoinFor(kJoinTimeout);
+    messenger_.Close();
+}
+
+bool ViewHub::AnyMonitorOpen() const {
+    for (const auto& flag : monitorOpen_)
+        if (flag.load()) return true;
+    return false;
+}
+
+bool ViewHub::MonitorSourcePresent(int index) const {
+    if (index < 2) return features_.AnyInstrument();
+    if (index < 4) return features_.InputsCDPresent();
+    if (index < 8) return features_.InputsEHPresent();
+    if (index < 10) return features_.HeatersPresent();
+    if (index == 10) return features_.Analog1Present();
+    return features_.Analog2Present();
+}
+
+bool ViewHub::IsEnabled(int id) const {
+    const bool idle = !loggingActive_.load();
+    const bool instrument = features_.AnyInstrument();
+    switch (id) {
+        case ID_INTERACT:
+        case ID_CURVE_DOWNLOAD:
+        case ID_CURVE_UPLOAD:
+        case ID_COMMAND_FILE:
+        case ID_LOG_START:
+            return idle && instrument;
+        case ID_PID_DOWNLOAD:
+        case ID_PID_UPLOAD:
+            return idle && instrument && features_.HeatersPresent();
+        case ID_RS232_SETUP:
+            return link_.GetPortType() == kPortRs232;
+        case ID_DATALOG_UPLOAD:
+            return features_.Identified();
+        case ID_SHORTCUT:
+            return !shortcutBarVisible();
+        case ID_CALIBRATION:
+            return instrument && features_.CalibrationOffered();
+        default:
+            break;
+    }
+    const int monitor = MonitorIndexOfCommand(id);
+    if (monitor >= 0) {
+        return monitorOpen_[static_cast<size_t>(monitor)].load() == 0 && instrument &&
+               monitorThread_.Running() && MonitorSourcePresent(monitor);
+    }
+    return true;
+}
+
+void ViewHub::Execute(int id) {
+    auto it = operations_.find(id);
+    if (it != operations_.end() && it->second) {
+        it->second();
+        return;
+    }
+    op_.ShowMessage(CommandName(id) + " is not available in this version yet.",
+                    MessageIcon::Information);
+}
+
+intptr_t ViewHub::OnMessage(int message, intptr_t w, intptr_t l) {
+    if (auto it = messages_.find(message); it != messages_.end() && it->second)
+        return it->second(w, l);
+    switch (message) {
+        case WM_SHORTCUT_CURVE_DOWNLOAD:
+            Execute(ID_CURVE_DOWNLOAD);
+            return 0;
+        case WM_SHORTCUT_PID_DOWNLOAD:
+            Execute(ID_PID_DOWNLOAD);
+            return 0;
+        case WM_SHORTCUT_INTERACT:
+            Execute(ID_INTERACT);
+            return 0;
+        case WM_SHORTCUT_DATA_LOGGING:
+            Execute(ID_LOG_START);
+            return 0;
+        case WM_SHORTCUT_CONNECT:
+            Execute(ID_CONNECT);
+            return 0;
+        case WM_SHORTCUT_DATALOG_UPLOAD:
+            Execute(ID_DATALOG_UPLOAD);
+            return 0;
+        case WM_CALGEN_REQUEST:
+            if (w == 0) {
+                static constexpr int kDiode[4] = {ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
+                                                  ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT};
+                if (l >= 0 && l <= 3) Execute(kDiode[l]);
+            } else if (w == 1) {
+                Execute(ID_CALGEN_PLATINUM);
+            }
+            return 0;
+        case WM_LOG_COMM_ERROR:
+            ReportCommunicationFailure(link_, op_, log_);
+            return 0;
+        case WM_LINK_LOST:
+            bar_.SetStatus(static_cast<int>(w));
+            features_.Reset();
+            link_.LanDisconnect();
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace tavrix
