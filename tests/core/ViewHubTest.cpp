@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <future>
+#include <thread>
+
+#include "TestSupport.h"
+#include "app/Commands.h"
+#include "app/ViewHub.h"
+#include "app/ViewLog.h"
+#include "app/WindowPlacement.h"
+
+using namespace tavrix;
+using namespace std::chrono;
+using tavrix::test::ScriptedOperator;
+using tavrix::test::TempDir;
+
+TEST(ViewLog, LinesBreakAtEightyCharactersAndAtLineEnds) {
+    ViewLog log;
+    log.Append(std::string(85, 'a') + "\n");
+    log.Append("one\ntwo\n");
+    auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], std::string(80, 'a'));
+    EXPECT_EQ(lines[1], "aaaaa");
+    EXPECT_EQ(lines[2], "one");
+    EXPECT_EQ(lines[3], "two");
+    EXPECT_EQ(lines[4], "");
+}
+
+TEST(ViewLog, TheCharacterAfterALineEndIsStoredUnexamined) {
+    ViewLog log;
+    log.Append("x\r\ny\n\nz");
+    // CR starts a line and the LF right after it is stored as it is; the same for LF LF.
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"x", "\ny", "\nz"}));
+    ViewLog full;
+    full.Append(std::string(80, 'b') + "\nc");
+    // At 80 characters the LF goes into the next line unexamined and does not break again.
+    EXPECT_EQ(full.Lines(), (std::vector<std::string>{std::string(80, 'b'), "\nc"}));
+    ViewLog nul;
+    nul.Append(std::string("ab\0cd", 5));
+    EXPECT_EQ(nul.Lines(), std::vector<std::string>{"ab"});
+}
+
+TEST(ViewLog, TheRingKeepsTheLast2048LinesInOrder) {
+    ViewLog log;
+    for (int i = 0; i < 5000; ++i) log.Append("line " + std::to_string(i) + "\n");
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2048u);
+    // The last line is the one begun by the final LF.
+    EXPECT_EQ(lines.back(), "");
+    EXPECT_EQ(lines[lines.size() - 2], "line 4999");
+    EXPECT_EQ(lines.front(), "line 2953");
+    EXPECT_EQ(log.LinesBegun(), 5000u);
+    EXPECT_EQ(log.CurrentLine(), 5000 % 2048);
+}
+
+TEST(ViewLog, AppendsFromSeveralThreadsLoseNothing) {
+    ViewLog log;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < 200; ++i) log.Append("t" + std::to_string(t) + "\n");
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(log.LinesBegun(), 800u);
+    for (const auto& line : log.Lines()) EXPECT_TRUE(line.empty() || line.size() == 2) << line;
+}
+
+TEST(WindowPlacement, MonitorsCascadeFromAAndTheOthersAreCentred) {
+    const WinRect screen{0, 0, 1000, 800};
+    std::array<WinRect, 12> saved{};
+    auto r = PlaceMonitors(saved, screen, 200, 100);
+    EXPECT_EQ(r[0], (WinRect{400, 350, 600, 450}));
+    for (int i = 1; i < 8; ++i) EXPECT_EQ(r[i], r[i - 1].Offset(10, 10)) << i;
+    for (int i = 8; i < 12; ++i) EXPECT_EQ(r[i], r[0]) << i;
+    // A saved position is used as it is, and the cascade continues from it.
+    saved[2] = {5, 6, 305, 206};
+    r = PlaceMonitors(saved, screen, 200, 100);
+    EXPECT_EQ(r[2], saved[2]);
+    EXPECT_EQ(r[3], saved[2].Offset(10, 10));
+}
+
+TEST(WindowPlacement, ShortcutBarSitsAtTheTopRightOfTheViewOrCentred) {
+    const WinRect screen{0, 0, 1920, 1080};
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 900, 700}, 300, 200, screen), (WinRect{600, 100, 900, 300}));
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 300, 700}, 300, 200, screen), (WinRect{300, 100, 600, 300}));
+    // Off the screen's right edge: centred instead.
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 1900, 700}, 2000, 200, screen), CentreOn(screen, 2000, 200));
+    EXPECT_EQ(PlaceShortcutBar({100, 1050, 900, 1070}, 300, 200, screen), CentreOn(screen, 300, 200));
+}
+
+namespace {
+
+// A view thread of its own: runs posted calls until stopped.
+class FakeUiThread {
+public:
+    FakeUiThread() : thread_([this] { Run(); }) {}
+    ~FakeUiThread() { Stop(); }
+    ViewMessenger::Poster Poster() {
+        return [this](std::function<void()> f) {
+            std::lock_guard lock(m_);
+            queue_.push_back(std::move(f));
+            cv_.notify_all();
+        };
+    }
+    void Stop() {
+        {
+            std::lock_guard lock(m_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    // Runs `f` on this thread and waits for it.
+    void RunHere(std::function<void()> f) {
+        std::promise<void> done;
+        Poster()([&] {
+            f();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(m_);
+        for (;;) {
+            cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (stop_) return;
+            auto f = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            f();
+            lock.lock();
+        }
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> queue_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+struct HubBench {
+    TempDir dir;
+    SettingsStore settings{dir.Str()};
+    ScriptedOperator op;
+    FakeUiThread ui;
+};
+
+}  // namespace
+
+TEST(ViewMessenger, ASendRunsOnTheViewThreadAndReturnsItsResult) {
+    ManualResetEvent quit;
+    FakeUiThread ui;
+    ViewMessenger m(ui.Poster(), quit);
+    std::thread::id ranOn;
+    m.SetHandler([&](int msg, intptr_t w, intptr_t l) -> intptr_t {
+        ranOn = std::this_thread::get_id();
+        return msg + w + l;
+    });
+    intptr_t r = 0;
+    EXPECT_TRUE(m.Send(1000, 20, 3, &r));
+    EXPECT_EQ(r, 1023);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    m.Close();
+    EXPECT_TRUE(m.Send(1, 0, 0, &r));  // delivered to nobody
+    EXPECT_EQ(r, 0);
+}
+
+TEST(ViewHub, ShutdownWhileAWorkerWaitsInASendFinishesPromptly) {
+    HubBench b;
+    std::atomic<int> sends{0};
+    auto hub = std::make_unique<ViewHub>(b.settings, b.op, b.ui.Poster());
+    hub->SetSamplingBody([&](ViewHub& h) {
+        while (!h.QuitEvent().IsSet()) {
+            ++sends;
+            h.Messenger().Send(WM_LOG_SAMPLED, 0, 0);
+        }
+    });
+    // The view answers slowly, and at the end not at all: it is busy destroying the hub.
+    hub->RegisterMessage(WM_LOG_SAMPLED, [](intptr_t, intptr_t) -> intptr_t {
+        std::this_thread::sleep_for(milliseconds(5));
+        return 0;
+    });
+    hub->Initialise();
+    while (sends < 3) std::this_thread::sleep_for(milliseconds(1));
+    const auto start = steady_clock::now();
+    b.ui.RunHere([&] { hub->Shutdown(); });  // the view thread itself joins the worker
+    EXPECT_LT(steady_clock::now() - start, seconds(2));
+    EXPECT_FALSE(hub->SamplingThreadRunning());
+    hub.reset();
+}
+
+TEST(ViewHub, EnableRulesFollowTheCapabilityRecordLoggingAndMonitors) {
+    HubBench b;
+    ViewHub hub(b.settings, b.op, b.ui.Poster());
+    hub.Initialise();
+    // Before any connect: the always-on commands only.
+    for (int id : {ID_CONNECT, ID_PORT_SELECT, ID_CURVE_CONVERT, ID_CALGEN_PLATINUM,
+                   ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K, ID_CALGEN_DIODE_2PT,
+                   ID_CALGEN_DIODE_3PT, ID_APP_ABOUT, ID_APP_EXIT, ID_RS232_SETUP})
+        EXPECT_TRUE(hub.IsEnabled(id)) << id;
+    for (int id : {ID_INTERACT, ID_CURVE_DOWNLOAD, ID_CURVE_UPLOAD, ID_PID_DOWNLOAD,
+                   ID_PID_UPLOAD, ID_COMMAND_FILE, ID_LOG_START, ID_DATALOG_UPLOAD,
+                   ID_CALIBRATION, ID_MONITOR_A, ID_MONITOR_HEATER1})
+        EXPECT_FALSE(hub.IsEnabled(id)) << id;
+
+    hub.Features().Update(29);  // an 8-input monitor
+    EXPECT_TRUE(hub.IsEnabled(ID_MONITOR_H));
+    EXPECT_FALSE(hub.IsEnabled(ID_MONITOR_HEATER1));
+    EXPECT_FALSE(hub.IsEnabled(ID_PID_DOWNLOAD));
+    EXPECT_FALSE(hub.IsEnabled(ID_CALIBRATION));
+    hub.Features().Update(27);  // 4 inputs, 3 loops
+    EXPECT_FALSE(hub.IsEnabled(ID_MONITOR_E));
+    EXPECT_TRUE(hub.IsEnabled(ID_MONITOR_ANALOG1));
+    EXPECT_FALSE(hub.IsEnabled(ID_MONITOR_ANALOG2));
+    EXPECT_TRUE(hub.IsEnabled(ID_CALIBRATION));
+    hub.MonitorOpen(0) = 1;
+    EXPECT_FALSE(hub.IsEnabled(ID_MONITOR_A));
+    EXPECT_TRUE(hub.IsEnabled(ID_MONITOR_B));
+    hub.LoggingActive() = true;
+    EXPECT_FALSE(hub.IsEnabled(ID_CURVE_DOWNLOAD));
+    EXPECT_FALSE(hub.IsEnabled(ID_INTERACT));
+    EXPECT_TRUE(hub.IsEnabled(ID_DATALOG_UPLOAD));  // logging does not stop the upload
+    hub.Link().SetPortType(kPortLan);
+    EXPECT_FALSE(hub.IsEnabled(ID_RS232_SETUP));
+    hub.shortcutBarVisible = [] { return false; };
+    EXPECT_TRUE(hub.IsEnabled(ID_SHORTCUT));
+
+    // Leaving: the open input monitors are remembered.
+    hub.Shutdown();
+    EXPECT_EQ(b.settings.GetInt("MONITORS", "CHA", -1), 1);
+    EXPECT_EQ(b.settings.GetInt("MONITORS", "CHH", -1), 0);
+}
+
+TEST(ViewHub, MessagesRouteToCommandsAndALostLinkResetsTheBar) {
+    HubBench b;
+    ViewHub hub(b.settings, b.op, b.ui.Poster());
+    hub.Initialise();
+    std::vector<int> ran;
+    for (int id : {ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START,
+                   ID_DATALOG_UPLOAD, ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
+                   ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT, ID_CALGEN_PLATINUM})
+        hub.RegisterOperation(id, [&ran, id] { ran.push_back(id); });
+    for (int msg : {WM_SHORTCUT_CURVE_DOWNLOAD, WM_SHORTCUT_PID_DOWNLOAD, WM_SHORTCUT_INTERACT,
+                    WM_SHORTCUT_DATA_LOGGING, WM_SHORTCUT_DATALOG_UPLOAD})
+        hub.OnMessage(msg, 0, 0);
+    for (int points = 0; points < 5; ++points) hub.OnMessage(WM_CALGEN_REQUEST, 0, points);
+    hub.OnMessage(WM_CALGEN_REQUEST, 1, 0);
+    hub.OnMessage(WM_CALGEN_REQUEST, 2, 0);  // thermocouple: nothing
+    EXPECT_EQ(ran, (std::vector<int>{ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START,
+                                     ID_DATALOG_UPLOAD, ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
+                                     ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT,
+                                     ID_CALGEN_PLATINUM}));
+
+    hub.Features().Update(28);
+    hub.Bar().ShowModelAndVersion("Orvella Model 3028", "2.04");
+    hub.Bar().SetStatus(kStateConnected);
+    hub.OnMessage(WM_LINK_LOST, kStateError, 0);
+    const auto s = hub.Bar().Get();
+    EXPECT_EQ(s.statusWord, "Error");
+    EXPECT_EQ(s.ledIndex, 2);
+    EXPECT_EQ(s.modelText, "No Device");
+    EXPECT_FALSE(hub.Features().AnyInstrument());
+
+    hub.Execute(ID_COMMAND_FILE);
+    EXPECT_EQ(b.op.MessageTexts().back(),
+              "The command file runner is not available in this version yet.");
+}
+
+TEST(ViewHub, InitialisationReadsTheIntervalAndShowsTheStoredTransport) {
+    HubBench b;
+    b.settings.WriteString("LOG", "INTERVAL", "2.5");
+    b.settings.WriteInt("CommunicationSetup", "PortType", 2);
+    ViewHub hub(b.settings, b.op, b.ui.Poster());
+    hub.Initialise();
+    EXPECT_DOUBLE_EQ(hub.LoggingInterval(), 2.5);
+    EXPECT_TRUE(hub.SamplingThreadRunning());
+    EXPECT_TRUE(hub.MonitorThreadRunning());
+    const auto s = hub.Bar().Get();
+    EXPECT_EQ(s.transportName, "GPIB");
+    EXPECT_EQ(s.statusWord, "Not Connected");
+    EXPECT_EQ(s.modelText, "No Device");
+    for (bool on : s.buttons) EXPECT_FALSE(on);
+}
