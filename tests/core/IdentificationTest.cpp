@@ -12,28 +12,12 @@
 using namespace tavrix;
 using tavrix::test::CollectingLog;
 using tavrix::test::PtyInstrument;
+using tavrix::test::PtyLinkBench;
 using tavrix::test::ScriptedOperator;
 using tavrix::test::TempDir;
 
 namespace {
 
-// The view's objects around a link whose RS232 port is a scripted instrument.
-struct Bench {
-    explicit Bench(PtyInstrument::Responder r) : instrument(std::move(r)), settings(dir.Str()) {
-        link.SetSerialDeviceOverride(instrument.SlavePath());
-        link.StartUp();
-    }
-    TempDir dir;
-    PtyInstrument instrument;
-    SettingsStore settings;
-    ScriptedOperator op;
-    CollectingLog log;
-    CInstrumentLink link{op, settings};
-    SessionMutex mutex;
-    ShortcutBarModel bar;
-    FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
-};
 
 PtyInstrument::Responder Answers(std::string idn, std::string idef) {
     return [idn, idef](const std::string& line) -> std::optional<std::string> {
@@ -67,7 +51,7 @@ TEST(ParseIdn, ModelTextIsEverythingBeforeTheCommaAfterModelAndVersionTheLastFie
 }
 
 TEST(Identification, ASuccessfulConnectShowsModelVersionAndTheModelsCapabilities) {
-    Bench b(Answers("Orvella Model 3028,0012345,2.04", "28,12345,1,0,0,0,0"));
+    PtyLinkBench b(Answers("Orvella Model 3028,0012345,2.04", "28,12345,1,0,0,0,0"));
     b.bar.ShowTransport(b.link.GetPortType());
     ConnectAndIdentify(b.ctx);
     const auto s = b.bar.Get();
@@ -85,7 +69,7 @@ TEST(Identification, ASuccessfulConnectShowsModelVersionAndTheModelsCapabilities
 }
 
 TEST(Identification, AReplyWithoutCommaAfterModelEndsInNoDevice) {
-    Bench b(Answers("Orvella Model 3028", "28,1,1,0,0,0,0"));
+    PtyLinkBench b(Answers("Orvella Model 3028", "28,1,1,0,0,0,0"));
     ConnectAndIdentify(b.ctx);
     const auto s = b.bar.Get();
     EXPECT_EQ(s.statusWord, "Error");
@@ -111,14 +95,14 @@ TEST(Identification, ModelCodeRepliesThatAreNotSevenNumbersInRangeLeaveTheCodeAl
         {"27,9,0,0,0,0,-1", 27},
     };
     for (const auto& c : cases) {
-        Bench b(Answers("Orvella Model 3000,1,1.0", c.reply));
+        PtyLinkBench b(Answers("Orvella Model 3000,1,1.0", c.reply));
         ConnectAndIdentify(b.ctx);
         EXPECT_EQ(b.link.ModelCode(), c.expectedCode) << c.reply;
     }
 }
 
 TEST(Identification, ModelCode33IsStoredButLeavesTheInstrumentUnidentified) {
-    Bench b(Answers("Orvella Model 3033,1,1.0", "33,1,2,3,4,5,6"));
+    PtyLinkBench b(Answers("Orvella Model 3033,1,1.0", "33,1,2,3,4,5,6"));
     ConnectAndIdentify(b.ctx);
     EXPECT_EQ(b.link.ModelCode(), 33);
     EXPECT_EQ(b.bar.Get().statusWord, "Connected");
@@ -132,7 +116,7 @@ TEST(Identification, ModelCode33IsStoredButLeavesTheInstrumentUnidentified) {
 }
 
 TEST(Identification, ASilentInstrumentOnRs232GivesTwoErrorsAndTheCheckList) {
-    Bench b([](const std::string&) { return std::nullopt; });
+    PtyLinkBench b([](const std::string&) { return std::nullopt; });
     ConnectAndIdentify(b.ctx);
     EXPECT_EQ(b.op.MessageTexts(),
               (std::vector<std::string>{"Communication Error", "Communication Error"}));
@@ -142,7 +126,7 @@ TEST(Identification, ASilentInstrumentOnRs232GivesTwoErrorsAndTheCheckList) {
 }
 
 TEST(Identification, ABusyLockEndsInNoDeviceWithoutTouchingTheInstrument) {
-    Bench b(Answers("Orvella Model 3028,1,2.0", "28,1,1,0,0,0,0"));
+    PtyLinkBench b(Answers("Orvella Model 3028,1,2.0", "28,1,1,0,0,0,0"));
     std::atomic<bool> held{false}, release{false};
     std::thread other([&] {
         SessionLock lock(b.mutex, 0);
@@ -159,7 +143,7 @@ TEST(Identification, ABusyLockEndsInNoDeviceWithoutTouchingTheInstrument) {
 }
 
 TEST(Identification, ConnectIsRefusedWhileMonitorsOrLoggingRun) {
-    Bench b(Answers("Orvella Model 3028,1,2.0", "28,1,1,0,0,0,0"));
+    PtyLinkBench b(Answers("Orvella Model 3028,1,2.0", "28,1,1,0,0,0,0"));
     b.ctx.communicationBusy = [] { return true; };
     ConnectAndIdentify(b.ctx);
     ASSERT_EQ(b.op.messages.size(), 1u);

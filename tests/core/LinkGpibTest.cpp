@@ -9,6 +9,7 @@
 using namespace tavrix;
 using tavrix::test::CollectingLog;
 using tavrix::test::ScriptedOperator;
+using tavrix::test::StoreCurve;
 using tavrix::test::TempDir;
 
 namespace {
@@ -38,17 +39,6 @@ std::string GpibSettings(const TempDir& dir) {
     return dir.Str();
 }
 
-// Writes a user curve of `points` points into the instrument, as a curve download does.
-void StoreCurve(CInstrumentLink& link, int points) {
-    link.Command("CALC 1");
-    for (const char* header : {"Bench", "Diode", "1.000000", "Volts"}) link.Command(header);
-    for (int i = 0; i < points; ++i) {
-        char line[64];
-        std::snprintf(line, sizeof line, "%f     %f", 0.1 + 0.01 * i, 300.0 - i);
-        link.Command(line);
-    }
-    link.Command(";");
-}
 
 struct GpibBench {
     TempDir dir;

@@ -10,23 +10,12 @@
 using namespace tavrix;
 using namespace std::chrono;
 using tavrix::test::PtyInstrument;
+using tavrix::test::PtyLinkBench;
 using tavrix::test::ScriptedOperator;
 using tavrix::test::TempDir;
 
 namespace {
 
-// A link on RS232 whose serial port is the test instrument's pseudo-terminal.
-struct Rs232Fixture {
-    explicit Rs232Fixture(PtyInstrument::Responder r) : instrument(std::move(r)), settings(dir.Str()) {
-        link.SetSerialDeviceOverride(instrument.SlavePath());
-        link.StartUp();
-    }
-    TempDir dir;
-    PtyInstrument instrument;
-    SettingsStore settings;
-    ScriptedOperator op;
-    CInstrumentLink link{op, settings};
-};
 
 // Waits until the instrument has seen `count` bytes (the link does not wait for commands).
 void WaitForBytes(const PtyInstrument& in, size_t count) {
@@ -38,7 +27,7 @@ void WaitForBytes(const PtyInstrument& in, size_t count) {
 }  // namespace
 
 TEST(LinkRs232, AQueryIsFramedByLineFeedsAndItsReplyLosesEveryCarriageReturn) {
-    Rs232Fixture f([](const std::string& line) -> std::optional<std::string> {
+    PtyLinkBench f([](const std::string& line) -> std::optional<std::string> {
         if (line == "*IDN?") return "a\rbc";  // the terminator adds CR LF
         return std::nullopt;
     });
@@ -50,7 +39,7 @@ TEST(LinkRs232, AQueryIsFramedByLineFeedsAndItsReplyLosesEveryCarriageReturn) {
 }
 
 TEST(LinkRs232, PacingPausesAHundredMillisecondsBeforeTheClosingLineFeed) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     ASSERT_EQ(f.link.Command("CALC 61", 1), 0);
     WaitForBytes(f.instrument, 9);
     const auto times = f.instrument.ByteTimes();
@@ -61,7 +50,7 @@ TEST(LinkRs232, PacingPausesAHundredMillisecondsBeforeTheClosingLineFeed) {
 }
 
 TEST(LinkRs232, CommandsOfAtMostAHundredCharactersAreSentLongerOnesNever) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     const std::string hundred(100, 'X');
     const std::string longer(101, 'Y');
     std::string reply;
@@ -74,7 +63,7 @@ TEST(LinkRs232, CommandsOfAtMostAHundredCharactersAreSentLongerOnesNever) {
 }
 
 TEST(LinkRs232, ALeadingQuestionMarkIsNotAQueryAndIsSentOnceWithoutReading) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     std::string reply = "untouched";
     const std::string cmd = "?A?";
     const auto start = steady_clock::now();
@@ -86,7 +75,7 @@ TEST(LinkRs232, ALeadingQuestionMarkIsNotAQueryAndIsSentOnceWithoutReading) {
 }
 
 TEST(LinkRs232, ASilentInstrumentIsAskedElevenTimesThenCommunicationErrorIsShown) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     std::string reply;
     const auto start = steady_clock::now();
     EXPECT_EQ(f.link.Query("INP A:TEMP?", reply), link_status::kRs232Timeout);
@@ -107,7 +96,7 @@ TEST(LinkRs232, ASilentInstrumentIsAskedElevenTimesThenCommunicationErrorIsShown
 
 TEST(LinkRs232, AnAnswerOnTheSecondAttemptSucceeds) {
     int asked = 0;
-    Rs232Fixture f([&](const std::string&) -> std::optional<std::string> {
+    PtyLinkBench f([&](const std::string&) -> std::optional<std::string> {
         if (++asked == 1) return std::nullopt;
         return "1.000";
     });
@@ -119,7 +108,7 @@ TEST(LinkRs232, AnAnswerOnTheSecondAttemptSucceeds) {
 }
 
 TEST(LinkRs232, AnEndlessLineWithoutLineFeedFailsInsteadOfGrowingForever) {
-    Rs232Fixture f([](const std::string&) -> std::optional<std::string> {
+    PtyLinkBench f([](const std::string&) -> std::optional<std::string> {
         return std::string(5000, 'g');  // CR LF only after 5000 bytes
     });
     std::string reply;
@@ -130,7 +119,7 @@ TEST(LinkRs232, AnEndlessLineWithoutLineFeedFailsInsteadOfGrowingForever) {
 }
 
 TEST(LinkRs232, FetchTableCountsLinesUpToTheSemicolonLine) {
-    Rs232Fixture f([](const std::string& line) -> std::optional<std::string> {
+    PtyLinkBench f([](const std::string& line) -> std::optional<std::string> {
         if (line == "CALC? 61") return "one\r\ntwo\r\nthree\r\n;";
         return std::nullopt;
     });
@@ -146,7 +135,7 @@ TEST(LinkRs232, FetchTableCountsLinesUpToTheSemicolonLine) {
 }
 
 TEST(LinkRs232, FetchTableThatStopsMidwayFailsWithCommunicationError) {
-    Rs232Fixture f([](const std::string&) -> std::optional<std::string> { return "one\r\ntwo"; });
+    PtyLinkBench f([](const std::string&) -> std::optional<std::string> { return "one\r\ntwo"; });
     std::string reply;
     const std::string cmd = "DLog:Read?";
     EXPECT_EQ(f.link.FetchTable(10, "x", &cmd, &reply), link_status::kRs232Timeout);
@@ -155,7 +144,7 @@ TEST(LinkRs232, FetchTableThatStopsMidwayFailsWithCommunicationError) {
 }
 
 TEST(LinkRs232, FetchTableArgumentChecks) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     std::string reply;
     const std::string cmd = "CALC? 1";
     EXPECT_EQ(f.link.FetchTable(3, "x", nullptr, &reply), link_status::kNoCommand);
@@ -168,7 +157,7 @@ TEST(LinkRs232, FetchTableArgumentChecks) {
 }
 
 TEST(LinkRs232, ShutDownSaysGoodbyeWithEndOfTransmission) {
-    Rs232Fixture f([](const std::string&) { return std::nullopt; });
+    PtyLinkBench f([](const std::string&) { return std::nullopt; });
     f.link.ShutDown();
     WaitForBytes(f.instrument, 1);
     EXPECT_EQ(f.instrument.Received(), "\x04");

@@ -14,6 +14,7 @@ using namespace tavrix;
 using namespace std::chrono;
 using tavrix::test::CollectingLog;
 using tavrix::test::ScriptedOperator;
+using tavrix::test::StoreCurve;
 using tavrix::test::TempDir;
 
 namespace {
@@ -41,17 +42,6 @@ struct SimBench {
     LinkContext ctx{link, mutex, features, bar, op, log};
 };
 
-// Writes a user curve of `points` points into the instrument, as a curve download does.
-void StoreCurve(CInstrumentLink& link, int points) {
-    link.Command("CALC 1");
-    for (const char* header : {"Bench", "Diode", "1.000000", "Volts"}) link.Command(header);
-    for (int i = 0; i < points; ++i) {
-        char line[64];
-        std::snprintf(line, sizeof line, "%f     %f", 0.1 + 0.01 * i, 300.0 - i);
-        link.Command(line);
-    }
-    link.Command(";");
-}
 
 class LinkOverTransport : public ::testing::TestWithParam<int> {};
 

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
+
 namespace tavrix::test {
 
 TempDir::TempDir() {
@@ -187,6 +189,21 @@ std::vector<std::string> PtyInstrument::Lines() const {
 std::vector<std::chrono::steady_clock::time_point> PtyInstrument::ByteTimes() const {
     std::lock_guard lock(m_);
     return times_;
+}
+
+}  // namespace tavrix::test
+
+namespace tavrix::test {
+
+void StoreCurve(CInstrumentLink& link, int points) {
+    link.Command("CALC 1");
+    for (const char* header : {"Bench", "Diode", "1.000000", "Volts"}) link.Command(header);
+    for (int i = 0; i < points; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%f     %f", 0.1 + 0.01 * i, 300.0 - i);
+        link.Command(line);
+    }
+    link.Command(";");
 }
 
 }  // namespace tavrix::test

@@ -119,3 +119,35 @@ private:
 };
 
 }  // namespace tavrix::test
+
+#include "app/SettingsStore.h"
+#include "app/ShortcutBar.h"
+#include "app/SyncPrimitives.h"
+#include "link/CInstrumentLink.h"
+#include "link/FeatureManager.h"
+#include "link/LinkCommands.h"
+
+namespace tavrix::test {
+
+// The view's objects around a link whose RS232 port is a scripted instrument.
+struct PtyLinkBench {
+    explicit PtyLinkBench(PtyInstrument::Responder r) : instrument(std::move(r)), settings(dir.Str()) {
+        link.SetSerialDeviceOverride(instrument.SlavePath());
+        link.StartUp();
+    }
+    TempDir dir;
+    PtyInstrument instrument;
+    SettingsStore settings;
+    ScriptedOperator op;
+    CollectingLog log;
+    CInstrumentLink link{op, settings};
+    SessionMutex mutex;
+    ShortcutBarModel bar;
+    FeatureManager features{&bar};
+    LinkContext ctx{link, mutex, features, bar, op, log};
+};
+
+// Writes user curve 1 with `points` points into the instrument, as a curve download does.
+void StoreCurve(CInstrumentLink& link, int points);
+
+}  // namespace tavrix::test
