@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <map>
+
+class QAction;
+class QMenu;
+class QTimer;
+
+namespace tavrix {
+
+class CVoduradView;
+class OperatorInterface;
+class SettingsStore;
+
+// The top-level window: the menu built from the command table, one status-bar pane, the view.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kDocumentTitle = "Quellin Utility Software";
+    static constexpr const char* kFrameTitle = "vodurad";
+    static constexpr int kDefaultWidth = 720;
+    static constexpr int kDefaultHeight = 520;
+
+    CMainFrame(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
+               const QString& helpFile, OperatorInterface* injectedOperator = nullptr);
+    ~CMainFrame() override;
+
+    CVoduradView* View() const { return view_; }
+    // The menu item of a command (null when the menu has none).
+    QAction* ActionFor(int id) const;
+    // Enables each menu item by its command's update rule.
+    void RefreshCommandStates();
+
+signals:
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildMenu();
+    void Place();
+
+    SettingsStore& settings_;
+    CVoduradView* view_;
+    std::map<int, QAction*> actions_;
+    QTimer* updateTimer_;
+};
+
+}  // namespace tavrix

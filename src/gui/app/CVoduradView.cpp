@@ -1,0 +1,249 @@
+#include "app/CVoduradView.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QMetaObject>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "app/CAboutDlg.h"
+#include "app/CHelpWindow.h"
+#include "app/CShortCutButtons.h"
+#include "app/QtOperator.h"
+#include "app/WindowPlacement.h"
+#include "consoles/CSerialTerminal.h"
+#include "logging/CDataLoggingInProcMessage.h"
+#include "logging/CStripChart.h"
+
+namespace tavrix {
+
+namespace {
+WinRect ToWinRect(const QRect& r) {
+    return {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
+QRect ToQRect(const WinRect& r) {
+    return QRect(r.left, r.top, r.Width(), r.Height());
+}
+
+WinRect ReadRect(const SettingsStore& s, const char* section) {
+    return {s.GetInt(section, settings::kWinLeft, 0), s.GetInt(section, settings::kWinTop, 0),
+            s.GetInt(section, settings::kWinRight, 0), s.GetInt(section, settings::kWinBottom, 0)};
+}
+}  // namespace
+
+CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
+                           const QString& helpFile, OperatorInterface* injectedOperator,
+                           QWidget* parent)
+    : QAbstractScrollArea(parent),
+      settings_(settings),
+      monitorTitles_(monitorTitles),
+      helpFile_(helpFile) {
+    if (injectedOperator) {
+        op_ = injectedOperator;
+    } else {
+        qtOperator_ = std::make_unique<QtOperator>(settings);
+        op_ = qtOperator_.get();
+    }
+    // Reports from worker threads are queued here and run on the GUI thread.
+    hub_ = std::make_unique<ViewHub>(settings, *op_, [this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
+    if (qtOperator_) {
+        qtOperator_->SetParentWidget(this);
+        qtOperator_->SetQuitEvent(&hub_->QuitEvent());
+    }
+
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::TypeWriter);
+    setFont(mono);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(LineHeight());
+    horizontalScrollBar()->setSingleStep(fontMetrics().horizontalAdvance('0'));
+
+    // Appends come from any thread; the log's generation tells when to redraw.
+    logTimer_ = new QTimer(this);
+    logTimer_->setInterval(50);
+    connect(logTimer_, &QTimer::timeout, this, &CVoduradView::SyncLog);
+    logTimer_->start();
+
+    RegisterGuiOperations();
+}
+
+CVoduradView::~CVoduradView() {
+    logTimer_->stop();
+    // Workers first (they may be waiting on this thread), then the windows they report to.
+    hub_->Shutdown();
+    delete bar_;  // detaches from the hub's bar model
+    bar_ = nullptr;
+    for (auto*& m : monitors_) {
+        delete m;
+        m = nullptr;
+    }
+    delete terminal_;
+    delete loggingProgress_;
+    delete help_.data();
+    hub_.reset();
+}
+
+int CVoduradView::LineHeight() const {
+    return fontMetrics().lineSpacing();
+}
+
+QRect CVoduradView::ScreenRect() const {
+    QScreen* screen = window()->screen() ? window()->screen() : QGuiApplication::primaryScreen();
+    return screen->availableGeometry();
+}
+
+void CVoduradView::RegisterGuiOperations() {
+    ViewHub& hub = *hub_;
+    for (int i = 0; i < kMonitorCount; ++i) {
+        hub.RegisterOperation(kMonitorCommands[i], [this, i] {
+            CStripChart* m = monitors_[static_cast<size_t>(i)];
+            if (!m) return;
+            hub_->MonitorOpen(i) = 1;
+            m->show();
+            m->raise();
+        });
+    }
+    hub.RegisterOperation(ID_INTERACT, [this] {
+        if (!terminal_) return;
+        terminal_->show();
+        terminal_->raise();
+    });
+    hub.RegisterOperation(ID_SHORTCUT, [this] {
+        if (!bar_) return;
+        bar_->show();
+        bar_->raise();
+    });
+    hub.RegisterOperation(ID_APP_ABOUT, [this] {
+        CAboutDlg about(window());
+        about.exec();
+    });
+    hub.RegisterOperation(ID_APP_EXIT, [this] { window()->close(); });
+    hub.RegisterOperation(ID_HELP, [this] {
+        if (!help_) help_ = new CHelpWindow(helpFile_, this);
+        help_->show();
+        help_->raise();
+    });
+    hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
+    hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
+}
+
+void CVoduradView::OnInitialUpdate() {
+    if (initialised_) return;
+    initialised_ = true;
+    ViewHub& hub = *hub_;
+    hub.Initialise();
+    CreateFloatingWindows();
+}
+
+void CVoduradView::CreateFloatingWindows() {
+    ViewHub& hub = *hub_;
+    const WinRect screen = ToWinRect(ScreenRect());
+
+    if (hub.MonitorThreadRunning()) {
+        std::array<WinRect, 12> saved;
+        for (int i = 0; i < kMonitorCount; ++i) {
+            auto* m = new CStripChart(kMonitorStripLength, this);
+            m->setWindowTitle(monitorTitles_[static_cast<size_t>(i)]);
+            // Closing a monitor only hides it; it is no longer open for the monitor thread.
+            connect(m, &QDialog::finished, this, [this, i] { hub_->MonitorOpen(i) = 0; });
+            monitors_[static_cast<size_t>(i)] = m;
+            saved[static_cast<size_t>(i)] = ReadRect(settings_, settings::kMonitorPos[i]);
+        }
+        const QSize size = monitors_[0]->size();
+        const auto places = PlaceMonitors(saved, screen, size.width(), size.height());
+        for (int i = 0; i < kMonitorCount; ++i)
+            monitors_[static_cast<size_t>(i)]->setGeometry(ToQRect(places[static_cast<size_t>(i)]));
+    }
+
+    terminal_ = new CSerialTerminal(this);
+    const WinRect termSaved = ReadRect(settings_, settings::kTerminalPos);
+    terminal_->setGeometry(ToQRect(
+        termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));
+
+    bar_ = new CShortCutButtons(hub.Bar(), *op_, this);
+    bar_->SetTarget(&hub.Messenger());
+    bar_->onCalGen = [this] {
+        op_->ShowMessage("Curve generation is not available in this version yet.",
+                         MessageIcon::Information);
+    };
+    bar_->adjustSize();
+    // The view's rectangle on the screen: lay the frame out first when it is not shown yet.
+    if (QWidget* w = window(); w->layout()) w->layout()->activate();
+    const QRect viewRect(mapToGlobal(QPoint(0, 0)), size());
+    const QSize barSize = bar_->sizeHint();
+    const WinRect barRect =
+        PlaceShortcutBar(ToWinRect(viewRect), barSize.width(), barSize.height(), screen);
+    bar_->move(barRect.left, barRect.top);
+    bar_->show();
+
+    loggingProgress_ = new CDataLoggingInProcMessage(this);
+    const WinRect logRect = CentreOn(screen, loggingProgress_->width(), loggingProgress_->height());
+    loggingProgress_->setGeometry(ToQRect(logRect));
+    loggingProgress_->hide();
+}
+
+void CVoduradView::OnCommand(int id) {
+    if (!initialised_) OnInitialUpdate();
+    if (!hub_->IsEnabled(id)) return;
+    hub_->Execute(id);
+}
+
+void CVoduradView::SyncLog() {
+    const uint64_t gen = hub_->Log().Generation();
+    if (gen == drawnGeneration_) return;
+    drawnGeneration_ = gen;
+    lines_ = hub_->Log().Lines();
+    UpdateScrollBars();
+    // The newest line comes into view.
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+}
+
+void CVoduradView::UpdateScrollBars() {
+    const int lh = LineHeight();
+    const int docHeight = static_cast<int>(lines_.size()) * lh;
+    const int docWidth = kLeftMargin + fontMetrics().horizontalAdvance('0') * ViewLog::kColumns;
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setRange(0, std::max(0, docHeight - viewport()->height()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setRange(0, std::max(0, docWidth - viewport()->width()));
+}
+
+void CVoduradView::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    p.setFont(font());
+    p.setPen(palette().color(QPalette::Text));
+    const int lh = LineHeight();
+    const int ascent = fontMetrics().ascent();
+    const int top = verticalScrollBar()->value();
+    const int x = kLeftMargin - horizontalScrollBar()->value();
+    const int first = top / lh;
+    const int last =
+        std::min<int>(static_cast<int>(lines_.size()) - 1, (top + viewport()->height()) / lh);
+    for (int i = first; i <= last; ++i) {
+        QString text = QString::fromLatin1(lines_[static_cast<size_t>(i)]);
+        for (QChar& c : text)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
+        p.drawText(x, i * lh - top + ascent, text);
+    }
+}
+
+void CVoduradView::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    const bool atBottom = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    UpdateScrollBars();
+    if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void CVoduradView::showEvent(QShowEvent* e) {
+    QAbstractScrollArea::showEvent(e);
+    if (!initialised_) OnInitialUpdate();
+}
+
+}  // namespace tavrix

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "app/CHelpWindow.h"
+#include "app/ViewHub.h"
+
+class QTimer;
+
+namespace tavrix {
+
+class CDataLoggingInProcMessage;
+class CSerialTerminal;
+class CShortCutButtons;
+class CStripChart;
+class QtOperator;
+
+// The main window's client area and the hub's window: draws the message log, owns the floating
+// windows, routes menu commands to the hub and lets worker threads' reports run on the GUI
+// thread.
+class CVoduradView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    static constexpr int kMonitorStripLength = 100;
+    static constexpr int kLeftMargin = 4;
+
+    // `injectedOperator` replaces the Qt dialogs (tests); it must outlive the view.
+    CVoduradView(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
+                 const QString& helpFile, OperatorInterface* injectedOperator = nullptr,
+                 QWidget* parent = nullptr);
+    ~CVoduradView() override;
+
+    ViewHub& Hub() { return *hub_; }
+    OperatorInterface& Operator() { return *op_; }
+    // Null when an operator was injected.
+    QtOperator* GuiOperator() { return qtOperator_.get(); }
+
+    // The view's first update: hub start-up, floating windows. Runs once; also runs on the
+    // first show when nobody called it before.
+    void OnInitialUpdate();
+    bool Initialised() const { return initialised_; }
+
+    // A menu command: run when its update rule allows it.
+    void OnCommand(int id);
+
+    CShortCutButtons* ShortcutBar() const { return bar_; }
+    CStripChart* Monitor(int index) const { return monitors_[static_cast<size_t>(index)]; }
+    CSerialTerminal* Terminal() const { return terminal_; }
+    CDataLoggingInProcMessage* LoggingProgress() const { return loggingProgress_; }
+    CHelpWindow* HelpWindow() const { return help_; }
+
+    int LineHeight() const;
+    // Draws the log now when it changed (the timer does this every 50 ms).
+    void SyncLog();
+
+signals:
+    void statusBarToggleRequested();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    void showEvent(QShowEvent*) override;
+
+private:
+    void RegisterGuiOperations();
+    void CreateFloatingWindows();
+    void UpdateScrollBars();
+    QRect ScreenRect() const;
+
+    SettingsStore& settings_;
+    std::array<QString, 12> monitorTitles_;
+    QString helpFile_;
+    // Declared before the hub: the hub uses the operator until it is gone.
+    std::unique_ptr<QtOperator> qtOperator_;
+    OperatorInterface* op_;
+    std::unique_ptr<ViewHub> hub_;
+
+    std::array<CStripChart*, 12> monitors_{};
+    CSerialTerminal* terminal_ = nullptr;
+    CShortCutButtons* bar_ = nullptr;
+    CDataLoggingInProcMessage* loggingProgress_ = nullptr;
+    QPointer<CHelpWindow> help_;
+
+    QTimer* logTimer_;
+    uint64_t drawnGeneration_ = UINT64_MAX;
+    std::vector<std::string> lines_;
+    bool initialised_ = false;
+};
+
+}  // namespace tavrix

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <string>
+
+#include "app/OperatorInterface.h"
+#include "app/SyncPrimitives.h"
+
+namespace tavrix {
+
+class SettingsStore;
+
+// The operator at the screen: Qt message boxes and dialogs. Calls from worker threads run on
+// the GUI thread while the worker waits; once the program quits, a waiting worker gives up
+// (the answer is then "No"/Cancel) instead of holding up the view's shut-down.
+class QtOperator : public OperatorInterface {
+public:
+    explicit QtOperator(const SettingsStore& settings);
+
+    // Window the dialogs and message boxes are centred on.
+    void SetParentWidget(QWidget* parent) { parent_ = parent; }
+    void SetQuitEvent(const ManualResetEvent* quit) { quit_ = quit; }
+    // The device every COM port opens, when the simulator stands in for the instrument.
+    void SetSerialDeviceOverride(std::string path) { deviceOverride_ = std::move(path); }
+
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    bool AskYesNo(const std::string& text, MessageIcon icon) override;
+    std::unique_ptr<ProgressWindow> OpenProgress() override;
+    void PumpMessages() override;
+    DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) override;
+    DialogResult<int> AskPortType(int current) override;
+    DialogResult<int> AskGpibAddress(int current) override;
+    DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) override;
+
+private:
+    QWidget* Parent() const { return parent_.data(); }
+
+    const SettingsStore& settings_;
+    QPointer<QWidget> parent_;
+    const ManualResetEvent* quit_ = nullptr;
+    std::string deviceOverride_;
+};
+
+}  // namespace tavrix
