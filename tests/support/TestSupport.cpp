@@ -65,6 +65,21 @@ std::unique_ptr<ProgressWindow> ScriptedOperator::OpenProgress() {
     return std::make_unique<RecordingProgress>(rec);
 }
 
+DialogResult<OnePointValues> ScriptedOperator::AskOnePoint(const OnePointValues& preset) {
+    onePointPresets.push_back(preset);
+    return Next(onePointAnswers);
+}
+
+DialogResult<TwoPointsValues> ScriptedOperator::AskTwoPoints(const TwoPointsValues& preset) {
+    twoPointsPresets.push_back(preset);
+    return Next(twoPointsAnswers);
+}
+
+DialogResult<ThreePointsValues> ScriptedOperator::AskThreePoints(const ThreePointsValues& preset) {
+    threePointsPresets.push_back(preset);
+    return Next(threePointsAnswers);
+}
+
 DialogResult<SerialSetupChoice> ScriptedOperator::AskSerialSetup(const SerialSetupChoice& preset) {
     serialPresets.push_back(preset);
     return Next(serialAnswers);
@@ -83,6 +98,38 @@ DialogResult<int> ScriptedOperator::AskGpibAddress(int current) {
 DialogResult<IpAddressChoice> ScriptedOperator::AskIpAddress(const IpAddressChoice& preset) {
     ipPresets.push_back(preset);
     return Next(ipAnswers);
+}
+
+DialogResult<std::string> ScriptedOperator::AskOpenFile(const FileDialogRequest& request) {
+    openFileRequests.push_back(request);
+    return Next(openFileAnswers);
+}
+
+DialogResult<std::string> ScriptedOperator::AskSaveFile(const FileDialogRequest& request) {
+    saveFileRequests.push_back(request);
+    return Next(saveFileAnswers);
+}
+
+DialogResult<CurveHeaderEdit> ScriptedOperator::EditCurveHeader(const CurveHeaderEdit& header) {
+    headerPresets.push_back(header);
+    if (headerAnswers.empty()) return DialogResult<CurveHeaderEdit>::Cancelled();
+    HeaderAnswer answer = std::move(headerAnswers.front());
+    headerAnswers.pop_front();
+    return answer(header);
+}
+
+DialogResult<UserCurveChoice> ScriptedOperator::ChooseUserCurve(const UserCurveChoice& choice) {
+    userCurvePresets.push_back(choice);
+    auto r = Next(userCurveAnswers);
+    if (!r.Ok()) return {r.outcome, choice};
+    UserCurveChoice chosen = choice;
+    chosen.Select(r.value);
+    return DialogResult<UserCurveChoice>::Accept(chosen);
+}
+
+DialogResult<int> ScriptedOperator::AskPidTableNumber(int preset) {
+    pidTablePresets.push_back(preset);
+    return Next(pidTableAnswers);
 }
 
 std::vector<std::string> ScriptedOperator::MessageTexts() const {

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,10 +45,25 @@ public:
     bool AskYesNo(const std::string& text, MessageIcon icon) override;
     std::unique_ptr<ProgressWindow> OpenProgress() override;
     void PumpMessages() override { ++pumps; }
+    DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
+    DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
+    DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
     DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) override;
     DialogResult<int> AskPortType(int current) override;
     DialogResult<int> AskGpibAddress(int current) override;
     DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) override;
+    DialogResult<std::string> AskOpenFile(const FileDialogRequest& request) override;
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest& request) override;
+    DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
+    DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
+    DialogResult<int> AskPidTableNumber(int preset) override;
+
+    // The header editor's answer is worked out from what it was opened with.
+    using HeaderAnswer = std::function<DialogResult<CurveHeaderEdit>(CurveHeaderEdit)>;
+    // "Accept" without touching anything.
+    static HeaderAnswer AcceptHeader() {
+        return [](CurveHeaderEdit h) { return DialogResult<CurveHeaderEdit>::Accept(std::move(h)); };
+    }
 
     std::vector<ShownMessage> messages;
     std::vector<std::string> questions;
@@ -60,8 +76,24 @@ public:
     std::vector<SerialSetupChoice> serialPresets;
     std::vector<int> portTypePresets, gpibPresets;
     std::vector<IpAddressChoice> ipPresets;
+    std::deque<DialogResult<std::string>> openFileAnswers, saveFileAnswers;
+    std::deque<HeaderAnswer> headerAnswers;
+    // The list position chosen in the user-curve chooser; a cancel when empty.
+    std::deque<DialogResult<int>> userCurveAnswers;
+    std::deque<DialogResult<int>> pidTableAnswers;
+    std::vector<FileDialogRequest> openFileRequests, saveFileRequests;
+    std::vector<CurveHeaderEdit> headerPresets;
+    std::vector<UserCurveChoice> userCurvePresets;
+    std::vector<int> pidTablePresets;
     std::vector<std::shared_ptr<ProgressRecord>> progress;
     int pumps = 0;
+    // Reference-point dialogs of curve generation: answers, and the values each showing opened with.
+    std::deque<DialogResult<OnePointValues>> onePointAnswers;
+    std::deque<DialogResult<TwoPointsValues>> twoPointsAnswers;
+    std::deque<DialogResult<ThreePointsValues>> threePointsAnswers;
+    std::vector<OnePointValues> onePointPresets;
+    std::vector<TwoPointsValues> twoPointsPresets;
+    std::vector<ThreePointsValues> threePointsPresets;
 
     std::vector<std::string> MessageTexts() const;
 };

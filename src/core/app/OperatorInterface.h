@@ -4,6 +4,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "calgen/ReferencePoints.h"
+#include "curves/CurveDialogModels.h"
 
 namespace tavrix {
 
@@ -43,6 +47,30 @@ struct IpAddressChoice {
     unsigned long port = 0;
 };
 
+// Options of the open/save file dialogs.
+enum FileDialogOption : unsigned {
+    kFileMustExist = 1u << 0,
+    kHideReadOnly = 1u << 1,
+    kOverwritePrompt = 1u << 2,
+};
+
+// An open or save file dialog: the filter text as "label|patterns|label|patterns||" (patterns
+// separated by ";"), the extension added to a name typed without one, the options and the
+// name the dialog starts with.
+struct FileDialogRequest {
+    std::string filter;
+    std::string defaultExtension;
+    unsigned options = 0;
+    std::string initialName;
+
+    struct FilterEntry {
+        std::string label;
+        std::vector<std::string> patterns;
+    };
+    // The filter text split into its entries, in order.
+    std::vector<FilterEntry> FilterEntries() const;
+};
+
 // Everything an operation needs from the person at the screen. The GUI shows real dialogs,
 // the tests answer from a script, the command line answers from its options.
 class OperatorInterface {
@@ -57,11 +85,43 @@ public:
     // Lets pending window messages run while a long exchange waits.
     virtual void PumpMessages() {}
 
+    // Reference-point dialogs of curve generation, opened with the given values; OK gives the
+    // values entered (each within the dialog's limits).
+    virtual DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) {
+        return DialogResult<OnePointValues>::Cancelled();
+    }
+    virtual DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) {
+        return DialogResult<TwoPointsValues>::Cancelled();
+    }
+    virtual DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) {
+        return DialogResult<ThreePointsValues>::Cancelled();
+    }
+
     // Communication dialogs. Each is preset with the given value.
     virtual DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) = 0;
     virtual DialogResult<int> AskPortType(int current) = 0;
     virtual DialogResult<int> AskGpibAddress(int current) = 0;
     virtual DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) = 0;
+
+    // File choices: the full path of the chosen file.
+    virtual DialogResult<std::string> AskOpenFile(const FileDialogRequest& request) {
+        return DialogResult<std::string>::Cancelled();
+    }
+    virtual DialogResult<std::string> AskSaveFile(const FileDialogRequest& request) {
+        return DialogResult<std::string>::Cancelled();
+    }
+    // Curve dialogs. The header editor is handed a prepared model (Open() already applied)
+    // and gives it back as edited after "Accept"; the chooser gives back the chosen number in
+    // `number`; the PID table number request is preset with `preset`.
+    virtual DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) {
+        return DialogResult<CurveHeaderEdit>::Cancelled();
+    }
+    virtual DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) {
+        return DialogResult<UserCurveChoice>::Cancelled();
+    }
+    virtual DialogResult<int> AskPidTableNumber(int preset) {
+        return DialogResult<int>::Cancelled();
+    }
 };
 
 // A progress window that shows nothing.

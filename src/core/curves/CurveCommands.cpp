@@ -1,0 +1,358 @@
+#include "curves/CurveCommands.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Texts.h"
+#include "app/ViewHub.h"
+#include "curves/CNumeric.h"
+#include "curves/CurveTexts.h"
+#include "curves/LineReader.h"
+
+namespace tavrix {
+
+namespace ct = curve_texts;
+
+namespace {
+
+constexpr int kLockWaitMs = 1000;
+constexpr int kFirstUserCurveIndex = 61;
+constexpr auto kUploadPause = std::chrono::milliseconds(1000);
+
+std::string WithPath(const char* format, const std::string& path) {
+    return FormatC(format, path.c_str());
+}
+
+FileDialogRequest OpenRequest(const char* filter, const char* extension) {
+    return {filter, extension, kFileMustExist | kHideReadOnly, {}};
+}
+
+FileDialogRequest SaveRequest(const char* filter, const char* extension) {
+    return {filter, extension, kHideReadOnly | kOverwritePrompt, {}};
+}
+
+// The names of the eight user curves ("SENSORIX? 61" .. "SENSORIX? 68"); false at the first
+// failed query.
+bool QueryUserCurveNames(CInstrumentLink& link, UserCurveChoice& choice) {
+    for (int i = 0; i < 8; ++i) {
+        std::string reply;
+        if (link.Query(FormatC("SENSORIX? %d", kFirstUserCurveIndex + i), reply, 0) != 0)
+            return false;
+        choice.names[static_cast<size_t>(i)] = reply;
+    }
+    return true;
+}
+
+// The header editor for a curve just read; false when it was not accepted.
+bool EditHeader(OperatorInterface& op, SensorCurve& curve, const std::string& path, bool presetSave,
+                bool& saveRequested) {
+    CurveHeaderEdit edit;
+    std::vector<float> t, v;
+    for (const CurvePoint& p : curve.points) {
+        t.push_back(p.temperature);
+        v.push_back(p.sensorValue);
+    }
+    edit.SetCurveData(t, v, curve.PointCount(), curve.unitCode);
+    edit.SetHeader(curve.sensorName, curve.sensorType, curve.multiplier, curve.unitCode,
+                   curve.PointCount(), IsCrvPath(path));
+    edit.saveAsCrv = presetSave;
+    edit.Open();
+    auto r = op.EditCurveHeader(edit);
+    if (!r.Ok()) return false;
+    r.value.GetHeader(curve.sensorName, curve.sensorType, curve.multiplier, curve.unitText);
+    // The source decides whether saving is possible, whatever the front end did.
+    r.value.sourceIsCrv = edit.sourceIsCrv;
+    saveRequested = r.value.SaveRequested();
+    return true;
+}
+
+// Leading decimal digits of a reply (0 when none).
+int LeadingInt(const std::string& text) {
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+void ConnectionFailed(LinkContext& ctx) {
+    ctx.op.ShowMessage(ct::kConnectionFailed, MessageIcon::None);
+    if (ctx.link.GetPortType() == kPortRs232)
+        for (const char* line : texts::kRs232CheckList) ctx.log.Append(line);
+}
+
+}  // namespace
+
+bool WriteTextFileCrLf(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    return std::fclose(f) == 0 && written;
+}
+
+// ---------------------------------------------------------------------------------------------
+// File operations
+
+int CheckCurveFile(OperatorInterface& op, LogSink& log, const std::string& path, int& headerLines) {
+    auto syntax = [&] {
+        op.ShowMessage(ct::kFileSyntaxError, MessageIcon::None);
+        log.Append(WithPath(ct::kLogSyntaxError, path));
+        return 0;
+    };
+    LineReader reader(path, SensorCurve::kCrvLineMax);
+    if (!reader.IsOpen()) return syntax();
+    std::string line;
+    // Header search: the first line holding two numbers starts the points.
+    int first = 0;
+    while (first == 0 && reader.LineNumber() < 5) {
+        const LineReader::Outcome o = reader.Next(line);
+        if (o != LineReader::kLine && o != LineReader::kLastLine) return syntax();
+        float a = 0, b = 0;
+        if (ScanC(line.c_str(), "%f %f", &a, &b) == 2) first = reader.LineNumber();
+        if (o == LineReader::kLastLine) break;
+    }
+    if (first < 3 || first > 5) return syntax();
+    headerLines = first - 1;
+    int count = 1;
+    for (;;) {
+        const LineReader::Outcome o = reader.Next(line);
+        if (o == LineReader::kEnd) break;
+        if (o == LineReader::kError || o == LineReader::kTooLong) return syntax();
+        if (!line.empty() && line[0] == ';') break;
+        float value = 0, kelvin = 0;
+        if (ScanC(line.c_str(), "%f %f", &value, &kelvin) != 2 || kelvin < 0) return syntax();
+        ++count;
+        if (o == LineReader::kLastLine) break;
+    }
+    if (count < 3) {
+        op.ShowMessage(ct::kNotEnoughEntries, MessageIcon::None);
+        log.Append(WithPath(ct::kLogNotEnoughEntries, path));
+        return 0;
+    }
+    const int max = static_cast<int>(SensorCurve::kMaxCurvePoints);
+    if (count > max) {
+        op.ShowMessage(FormatC(ct::kMoreThanEntries, max), MessageIcon::None);
+        log.Append(FormatC(ct::kLogMoreThanEntries, max, path.c_str()));
+        return 0;
+    }
+    return count;
+}
+
+int SaveCurveFile(OperatorInterface& op, SensorCurve curve) {
+    auto r = op.AskSaveFile(SaveRequest(ct::kCrvSaveFilter, ct::kCrvExtension));
+    if (!r.Ok()) return kCurveSaveCancelled;
+    if (!curve.WriteCrvFile(r.value)) {
+        op.ShowMessage(ct::kFailedToCreateFile, MessageIcon::Exclamation);
+        return kCurveSaveFailed;
+    }
+    return kCurveSaved;
+}
+
+void ReportCurveErrors(LogSink& log, SensorCurve curve) {
+    auto line = [&](const std::string& text, bool marked) {
+        log.Append(text + (marked ? ct::kLogErrorMark : "") + "\n");
+    };
+    line(curve.sensorName, false);
+    line(curve.sensorType, curve.typeError);
+    line(curve.multiplierText, curve.multiplierError);
+    line(curve.unitText, curve.unitError);
+    for (const CurvePoint& p : curve.points) line(p.lineText, p.lineError);
+}
+
+void ReportFileResult(LogSink& log, int result, const SensorCurve& curve) {
+    switch (result) {
+        case kCurveReadNoPath:
+            log.Append(ct::kLogNoFileName);
+            break;
+        case kCurveReadCannotOpen:
+            log.Append(ct::kLogCannotOpenInput);
+            break;
+        case kCurveReadCannotOpenOutput:
+            log.Append(ct::kLogCannotOpenOutput);
+            break;
+        case kCurveReadTooManyPoints:
+            log.Append(FormatC(ct::kLogTooManyPoints,
+                               static_cast<int>(SensorCurve::kMaxCurvePoints), curve.stopLine));
+            break;
+        case kCurveReadLineTooLong:
+            log.Append(FormatC(ct::kLogLineTooLong, curve.stopLine));
+            break;
+        default:
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Curve download
+
+void DownloadCurve(LinkContext& ctx) {
+    SessionLock lock(ctx.sessionMutex, kLockWaitMs);
+    if (!lock) return;
+    OperatorInterface& op = ctx.op;
+    auto file = op.AskOpenFile(OpenRequest(ct::kDownloadFilter, ct::kDownloadExtension));
+    if (!file.Ok()) return;
+    const std::string path = file.value;
+
+    SensorCurve curve;
+    const CurveReadResult read = IsCrvPath(path) ? SensorCurve::ReadCrvFile(path, curve)
+                                                 : SensorCurve::Read340File(path, curve);
+    if (read == kCurveReadFieldErrors) {
+        op.ShowMessage(ct::kFormatError, MessageIcon::Stop);
+        ReportCurveErrors(ctx.log, curve);
+        return;
+    }
+    if (read != kCurveReadOk) {
+        ReportFileResult(ctx.log, read, curve);
+        return;
+    }
+    if (curve.PointCount() < 4) {
+        op.ShowMessage(ct::kNotEnoughPoints, MessageIcon::None);
+        ctx.log.Append(WithPath(ct::kLogNotEnoughPoints, path));
+        return;
+    }
+    bool save = false;
+    if (!EditHeader(op, curve, path, false, save)) return;
+    if (save) SaveCurveFile(op, curve);
+
+    UserCurveChoice choice;
+    if (!QueryUserCurveNames(ctx.link, choice)) {
+        ReportCommunicationFailure(ctx.link, op, ctx.log);
+        return;
+    }
+    auto chosen = op.ChooseUserCurve(choice);
+    if (!chosen.Ok()) return;
+    const int n = chosen.value.number;
+
+    std::string idn;
+    if (ctx.link.Query("*IDN?", idn, 0) != 0) {
+        ReportCommunicationFailure(ctx.link, op, ctx.log);
+        return;
+    }
+
+    auto progress = op.OpenProgress();
+    progress->SetMessage(FormatC(ct::kDownloadingCurve, n));
+    progress->SetRange(0, 100);
+
+    ctx.link.Command(FormatC("CALC %d", n), 1);
+    bool refused = false;
+    auto send = [&](const std::string& line) {
+        const bool marked = ctx.link.Command(line, 1) == link_status::kLanRefused;
+        refused = refused || marked;
+        ctx.log.Append(line + (marked ? ct::kLogSendMark : "") + "\n");
+    };
+    send(curve.sensorName);
+    send(curve.sensorType);
+    send(FormatC("%f", static_cast<double>(curve.multiplier)));
+    send(curve.unitText);
+    const uint32_t count = curve.PointCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        const CurvePoint& p = curve.points[i];
+        send(FormatC("%f     %f", static_cast<double>(p.sensorValue),
+                     static_cast<double>(p.temperature)));
+        progress->SetPos(static_cast<int>(100.0 * i / count));
+        op.PumpMessages();
+    }
+    ctx.link.Command(";", 0);
+    ctx.log.Append(";\n");
+    op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
+    ctx.log.Append(FormatC(ct::kLogCurveDownloaded, n, path.c_str()));
+    progress->Close();
+    if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Curve upload
+
+void UploadCurve(LinkContext& ctx) {
+    SessionLock lock(ctx.sessionMutex, kLockWaitMs);
+    if (!lock) return;
+    OperatorInterface& op = ctx.op;
+    std::string idn;
+    if (ctx.link.Query("*IDN?", idn, 0) != 0 || idn.empty() || idn == ";") {
+        ReportCommunicationFailure(ctx.link, op, ctx.log);
+        return;
+    }
+    auto file = op.AskSaveFile(SaveRequest(ct::kCrvSaveFilter, ct::kCrvExtension));
+    if (!file.Ok()) return;
+    const std::string path = file.value;
+
+    UserCurveChoice choice;
+    if (!QueryUserCurveNames(ctx.link, choice)) {
+        ReportCommunicationFailure(ctx.link, op, ctx.log);
+        return;
+    }
+    auto chosen = op.ChooseUserCurve(choice);
+    if (!chosen.Ok()) return;
+    const int n = chosen.value.number;
+
+    std::string countReply;
+    if (ctx.link.Query(FormatC("SENSORIX %d:NENTRY?", 60 + n), countReply, 1) != 0) {
+        ReportCommunicationFailure(ctx.link, op, ctx.log);
+        return;
+    }
+    // The count only drives the progress bar: one that is not positive (an empty curve, or a
+    // reply that is no number) is taken as 1 and the instrument's table decides.
+    const int entries = std::max(LeadingInt(countReply), 1);
+    ctx.sleep(kUploadPause);
+
+    std::string table;
+    const std::string command = FormatC("CALC? %d", n);
+    const int got = ctx.link.FetchTable(entries, FormatC(ct::kUploadingCurve, n), &command, &table);
+    if (got < 0) {
+        ConnectionFailed(ctx);
+        return;
+    }
+    op.ShowMessage(ct::kUploadComplete, MessageIcon::None);
+    const bool written = WriteTextFileCrLf(path, table);
+    if (!written) op.ShowMessage(ct::kFailedToCreateFile, MessageIcon::Exclamation);
+    ctx.log.Append(table);
+    ctx.log.Append(written ? FormatC(ct::kLogCurveUploaded, n, path.c_str())
+                           : std::string(ct::kLogCannotOpenOutput));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversion
+
+void ConvertCurve(OperatorInterface& op, LogSink& log) {
+    auto file = op.AskOpenFile(OpenRequest(ct::kConvertFilter, ct::kConvertExtension));
+    if (!file.Ok()) return;
+    const std::string path = file.value;
+    SensorCurve curve;
+    if (SensorCurve::Read340File(path, curve) != kCurveReadOk) {
+        op.ShowMessage(ct::kFailedToReadFile, MessageIcon::Stop);
+        return;
+    }
+    if (curve.PointCount() < 4) {
+        op.ShowMessage(ct::kNotEnoughPoints, MessageIcon::None);
+        log.Append(WithPath(ct::kLogNotEnoughPoints, path));
+        return;
+    }
+    bool save = false;
+    if (!EditHeader(op, curve, path, true, save)) {
+        op.ShowMessage(ct::kAbortedConversion, MessageIcon::None);
+        log.Append(ct::kLogAbortedConversion);
+        return;
+    }
+    // "saved" only when a file was written: a cancelled or failed save says "not saved".
+    if (save && SaveCurveFile(op, curve) == kCurveSaved) {
+        op.ShowMessage(ct::kConvertedSaved, MessageIcon::Information);
+        log.Append(ct::kLogConvertedSaved);
+        return;
+    }
+    op.ShowMessage(ct::kConvertedNotSaved, MessageIcon::None);
+    log.Append(ct::kLogConvertedNotSaved);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void RegisterCurveCommands(ViewHub& hub) {
+    hub.RegisterOperation(ID_CURVE_DOWNLOAD, [&hub] { DownloadCurve(hub.Context()); });
+    hub.RegisterOperation(ID_CURVE_UPLOAD, [&hub] { UploadCurve(hub.Context()); });
+    hub.RegisterOperation(ID_CURVE_CONVERT, [&hub] { ConvertCurve(hub.Operator(), hub.Log()); });
+    hub.RegisterOperation(ID_PID_DOWNLOAD, [&hub] { DownloadPidTable(hub.Context()); });
+    hub.RegisterOperation(ID_PID_UPLOAD, [&hub] { UploadPidTable(hub.Context()); });
+}
+
+}  // namespace tavrix
