@@ -65,6 +65,21 @@ std::unique_ptr<ProgressWindow> ScriptedOperator::OpenProgress() {
     return std::make_unique<RecordingProgress>(rec);
 }
 
+DialogResult<OnePointValues> ScriptedOperator::AskOnePoint(const OnePointValues& preset) {
+    onePointPresets.push_back(preset);
+    return Next(onePointAnswers);
+}
+
+DialogResult<TwoPointsValues> ScriptedOperator::AskTwoPoints(const TwoPointsValues& preset) {
+    twoPointsPresets.push_back(preset);
+    return Next(twoPointsAnswers);
+}
+
+DialogResult<ThreePointsValues> ScriptedOperator::AskThreePoints(const ThreePointsValues& preset) {
+    threePointsPresets.push_back(preset);
+    return Next(threePointsAnswers);
+}
+
 DialogResult<SerialSetupChoice> ScriptedOperator::AskSerialSetup(const SerialSetupChoice& preset) {
     serialPresets.push_back(preset);
     return Next(serialAnswers);

@@ -45,6 +45,9 @@ public:
     bool AskYesNo(const std::string& text, MessageIcon icon) override;
     std::unique_ptr<ProgressWindow> OpenProgress() override;
     void PumpMessages() override { ++pumps; }
+    DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
+    DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
+    DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
     DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) override;
     DialogResult<int> AskPortType(int current) override;
     DialogResult<int> AskGpibAddress(int current) override;
@@ -84,6 +87,13 @@ public:
     std::vector<int> pidTablePresets;
     std::vector<std::shared_ptr<ProgressRecord>> progress;
     int pumps = 0;
+    // Reference-point dialogs of curve generation: answers, and the values each showing opened with.
+    std::deque<DialogResult<OnePointValues>> onePointAnswers;
+    std::deque<DialogResult<TwoPointsValues>> twoPointsAnswers;
+    std::deque<DialogResult<ThreePointsValues>> threePointsAnswers;
+    std::vector<OnePointValues> onePointPresets;
+    std::vector<TwoPointsValues> twoPointsPresets;
+    std::vector<ThreePointsValues> threePointsPresets;
 
     std::vector<std::string> MessageTexts() const;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "calgen/ReferencePoints.h"
 #include "curves/CurveDialogModels.h"
 
 namespace tavrix {
@@ -83,6 +84,18 @@ public:
     virtual std::unique_ptr<ProgressWindow> OpenProgress() = 0;
     // Lets pending window messages run while a long exchange waits.
     virtual void PumpMessages() {}
+
+    // Reference-point dialogs of curve generation, opened with the given values; OK gives the
+    // values entered (each within the dialog's limits).
+    virtual DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) {
+        return DialogResult<OnePointValues>::Cancelled();
+    }
+    virtual DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) {
+        return DialogResult<TwoPointsValues>::Cancelled();
+    }
+    virtual DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) {
+        return DialogResult<ThreePointsValues>::Cancelled();
+    }
 
     // Communication dialogs. Each is preset with the given value.
     virtual DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) = 0;
