@@ -13,6 +13,21 @@ namespace t = calgen_texts;
 
 constexpr float k30K = 30.0f;
 
+// The values the operator entered; prompts, texts and limits stay the command's own.
+void TakeEntered(OnePointValues& kept, const OnePointValues& answer) {
+    kept.reading = answer.reading;
+    kept.temperature = answer.temperature;
+}
+void TakeEntered(TwoPointsValues& kept, const TwoPointsValues& answer) {
+    kept.secondTemperature = answer.secondTemperature;
+    kept.secondReading = answer.secondReading;
+    kept.firstTemperature = answer.firstTemperature;
+    kept.firstReading = answer.firstReading;
+}
+void TakeEntered(ThreePointsValues& kept, const ThreePointsValues& answer) {
+    kept = answer;
+}
+
 // The reference-point dialog loop: shown until `accept` takes the values (after its tests and
 // the computation passed); each showing starts from the values entered last. kCalGenWritten
 // (0) when accepted.
@@ -25,7 +40,7 @@ int ReferenceDialogLoop(CalGenContext& ctx, Values& values, Ask ask, Accept acce
             ctx.op.ShowMessage(t::kCouldNotCreateDialog, MessageIcon::Stop);
             return kCalGenFailed;
         }
-        values = r.value;
+        TakeEntered(values, r.value);
         if (accept(values)) return 0;
     }
 }
@@ -170,10 +185,11 @@ int GenerateDiodeThreePoint(CalGenContext& ctx) {
     if (st != 0) return st;
     FreeCalGenCurve(source.curve);
 
-    std::string heading =
-        FormatC(t::kThreePointHeading1, values.highReading, values.highTemperature);
-    heading += FormatC(t::kThreePointHeading2, values.middleReading, values.middleTemperature);
-    heading += FormatC(t::kThreePointHeading3, values.lowReading, values.lowTemperature);
+    // Three log lines, then the listing.
+    ctx.log.Append(FormatC(t::kThreePointHeading1, values.highReading, values.highTemperature));
+    ctx.log.Append(FormatC(t::kThreePointHeading2, values.middleReading, values.middleTemperature));
+    const std::string heading =
+        FormatC(t::kThreePointHeading3, values.lowReading, values.lowTemperature);
     return Finish(ctx, source, heading, *c2);
 }
 
