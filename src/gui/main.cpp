@@ -28,12 +28,9 @@ int main(int argc, char** argv) {
                      "  xvfb-run -a build/release/src/gui/tavrix --sim\n");
         return 1;
     }
-    QApplication qtApp(argc, argv);
-    tavrix::CVoduradApp::FixNumericLocale();
-    QApplication::setApplicationName("Tavrix");
-    QApplication::setOrganizationName("Orvella, Inc");
+    auto qtApp = tavrix::CVoduradApp::MakeQApplication(argc, argv);
 
     tavrix::CVoduradApp app;
     if (!app.InitInstance(options)) return 1;
-    return qtApp.exec();
+    return qtApp->exec();
 }

@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include "app/GuiResources.h"
 
 namespace tavrix {
 
@@ -21,6 +22,7 @@ QString CAboutDlg::Text() {
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    InitGuiResources();
     setWindowTitle("About Tavrix");
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap(":/tavrix/tavrix.png"));

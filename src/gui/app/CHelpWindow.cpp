@@ -4,9 +4,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/GuiResources.h"
+
 namespace tavrix {
 
 CHelpWindow::CHelpWindow(const QString& helpFile, QWidget* parent) : QDialog(parent, Qt::Window) {
+    InitGuiResources();
     setWindowTitle("Tavrix Help");
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(true);

@@ -11,6 +11,7 @@
 
 #include "app/CVoduradView.h"
 #include "app/Commands.h"
+#include "app/GuiResources.h"
 #include "app/SettingsStore.h"
 #include "app/WindowPlacement.h"
 
@@ -23,6 +24,7 @@ constexpr const char* kIdle = "Ready";
 CMainFrame::CMainFrame(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
                        const QString& helpFile, OperatorInterface* injectedOperator)
     : settings_(settings) {
+    InitGuiResources();
     setWindowTitle(QString("%1 - %2").arg(kDocumentTitle, kFrameTitle));
     setWindowIcon(QIcon(":/tavrix/tavrix.png"));
 

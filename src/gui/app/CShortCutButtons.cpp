@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/Commands.h"
+#include "app/GuiResources.h"
 #include "app/OperatorInterface.h"
 #include "app/ViewMessenger.h"
 
@@ -39,6 +40,7 @@ private:
 CShortCutButtons::CShortCutButtons(ShortcutBarModel& model, OperatorInterface& op, QWidget* parent,
                                    const QString& ledImage)
     : QDialog(parent, Qt::Tool), model_(model) {
+    InitGuiResources();
     setWindowTitle("Short Cuts");
     setModal(false);
 

@@ -10,18 +10,23 @@
 
 #include "app/CMainFrame.h"
 #include "app/CVoduradView.h"
+#include "app/GuiResources.h"
 #include "app/QtOperator.h"
 #include "app/SettingsStore.h"
 #include "app/SimulatedController.h"
-
-static void InitTavrixResources() {
-    Q_INIT_RESOURCE(tavrix);
-}
 
 namespace tavrix {
 
 void CVoduradApp::FixNumericLocale() {
     std::setlocale(LC_NUMERIC, "C");
+}
+
+std::unique_ptr<QApplication> CVoduradApp::MakeQApplication(int& argc, char** argv) {
+    auto app = std::make_unique<QApplication>(argc, argv);
+    FixNumericLocale();
+    QApplication::setApplicationName("Tavrix");
+    QApplication::setOrganizationName("Orvella, Inc");
+    return app;
 }
 
 bool CVoduradApp::ParseCommandLine(int argc, char** argv, Options& options, std::string& error) {
@@ -56,7 +61,7 @@ bool CVoduradApp::DisplayAvailable(int argc, char** argv) {
 }
 
 CVoduradApp::CVoduradApp() {
-    InitTavrixResources();
+    InitGuiResources();
 }
 
 CVoduradApp::~CVoduradApp() {

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+class QApplication;
+
 namespace tavrix {
 
 class CMainFrame;
@@ -23,6 +25,8 @@ public:
 
     // Qt takes the user's locale; every C-formatted number of the program stays "C".
     static void FixNumericLocale();
+    // QApplication with the numeric locale put back to "C" right after it adopted the user's.
+    static std::unique_ptr<QApplication> MakeQApplication(int& argc, char** argv);
     // "--sim" / "--sim=CODE"; other arguments are left to Qt. false with `error` set on a bad one.
     static bool ParseCommandLine(int argc, char** argv, Options& options, std::string& error);
     // Whether Qt can open a window: a display, a Wayland socket or an explicit platform.

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/MessageBoxes.h"
 
@@ -36,6 +37,8 @@ protected:
             return;
         }
         QLineEdit::keyPressEvent(e);
+        // The validator lets "300" through as unfinished input; an octet stops at 255.
+        if (text().toInt() > 255) setText("255");
         if (next && text().size() == 3 && cursorPosition() == 3 && !e->text().isEmpty() &&
             e->text()[0].isDigit()) {
             next->setFocus();
@@ -119,7 +122,8 @@ void CIPEdit::OnConnect() {
     }
     uint32_t address = 0;
     for (int i = 0; i < 4; ++i) {
-        const int v = octets_[static_cast<size_t>(i)]->text().toInt();  // empty field reads 0
+        const int v =
+            std::min(octets_[static_cast<size_t>(i)]->text().toInt(), 255);  // empty reads 0
         address = (address << 8) | static_cast<uint32_t>(v & 0xFF);
     }
     choice_ = {address, static_cast<unsigned long>(port)};

@@ -1,0 +1,19 @@
+#include "app/GuiResources.h"
+
+#include <QtGlobal>
+
+static void RegisterTavrixResources() {
+    Q_INIT_RESOURCE(tavrix);
+}
+
+namespace tavrix {
+
+void InitGuiResources() {
+    static const bool once = [] {
+        RegisterTavrixResources();
+        return true;
+    }();
+    (void)once;
+}
+
+}  // namespace tavrix

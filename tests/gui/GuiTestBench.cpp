@@ -1,0 +1,75 @@
+#include "GuiTestBench.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+
+namespace tavrix::test {
+
+const std::array<QString, 12>& MonitorTitles() {
+    static const std::array<QString, 12> titles = {
+        "Channel A", "Channel B", "Channel C", "Channel D", "Channel E", "Channel F",
+        "Channel G", "Channel H", "Heater 1",  "Heater 2",  "Analog 1",  "Analog 2"};
+    return titles;
+}
+
+GuiBench::GuiBench() : GuiBench(Options{}) {}
+
+GuiBench::GuiBench(Options options) {
+    settings_ = std::make_unique<SettingsStore>(dir_.Str());
+    sim_ = std::make_unique<SimulatedController>(options.modelCode);
+    frame_ = std::make_unique<CMainFrame>(*settings_, MonitorTitles(), "qrc:/tavrix/help.html",
+                                          options.qtDialogs ? nullptr : &op);
+    View().Hub().Link().SetSerialDeviceOverride(sim_->PtyPath());
+    if (options.beforeInitialUpdate) options.beforeInitialUpdate(View().Hub());
+    View().OnInitialUpdate();
+    // No events run here: a test may want the GUI thread to stay away from the workers.
+    frame_->show();
+}
+
+GuiBench::~GuiBench() {
+    frame_.reset();
+}
+
+void GuiBench::PressConnect() {
+    QTest::mouseClick(Bar().Button(1190), Qt::LeftButton);
+    Pump(50);  // the posted request runs, then the bar's update
+    frame_->RefreshCommandStates();
+}
+
+long long GuiBench::DestroyFrame() {
+    QElapsedTimer t;
+    t.start();
+    frame_.reset();
+    return t.elapsed();
+}
+
+void Pump(int ms) {
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents();
+    } while (t.elapsed() < ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void FreshConfigFolder() {
+    const QString dir = qEnvironmentVariable("TAVRIX_CONFIG_DIR");
+    if (dir.isEmpty()) return;
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+}
+
+}  // namespace tavrix::test
