@@ -30,6 +30,8 @@ void Usage(FILE* out) {
                  "  --garbage             answer with random bytes\n"
                  "  --drop-table-after N  cut tables after N lines\n"
                  "  --refuse              refuse every command line\n"
+                 "  --ack                 TCP: answer each command line with 0x06 (taken) or\n"
+                 "                        0x15 (refused) so that a client can see refusals\n"
                  "  --help                show this text\n"
                  "The first lines printed say where it listens: \"tcp: <port>\" and "
                  "\"pty: <path>\".\n"
@@ -52,7 +54,7 @@ int main(int argc, char** argv) {
     tavrix::sim::SimOptions options;
     long tcpPort = -1;
     bool pty = false, bindAny = false;
-    bool silent = false, garbage = false, refuse = false;
+    bool silent = false, garbage = false, refuse = false, ack = false;
     long delay = 0, trickle = 0, dropAfter = -1;
 
     for (int i = 1; i < argc; ++i) {
@@ -93,6 +95,8 @@ int main(int argc, char** argv) {
             dropAfter = needNumber(0, 1000000);
         } else if (a == "--refuse") {
             refuse = true;
+        } else if (a == "--ack") {
+            ack = true;
         } else {
             std::fprintf(stderr, "tavrix-sim: unknown option %s (try --help)\n", a.c_str());
             return 2;
@@ -125,6 +129,7 @@ int main(int argc, char** argv) {
     if (tcpPort >= 0) {
         tcp =
             std::make_unique<tavrix::sim::TcpFrontEnd>(engine, static_cast<int>(tcpPort), bindAny);
+        tcp->SetLineAcknowledgement(ack);
         if (!tcp->Ok()) {
             std::fprintf(stderr, "tavrix-sim: %s\n", tcp->Error().c_str());
             return 1;

@@ -32,6 +32,13 @@ int PollUntil(int fd, short events, Clock::time_point deadline, short* revents) 
     }
 }
 
+// A query holds "?" after its first character; the peer answers it instead of acknowledging.
+bool IsQueryText(const char* data, int length) {
+    for (int i = 0; data && i < length; ++i)
+        if (data[i] == '?') return i != 0;
+    return false;
+}
+
 // Bytes taken from the socket in one Receive(), so that a flooding peer cannot hold us.
 constexpr size_t kReceiveBurst = 1u << 20;
 
@@ -175,7 +182,28 @@ int CENetTCPIP::Send(const char* data, int length, int /*mode*/) {
         Disconnect();  // EPIPE, reset, or the socket failed
         return 1;
     }
+    if (acknowledge_ && !IsQueryText(data, length)) return AwaitAcknowledgement();
     return 0;
+}
+
+int CENetTCPIP::AwaitAcknowledgement() {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    for (;;) {
+        const size_t lf = inbox_.find('\n');
+        if (lf != std::string::npos) {
+            const std::string line = inbox_.substr(0, lf);
+            inbox_.erase(0, lf + 1);
+            if (line.find(kNakByte) != std::string::npos) return 2;
+            if (line.find(kAckByte) != std::string::npos) return 0;
+            continue;  // not an acknowledgement: a stray line is dropped
+        }
+        const int wait = MsLeft(deadline);
+        if (wait <= 0) return 1;
+        if (!Receive(wait)) {
+            Disconnect();
+            return 1;
+        }
+    }
 }
 
 int CENetTCPIP::Read(char* buffer, int size) {

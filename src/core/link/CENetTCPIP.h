@@ -43,8 +43,18 @@ public:
     void Disconnect();
     bool IsConnected() const { return fd_ >= 0; }
 
-    // 0 sent, 1 failure (not connected, write failed).
+    // 0 sent, 1 failure (not connected, write failed), 2 the instrument refused the line.
+    // Refusals are only known from a peer that acknowledges lines (see SetLineAcknowledgement).
     int Send(const char* data, int length, int mode);
+
+    // With acknowledgement on, the peer answers every line that is not a query with one line
+    // holding kAckByte (taken) or kNakByte (refused), and Send waits for it (up to the read
+    // time-out; no answer is a failure). Off by default: an instrument that acknowledges
+    // nothing cannot report a refused command, and no line waits for an answer.
+    void SetLineAcknowledgement(bool on) { acknowledge_ = on; }
+    bool LineAcknowledgement() const { return acknowledge_; }
+    static constexpr char kAckByte = 0x06;
+    static constexpr char kNakByte = 0x15;
     // Non-zero with a NUL-terminated piece of the reply line in `buffer` (at most size-1
     // characters); an empty text once the line is complete. 0 on failure or time-out.
     int Read(char* buffer, int size);
@@ -83,7 +93,11 @@ private:
     // Drops whatever is left of an earlier reply; false when the peer has gone.
     bool DiscardStale();
 
+    // Waits for the acknowledgement line of a sent command: 0 taken, 2 refused, 1 failure.
+    int AwaitAcknowledgement();
+
     int fd_ = -1;
+    bool acknowledge_ = false;
     int connectTimeoutMs_ = 3000;
     int readTimeoutMs_ = 3000;
     std::string inbox_;            // bytes received but not yet handed out

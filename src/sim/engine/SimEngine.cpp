@@ -37,6 +37,7 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.garbage = false;
                 f.dropTableAfter = -1;
                 f.refuseLines = false;
+                f.refuseCommands = false;
             } else if (name == "SILENT") {
                 f.silent = v != 0;
             } else if (name == "DELAY") {
@@ -49,6 +50,8 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.dropTableAfter = static_cast<int>(value.empty() ? -1 : v);
             } else if (name == "REFUSE") {
                 f.refuseLines = v != 0;
+            } else if (name == "REFUSECMD") {
+                f.refuseCommands = v != 0;
             }
         } else if (c.keyword == "APPLY" && name.size() == 1) {
             st.ApplyStandard(name[0] - 'A', std::strtod(value.c_str(), nullptr));
@@ -108,7 +111,7 @@ SimResponse SimEngine::Execute(std::string_view line) {
         SimControl(text, faults_, st);
         return resp;
     }
-    if (faults_.refuseLines) {
+    if (faults_.refuseLines || (faults_.refuseCommands && !IsQueryLine(text))) {
         resp.refused = true;
         return resp;
     }

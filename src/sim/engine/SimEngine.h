@@ -17,6 +17,7 @@ struct SimFaults {
     std::atomic<bool> garbage{false};      // answer queries with random bytes (NULs too, no LF)
     std::atomic<int> dropTableAfter{-1};   // drop the connection after N lines of a table
     std::atomic<bool> refuseLines{false};  // refuse every command line (see SimResponse::refused)
+    std::atomic<bool> refuseCommands{false};  // refuse every line that is not a query
 };
 
 // The answer to one received command line.
@@ -43,6 +44,11 @@ struct SimOptions {
 // - tables: "CALC? n" gives name, type, multiplier ("%f"), unit, then "%f     %f" points;
 //   "PIDT n:TABLE?" gives the title then the entries as received; "DLog:Read?" gives records
 //   "number,hh:mm:ss,temperature of each input"; each ends with a line ";";
+// - "SENSORIX? n" (61..68: user curve n-60) answers the curve name, "SENSORIX n:NENTRY?" its
+//   number of points; "CALC n" (1..8 or 61..68) takes name, type, multiplier, unit and point
+//   lines "value temperature" up to ";" (a bad or 201st point, or any line holding ";", is
+//   refused); "PIDT n:TABLE" takes a title and up to 16 entries "%f %f %f %f word" up to ";";
+//   "PIDT n:NENT?" answers the number of entries, the title not counted;
 // - "SIM:FAULT <name> <value>" / "SIM:FAULT CLEAR" and "SIM:APPLY <channel> <value>" (the
 //   standard on a channel for "INPUT? x") are control lines of the simulator, never answered.
 class SimEngine {

@@ -9,6 +9,11 @@ namespace tavrix::sim {
 
 // Serves the engine on a TCP port of the loopback or any interface. Lines arrive ending in LF
 // (a CR before it is dropped); every reply line is sent ending in LF.
+//
+// With line acknowledgement on, every received line that is not a query is answered with one
+// line: 0x06 when the instrument took it, 0x15 when it refused it (a bad table line, a line
+// over 100 characters, the refuse fault). The program's LAN link reads these to report a
+// refused line; the silent fault sends no acknowledgement either.
 class TcpFrontEnd {
 public:
     // port 0 picks a free port. bindAny listens on every interface instead of 127.0.0.1.
@@ -17,6 +22,7 @@ public:
     bool Ok() const;
     int Port() const;
     std::string Error() const;
+    void SetLineAcknowledgement(bool on);
 
 private:
     struct Impl;

@@ -13,6 +13,7 @@
 
 #include "engine/FrontEndIo.h"
 #include "engine/SimFrontEnds.h"
+#include "engine/SimParser.h"
 
 namespace tavrix::sim {
 
@@ -28,6 +29,7 @@ struct TcpFrontEnd::Impl {
     };
 
     SimEngine& engine;
+    std::atomic<bool> acknowledge{false};
     StopSignal stop;
     UniqueFd listener;
     int port = -1;
@@ -80,6 +82,10 @@ struct TcpFrontEnd::Impl {
             while (TakeLine(pending, line)) {
                 SimResponse r = engine.Execute(line);
                 if (SendResponse(fd, r, engine, "\n", stop, true) != SendOutcome::Sent) return;
+                if (acknowledge && !IsQueryLine(line) && !engine.Faults().silent) {
+                    const std::string ack = r.refused ? "\x15\n" : "\x06\n";
+                    if (!WriteAll(fd, ack, 0, stop, true)) return;
+                }
             }
             if (pending.size() > kMaxPending) pending.clear();
         }
@@ -134,6 +140,9 @@ bool TcpFrontEnd::Ok() const {
 }
 int TcpFrontEnd::Port() const {
     return impl_->port;
+}
+void TcpFrontEnd::SetLineAcknowledgement(bool on) {
+    impl_->acknowledge = on;
 }
 std::string TcpFrontEnd::Error() const {
     return impl_->error;
