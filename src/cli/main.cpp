@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "CalGenCli.h"
 #include "CliSession.h"
 
 using namespace tavrix;
@@ -112,12 +113,17 @@ int main(int argc, char** argv) {
         ->check(CLI::PositiveNumber);
     table->add_option("TEXT", tableText, "The command, e.g. \"CALC? 1\"")->required();
 
+    cli::CalGenCliOptions calgenOptions;
+    auto* calgen = cli::AddCalGenCommand(app, calgenOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
     if (simOpt->count() > 0) t.simModel = simModel;
+    // Curve generation works on files alone: no link is opened.
+    if (calgen->parsed()) return cli::RunCalGen(calgenOptions);
 
     CliSession session;
     if (!session.Open(t, !identify->parsed())) return 1;
