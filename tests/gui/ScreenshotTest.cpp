@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "GuiTestBench.h"
 #include "app/CAboutDlg.h"
+#include "app/CVoduradApp.h"
 #include "curves/CTfrDlg.h"
 #include "link/CCommSetUp.h"
 #include "link/CGPIBAddrEditDlg.h"
@@ -17,13 +20,17 @@ using namespace tavrix;
 using namespace tavrix::test;
 
 namespace {
+void SaveGrab(QWidget& w, const char* name) {
+    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
+    QVERIFY2(w.grab().save(path), qPrintable(path));
+}
+
 void Save(QWidget& w, const char* name) {
     w.show();
     w.adjustSize();
     Pump(30);
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
+    SaveGrab(w, name);
 }
 }  // namespace
 
@@ -37,16 +44,37 @@ private slots:
         b.Frame().resize(760, 420);
         b.Hub().Log().Append("Simulated controller (model code 28) on " + b.Sim().PtyPath() +
                              " and TCP port " + std::to_string(b.Sim().TcpPort()) + ".\n");
+        // First a silent instrument (the failure report), then one that answers.
+        b.Sim().Engine().Faults().silent = true;
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Error"; }, 15000));
+        SaveGrab(b.Bar(), "shortcut-bar-error");
+        b.Sim().Engine().Faults().silent = false;
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
-        // A failed RS232 exchange's report, to show how the log reads.
-        b.View().OnCommand(ID_CURVE_CONVERT);
-        b.Hub().Log().Append("Changed to RS232 port.\n");
         Pump(120);
-        QVERIFY(!b.Frame().grab().isNull());
+        SaveGrab(b.Frame(), "main-window");
+        SaveGrab(b.Bar(), "shortcut-bar");
+    }
+
+    // The whole application as it starts on the simulator. Under a real X server (xvfb-run)
+    // the picture is the screen with the main window and the bar where they were placed.
+    void applicationOnTheSimulator() {
+        ScriptedOperator op;
+        CVoduradApp app;
+        CVoduradApp::Options options;
+        options.simulate = true;
+        QVERIFY(app.InitInstance(options, &op));
+        CVoduradView& view = *app.MainFrame()->View();
+        QTest::mouseClick(view.ShortcutBar()->Button(1190), Qt::LeftButton);
+        QVERIFY(PumpUntil([&] { return view.ShortcutBar()->StatusText() == "Connected"; }, 5000));
+        Pump(300);
+        QPixmap screen;
+        if (QGuiApplication::platformName() == "xcb")
+            screen = QGuiApplication::primaryScreen()->grabWindow(0);
+        if (screen.isNull()) screen = app.MainFrame()->grab();
         QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-        QVERIFY(b.Frame().grab().save(QString(TAVRIX_SCREENSHOT_DIR) + "/main-window.png"));
-        QVERIFY(b.Bar().grab().save(QString(TAVRIX_SCREENSHOT_DIR) + "/shortcut-bar.png"));
+        QVERIFY(screen.save(QString(TAVRIX_SCREENSHOT_DIR) + "/application.png"));
     }
 
     void dialogs() {

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -78,6 +80,31 @@ private slots:
         QVERIFY(MenuEnabled(b, ID_SHORTCUT));
         b.View().OnCommand(ID_SHORTCUT);
         QVERIFY(b.Bar().isVisible());
+    }
+
+    void statusBarHelpAndUnfinishedCommands() {
+        GuiBench b;
+        Pump(20);
+        QAction* status = b.Frame().ActionFor(ID_VIEW_STATUS_BAR);
+        QVERIFY(status->isCheckable() && status->isChecked());
+        status->trigger();
+        QVERIFY(!b.Frame().statusBar()->isVisible());
+        QVERIFY(!status->isChecked());
+        status->trigger();
+        QVERIFY(b.Frame().statusBar()->isVisible());
+        QCOMPARE(b.Frame().statusBar()->currentMessage(), QString("Ready"));
+
+        // The help page is built into the program.
+        b.Frame().ActionFor(ID_HELP)->trigger();
+        QVERIFY(b.View().HelpWindow() && b.View().HelpWindow()->isVisible());
+        QVERIFY(b.View().HelpWindow()->Browser()->toPlainText().contains(
+            "Connecting to an instrument"));
+
+        // Commands nobody has taken on yet say so.
+        b.View().OnCommand(ID_CURVE_CONVERT);
+        QCOMPARE(b.op.MessageTexts(),
+                 std::vector<std::string>{
+                     "Sensor curve conversion is not available in this version yet."});
     }
 
     void connectEnablesWhatTheModelHas_data() {

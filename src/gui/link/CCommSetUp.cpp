@@ -25,6 +25,7 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
     device_ = new QLabel(this);
     device_->setObjectName("deviceLabel");
     device_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    device_->setForegroundRole(QPalette::PlaceholderText);
 
     auto* form = new QFormLayout;
     form->addRow("Comm Port:", port_);

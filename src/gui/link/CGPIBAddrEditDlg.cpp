@@ -26,6 +26,7 @@ CGPIBAddrEditDlg::CGPIBAddrEditDlg(int current, QWidget* parent) : QDialog(paren
     auto* top = new QVBoxLayout(this);
     top->addLayout(row);
     top->addWidget(buttons);
+    setMinimumWidth(260);
 }
 
 int CGPIBAddrEditDlg::Address() const {
