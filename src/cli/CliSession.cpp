@@ -27,6 +27,7 @@ constexpr int kBaudList[8] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 120
 
 void CliOperator::ShowMessage(const std::string& text, MessageIcon icon) {
     ++messagesShown;
+    shownTexts.push_back(text);
     std::fprintf(stderr, "tavrix-cli: %s: %s\n", IconWord(icon), text.c_str());
 }
 
@@ -51,6 +52,45 @@ DialogResult<int> CliOperator::AskGpibAddress(int current) {
 
 DialogResult<IpAddressChoice> CliOperator::AskIpAddress(const IpAddressChoice& preset) {
     return DialogResult<IpAddressChoice>::Accept(ipAnswer.value_or(preset));
+}
+
+DialogResult<std::string> CliOperator::AskOpenFile(const FileDialogRequest&) {
+    if (!curve.openFile) return DialogResult<std::string>::Cancelled();
+    return DialogResult<std::string>::Accept(*curve.openFile);
+}
+
+DialogResult<std::string> CliOperator::AskSaveFile(const FileDialogRequest&) {
+    if (!curve.saveFile) {
+        std::fprintf(stderr, "tavrix-cli: no output file given: save dialog cancelled\n");
+        return DialogResult<std::string>::Cancelled();
+    }
+    return DialogResult<std::string>::Accept(*curve.saveFile);
+}
+
+DialogResult<CurveHeaderEdit> CliOperator::EditCurveHeader(const CurveHeaderEdit& header) {
+    CurveHeaderEdit h = header;
+    if (curve.name) h.name = *curve.name;
+    if (curve.type) h.type = *curve.type;
+    if (curve.multiplier) h.multiplier = *curve.multiplier;
+    if (curve.unitIndex) h.unitIndex = *curve.unitIndex;
+    h.saveAsCrv = header.saveAsCrv || curve.saveAsCrv;
+    if (h.saveAsCrv && !h.SaveBoxEnabled())
+        std::fprintf(stderr, "tavrix-cli: note: a .crv source is not saved again as .crv\n");
+    return DialogResult<CurveHeaderEdit>::Accept(h);
+}
+
+DialogResult<UserCurveChoice> CliOperator::ChooseUserCurve(const UserCurveChoice& choice) {
+    for (size_t i = 0; i < choice.names.size(); ++i)
+        std::fprintf(stderr, "tavrix-cli: user curve %zu: %s\n", i + 1, choice.names[i].c_str());
+    if (!curve.userCurve) return DialogResult<UserCurveChoice>::Cancelled();
+    UserCurveChoice c = choice;
+    c.Select(*curve.userCurve - 1);
+    return DialogResult<UserCurveChoice>::Accept(c);
+}
+
+DialogResult<int> CliOperator::AskPidTableNumber(int preset) {
+    return curve.pidTable ? DialogResult<int>::Accept(*curve.pidTable)
+                          : DialogResult<int>::Cancelled();
 }
 
 bool ParseHostPort(const std::string& text, IpAddressChoice& out, std::string& error) {
@@ -126,6 +166,9 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
                 return false;
             }
             link->SetPortType(kPortLan);
+            // The in-process simulator reports refused lines.
+            simTcp_->SetLineAcknowledgement(true);
+            link->Lan().SetLineAcknowledgement(true);
             op.ipAnswer = IpAddressChoice{0x7F000001u, static_cast<unsigned long>(simTcp_->Port())};
         } else {
             simPty_ = std::make_unique<sim::PtyFrontEnd>(*simEngine_);
@@ -162,6 +205,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
             return false;
         }
         link->SetPortType(kPortLan);
+        link->Lan().SetLineAcknowledgement(o.lanAck);
         op.ipAnswer = ip;
     } else if (o.baud) {
         link->RecreateSerialPort();

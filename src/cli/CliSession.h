@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/OperatorInterface.h"
 #include "app/SettingsStore.h"
@@ -29,6 +30,18 @@ struct TransportOptions {
     std::optional<int> baud;      // --baud (bits per second)
     std::optional<int> gpibAddress;
     std::string lan;              // HOST:PORT
+    bool lanAck = false;          // --lan-ack: the peer acknowledges every command line
+};
+
+// Answers of the curve dialogs given on the command line; unset ones leave the dialog's value.
+struct CurveDialogAnswers {
+    std::optional<std::string> openFile, saveFile;
+    std::optional<std::string> name, type;
+    std::optional<float> multiplier;
+    std::optional<int> unitIndex;  // 0..3: Volts, mVolts, Ohms, LogOhms
+    bool saveAsCrv = false;        // the header editor's box (ticked for a conversion)
+    std::optional<int> userCurve;  // 1..8
+    std::optional<int> pidTable;
 };
 
 // The command line's operator: dialog answers come from the options, messages go to stderr.
@@ -41,7 +54,14 @@ public:
     DialogResult<int> AskPortType(int current) override;
     DialogResult<int> AskGpibAddress(int current) override;
     DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) override;
+    DialogResult<std::string> AskOpenFile(const FileDialogRequest& request) override;
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest& request) override;
+    DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
+    DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
+    DialogResult<int> AskPidTableNumber(int preset) override;
 
+    CurveDialogAnswers curve;
+    std::vector<std::string> shownTexts;  // every message box text, in order
     std::optional<int> gpibAnswer;
     std::optional<IpAddressChoice> ipAnswer;
     int messagesShown = 0;

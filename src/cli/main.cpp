@@ -7,6 +7,7 @@
 
 #include "CalGenCli.h"
 #include "CliSession.h"
+#include "CurveCli.h"
 
 using namespace tavrix;
 using tavrix::cli::CliSession;
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
     app.add_option("--baud", t.baud, "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
     auto* gpibOpt = app.add_option("--gpib", t.gpibAddress, "GPIB: the primary address 0..31");
     auto* lanOpt = app.add_option("--lan", t.lan, "LAN: HOST:PORT of the instrument");
+    app.add_flag("--lan-ack", t.lanAck,
+                 "LAN: the instrument acknowledges each command line (tavrix-sim --ack), so "
+                 "refused lines are marked");
     simOpt->excludes(serialOpt)->excludes(gpibOpt)->excludes(lanOpt);
     serialOpt->excludes(gpibOpt)->excludes(lanOpt);
     gpibOpt->excludes(lanOpt);
@@ -116,6 +120,9 @@ int main(int argc, char** argv) {
     cli::CalGenCliOptions calgenOptions;
     auto* calgen = cli::AddCalGenCommand(app, calgenOptions);
 
+    cli::CurveCliOptions curveOptions;
+    cli::AddCurveCommands(app, curveOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -125,8 +132,13 @@ int main(int argc, char** argv) {
     // Curve generation works on files alone: no link is opened.
     if (calgen->parsed()) return cli::RunCalGen(calgenOptions);
 
+    // Curve files and their conversion need no instrument.
+    if (cli::CurveCommandParsed(curveOptions) && cli::CurveCommandIsFileOnly(curveOptions))
+        return cli::RunCurveCommand(curveOptions, nullptr);
+
     CliSession session;
     if (!session.Open(t, !identify->parsed())) return 1;
+    if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);

@@ -222,3 +222,77 @@ TEST(CliEndToEnd, FailuresExitNonZeroWithAClearMessage) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--lines"), std::string::npos);
 }
+
+namespace {
+std::string CurveData(const std::string& name) {
+    return std::string(TAVRIX_TEST_DATA_DIR) + "/curves/" + name;
+}
+}  // namespace
+
+TEST(CliCurves, FileCommandsNeedNoInstrument) {
+    TempDir config;
+    auto r = RunProgram({TAVRIX_CLI_PATH, "curve", "read", CurveData("one_bad_line.crv")},
+                        {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("result: 4\n"), std::string::npos);
+    EXPECT_NE(r.out.find("1.600000 4.000000\n1.200000 0.000000 **ERROR**\n"), std::string::npos)
+        << r.out;
+    r = RunProgram({TAVRIX_CLI_PATH, "curve", "check", CurveData("check_line3.crv")},
+                   {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "points: 3\nheader lines: 2\n");
+    r = RunProgram({TAVRIX_CLI_PATH, "curve", "check", CurveData("check_negative.crv")},
+                   {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("File Syntax Error"), std::string::npos);
+
+    const std::string out = config.Str() + "/conv.crv";
+    r = RunProgram({TAVRIX_CLI_PATH, "curve", "convert", CurveData("dt470.340"), out, "--unit",
+                    "mVolts", "--type", "acr"},
+                   {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Converted Sensor Curve saved\r\n");
+    r = RunProgram({TAVRIX_CLI_PATH, "curve", "read", out}, {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("type: acr\nmultiplier: -1.000000\nunit: mVolts\n"), std::string::npos)
+        << r.out;
+}
+
+TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
+    SimProcess sim({"--ack"});
+    TempDir config;
+    const std::vector<std::string> lan = {TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + sim.TcpPort(),
+                                          "--lan-ack"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), lan.begin(), lan.end());
+        return RunProgram(args, {ConfigEnv(config)});
+    };
+    auto r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "5",
+                  "--name", "E2E"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("E2E\n"), std::string::npos);
+    EXPECT_NE(r.out.find("User Curve 5 is downloaded from "), std::string::npos);
+    const std::string up = config.Str() + "/up.crv";
+    r = run({"curve", "upload", "--user-curve", "5", up});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunProgram({TAVRIX_CLI_PATH, "curve", "read", up}, {ConfigEnv(config)});
+    EXPECT_NE(r.out.find("name: E2E\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("points: 4\n0.500000 300.000000\n"), std::string::npos) << r.out;
+
+    const std::string pid = config.Str() + "/t.pid";
+    EXPECT_EQ(run({"pid", "download", CurveData("table16.pid"), "--table", "2"}).exitCode, 0);
+    r = run({"pid", "upload", "--table", "2", pid});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("PID Table 2 is uploaded to " + pid), std::string::npos);
+
+    // Refused lines are marked and the run fails with the error box text.
+    EXPECT_EQ(run({"command", "SIM:FAULT REFUSECMD 1"}).exitCode, 0);
+    r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("0.500000     300.000000 **ERROR**\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Error detected. Please check"), std::string::npos) << r.err;
+    // A PID file that fails its check sends nothing and exits non-zero.
+    r = run({"pid", "download", CurveData("table17.pid"), "--table", "2"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("More than 16 entries"), std::string::npos);
+}
