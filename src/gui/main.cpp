@@ -1,9 +1,41 @@
 // tavrix [--sim[=CODE]]: the desktop application; --sim runs it on a simulated controller.
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
+#include "app/CMainFrame.h"
 #include "app/CVoduradApp.h"
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const char byte = 1;
+    (void)!::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM close the main window as the operator would, so that window places and
+// the open monitors are saved and the worker threads stop in order.
+void CloseOnTerminationSignals(tavrix::CVoduradApp& app) {
+    if (::pipe(signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [&app] {
+        char byte;
+        (void)!::read(signalPipe[0], &byte, 1);
+        if (app.MainFrame()) app.MainFrame()->close();
+        else QApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -32,5 +64,6 @@ int main(int argc, char** argv) {
 
     tavrix::CVoduradApp app;
     if (!app.InitInstance(options)) return 1;
+    CloseOnTerminationSignals(app);
     return qtApp->exec();
 }
