@@ -15,6 +15,7 @@
 #include "app/GuiResources.h"
 #include "app/OperatorInterface.h"
 #include "app/ViewMessenger.h"
+#include "calgen/CSelectCalGenType.h"
 
 namespace tavrix {
 
@@ -65,7 +66,13 @@ CShortCutButtons::CShortCutButtons(ShortcutBarModel& model, OperatorInterface& o
     connect(upload_, &QPushButton::clicked, this, [this] { Post(WM_SHORTCUT_DATALOG_UPLOAD); });
     connect(connect_, &QPushButton::clicked, this, [this] { Post(WM_SHORTCUT_CONNECT); });
     connect(calgen_, &QPushButton::clicked, this, [this] {
-        if (onCalGen) onCalGen();
+        if (onCalGen) {
+            onCalGen();
+            return;
+        }
+        CSelectCalGenType select(this);
+        if (select.exec() == QDialog::Accepted && target_)
+            target_->Post(WM_CALGEN_REQUEST, select.SensorType(), select.Points());
     });
 
     transport_ = new QLabel(this);

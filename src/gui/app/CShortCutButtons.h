@@ -29,7 +29,7 @@ public:
 
     // The view's messenger; nothing is posted while it is unset.
     void SetTarget(ViewMessenger* target) { target_ = target; }
-    // What "CalGen" does (the curve-generation chooser is plugged in here).
+    // Replaces what "CalGen" does (the curve-generation chooser) when set.
     std::function<void()> onCalGen;
 
     // Controls by their resource ids (1173 .. 1192), for the view and the tests.

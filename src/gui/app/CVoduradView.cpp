@@ -14,6 +14,7 @@
 #include "app/CShortCutButtons.h"
 #include "app/QtOperator.h"
 #include "app/WindowPlacement.h"
+#include "calgen/CalGenCommands.h"
 #include "consoles/CSerialTerminal.h"
 #include "logging/CDataLoggingInProcMessage.h"
 #include "logging/CStripChart.h"
@@ -130,6 +131,7 @@ void CVoduradView::RegisterGuiOperations() {
         help_->raise();
     });
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
+    RegisterCalGenCommands(hub);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }
 
@@ -168,10 +170,6 @@ void CVoduradView::CreateFloatingWindows() {
 
     bar_ = new CShortCutButtons(hub.Bar(), *op_, this);
     bar_->SetTarget(&hub.Messenger());
-    bar_->onCalGen = [this] {
-        op_->ShowMessage("Curve generation is not available in this version yet.",
-                         MessageIcon::Information);
-    };
     bar_->adjustSize();
     // The view's rectangle on the screen: lay the frame out first when it is not shown yet.
     if (QWidget* w = window(); w->layout()) w->layout()->activate();

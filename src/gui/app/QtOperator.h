@@ -6,6 +6,7 @@
 
 #include "app/OperatorInterface.h"
 #include "app/SyncPrimitives.h"
+#include "calgen/VaporPressureLauncher.h"
 
 namespace tavrix {
 
@@ -32,6 +33,14 @@ public:
     DialogResult<int> AskPortType(int current) override;
     DialogResult<int> AskGpibAddress(int current) override;
     DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice& preset) override;
+    DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
+    DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
+    DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
+    // The "Vapor Pressure" buttons' desktop; it remembers the calculator it started.
+    DesktopPrograms& Desktop();
+    void SetDesktopPrograms(std::unique_ptr<DesktopPrograms> desktop) {
+        desktop_ = std::move(desktop);
+    }
 
 private:
     QWidget* Parent() const { return parent_.data(); }
@@ -40,6 +49,7 @@ private:
     QPointer<QWidget> parent_;
     const ManualResetEvent* quit_ = nullptr;
     std::string deviceOverride_;
+    std::unique_ptr<DesktopPrograms> desktop_;
 };
 
 }  // namespace tavrix
