@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -267,13 +266,6 @@ private slots:
         QCOMPARE(v.firstTemperature, 20.0f);
         QCOMPARE(v.firstReading, 8.0f);
         QCOMPARE(v.firstUnit, std::string("ohm"));
-
-        CTWOPOINTS diode(DiodeTwoPoints(), desktop, op);
-        diode.show();
-        r = PressOk(diode, {{1018, "601"}});
-        QCOMPARE(r.message, QString("Enter a number between 177 and 600."));
-        r = PressOk(diode, {{1018, "300"}, {1019, "1"}, {1022, "177.5"}});
-        QCOMPARE(r.message, QString("Enter a number between 1 and 177."));
     }
 
     void threePointsHasFixedRowsAndLimits() {
@@ -597,18 +589,6 @@ private slots:
 
         OnNextDialog<CThreePoints>([](CThreePoints& d) { d.Button(2)->click(); });
         QCOMPARE(op.AskThreePoints(ThreePointsValues{}).outcome, DialogOutcome::Cancel);
-        OnNextDialog<CTWOPOINTS>([](CTWOPOINTS& d) {
-            QCOMPARE(Text(d, 1028), QString("Voltage:"));
-            d.Edit(1018)->setText("300");
-            d.Edit(1019)->setText("1");
-            d.Edit(1022)->setText("77");
-            d.Edit(1023)->setText("2.1");
-            d.Button(1)->click();
-        });
-        const DialogResult<TwoPointsValues> two = op.AskTwoPoints(DiodeTwoPoints());
-        QVERIFY(two.Ok());
-        QCOMPARE(two.value.firstTemperature, 77.0f);
-        QCOMPARE(two.value.secondPrompt, std::string("Enter a reference point close to 300K"));
     }
 
     void screenshots() {
