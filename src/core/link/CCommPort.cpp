@@ -164,12 +164,14 @@ int CCommPort::Close() {
     if (!IsOpen()) return -9;
     ::close(fd_);  // the descriptor is gone whatever close() reports
     fd_ = -1;
+    readPos_ = readLen_ = 0;
     portNumber_ = -1;
     return 0;
 }
 
 int CCommPort::ClearReceiveQueue() {
     if (!IsOpen()) return -9;
+    readPos_ = readLen_ = 0;
     return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : -6;
 }
 
@@ -209,11 +211,17 @@ int CCommPort::WriteByte(unsigned char byte) {
 
 int CCommPort::ReadByte() {
     if (!IsOpen()) return -1;
+    // Bytes are taken from the port in blocks and handed out one at a time: one system call
+    // per reply instead of one per byte.
+    if (readPos_ < readLen_) return readAhead_[readPos_++];
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs);
     for (;;) {
-        unsigned char b = 0;
-        ssize_t n = ::read(fd_, &b, 1);
-        if (n == 1) return b;
+        ssize_t n = ::read(fd_, readAhead_, sizeof readAhead_);
+        if (n > 0) {
+            readLen_ = static_cast<size_t>(n);
+            readPos_ = 1;
+            return readAhead_[0];
+        }
         if (n == 0) return -1;  // hang-up: the other end is gone
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -53,6 +54,8 @@ private:
     int timeoutValue_ = 0;
     int lastOpenStatus_ = 0;
     std::string devicePath_;
+    unsigned char readAhead_[256] = {};
+    size_t readPos_ = 0, readLen_ = 0;
 };
 
 }  // namespace tavrix
