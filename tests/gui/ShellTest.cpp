@@ -101,10 +101,10 @@ private slots:
             "Connecting to an instrument"));
 
         // Commands nobody has taken on yet say so.
-        b.View().OnCommand(ID_CURVE_CONVERT);
+        b.Hub().Execute(ID_COMMAND_FILE);
         QCOMPARE(b.op.MessageTexts(),
                  std::vector<std::string>{
-                     "Sensor curve conversion is not available in this version yet."});
+                     "The command file runner is not available in this version yet."});
     }
 
     void connectEnablesWhatTheModelHas_data() {

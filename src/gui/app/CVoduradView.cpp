@@ -16,6 +16,7 @@
 #include "app/WindowPlacement.h"
 #include "calgen/CalGenCommands.h"
 #include "consoles/CSerialTerminal.h"
+#include "curves/CurveCommands.h"
 #include "logging/CDataLoggingInProcMessage.h"
 #include "logging/CStripChart.h"
 
@@ -132,6 +133,7 @@ void CVoduradView::RegisterGuiOperations() {
     });
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
+    RegisterCurveCommands(hub);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }
 

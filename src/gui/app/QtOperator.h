@@ -36,6 +36,12 @@ public:
     DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
     DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
     DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
+    // File, curve and PID table dialogs (QtOperatorCurves.cpp).
+    DialogResult<std::string> AskOpenFile(const FileDialogRequest& request) override;
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest& request) override;
+    DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
+    DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
+    DialogResult<int> AskPidTableNumber(int preset) override;
     // The "Vapor Pressure" buttons' desktop; it remembers the calculator it started.
     DesktopPrograms& Desktop();
     void SetDesktopPrograms(std::unique_ptr<DesktopPrograms> desktop) {
