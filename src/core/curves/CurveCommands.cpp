@@ -31,16 +31,21 @@ FileDialogRequest SaveRequest(const char* filter, const char* extension) {
     return {filter, extension, kHideReadOnly | kOverwritePrompt, {}};
 }
 
-// The names of the eight user curves ("SENSORIX? 61" .. "SENSORIX? 68"); false at the first
-// failed query.
-bool QueryUserCurveNames(CInstrumentLink& link, UserCurveChoice& choice) {
+// Reads the names of the eight user curves ("SENSORIX? 61" .. "SENSORIX? 68") and lets the
+// operator choose one: its number 1..8, or 0 when an exchange failed (already reported) or the
+// operator cancelled.
+int ChooseUserCurve(LinkContext& ctx) {
+    UserCurveChoice choice;
     for (int i = 0; i < 8; ++i) {
         std::string reply;
-        if (link.Query(FormatC("SENSORIX? %d", kFirstUserCurveIndex + i), reply, 0) != 0)
-            return false;
+        if (ctx.link.Query(FormatC("SENSORIX? %d", kFirstUserCurveIndex + i), reply, 0) != 0) {
+            ReportCommunicationFailure(ctx.link, ctx.op, ctx.log);
+            return 0;
+        }
         choice.names[static_cast<size_t>(i)] = reply;
     }
-    return true;
+    auto chosen = ctx.op.ChooseUserCurve(choice);
+    return chosen.Ok() ? chosen.value.number : 0;
 }
 
 // The header editor for a curve just read; false when it was not accepted.
@@ -216,14 +221,8 @@ void DownloadCurve(LinkContext& ctx) {
     if (!EditHeader(op, curve, path, false, save)) return;
     if (save) SaveCurveFile(op, curve);
 
-    UserCurveChoice choice;
-    if (!QueryUserCurveNames(ctx.link, choice)) {
-        ReportCommunicationFailure(ctx.link, op, ctx.log);
-        return;
-    }
-    auto chosen = op.ChooseUserCurve(choice);
-    if (!chosen.Ok()) return;
-    const int n = chosen.value.number;
+    const int n = ChooseUserCurve(ctx);
+    if (n == 0) return;
 
     std::string idn;
     if (ctx.link.Query("*IDN?", idn, 0) != 0) {
@@ -278,14 +277,8 @@ void UploadCurve(LinkContext& ctx) {
     if (!file.Ok()) return;
     const std::string path = file.value;
 
-    UserCurveChoice choice;
-    if (!QueryUserCurveNames(ctx.link, choice)) {
-        ReportCommunicationFailure(ctx.link, op, ctx.log);
-        return;
-    }
-    auto chosen = op.ChooseUserCurve(choice);
-    if (!chosen.Ok()) return;
-    const int n = chosen.value.number;
+    const int n = ChooseUserCurve(ctx);
+    if (n == 0) return;
 
     std::string countReply;
     if (ctx.link.Query(FormatC("SENSORIX %d:NENTRY?", 60 + n), countReply, 1) != 0) {
