@@ -74,7 +74,8 @@ double MicrosPerCall(int n, F&& f) {
     for (int run = 0; run < 3; ++run) {
         const auto start = Clock::now();
         for (int i = 0; i < n; ++i) f();
-        best = std::min(best, std::chrono::duration<double, std::micro>(Clock::now() - start).count() / n);
+        best = std::min(
+            best, std::chrono::duration<double, std::micro>(Clock::now() - start).count() / n);
     }
     return best;
 }
@@ -82,8 +83,10 @@ double MicrosPerCall(int n, F&& f) {
 void Report(const char* what, double raw, double link) {
     const double overhead = link - raw;
     const double allowed = std::max(raw * 0.10, 200.0);
-    std::printf("%-6s raw %9.1f us   link %9.1f us   ratio %.3f   overhead %+8.1f us  (%s: at most %.1f us)\n",
-                what, raw, link, link / raw, overhead, overhead <= allowed ? "within" : "OVER", allowed);
+    std::printf(
+        "%-6s raw %9.1f us   link %9.1f us   ratio %.3f   overhead %+8.1f us  (%s: at most %.1f "
+        "us)\n",
+        what, raw, link, link / raw, overhead, overhead <= allowed ? "within" : "OVER", allowed);
 }
 
 }  // namespace
@@ -166,7 +169,8 @@ int main(int argc, char** argv) {
         lan.TransactQuiet(query, &reply);
         ++waits;
     }
-    std::printf("Waiting on a silent instrument for %d s (%d time-outs per transport): %.3f CPU seconds\n",
-                idleSeconds, waits, CpuSeconds() - cpu0);
+    std::printf(
+        "Waiting on a silent instrument for %d s (%d time-outs per transport): %.3f CPU seconds\n",
+        idleSeconds, waits, CpuSeconds() - cpu0);
     return 0;
 }

@@ -44,7 +44,9 @@ DialogResult<SerialSetupChoice> CliOperator::AskSerialSetup(const SerialSetupCho
     return DialogResult<SerialSetupChoice>::Cancelled();
 }
 
-DialogResult<int> CliOperator::AskPortType(int) { return DialogResult<int>::Cancelled(); }
+DialogResult<int> CliOperator::AskPortType(int) {
+    return DialogResult<int>::Cancelled();
+}
 
 DialogResult<int> CliOperator::AskGpibAddress(int current) {
     return DialogResult<int>::Accept(gpibAnswer.value_or(current));
@@ -138,8 +140,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
     if (explicitTransport) settings.DisableWrites();
     link = std::make_unique<CInstrumentLink>(op, settings);
     link->StartUp();
-    context = std::make_unique<LinkContext>(
-        LinkContext{*link, mutex, features, bar, op, log});
+    context = std::make_unique<LinkContext>(LinkContext{*link, mutex, features, bar, op, log});
 
     if (o.baud) {
         int index = -1;

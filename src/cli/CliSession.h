@@ -26,11 +26,11 @@ namespace tavrix::cli {
 struct TransportOptions {
     std::optional<int> simModel;  // --sim[=CODE]
     std::string simTransport = "serial";
-    std::string serialDevice;     // --serial
-    std::optional<int> baud;      // --baud (bits per second)
+    std::string serialDevice;  // --serial
+    std::optional<int> baud;   // --baud (bits per second)
     std::optional<int> gpibAddress;
-    std::string lan;              // HOST:PORT
-    bool lanAck = false;          // --lan-ack: the peer acknowledges every command line
+    std::string lan;      // HOST:PORT
+    bool lanAck = false;  // --lan-ack: the peer acknowledges every command line
 };
 
 // Answers of the curve dialogs given on the command line; unset ones leave the dialog's value.

@@ -71,8 +71,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
 
-    CLI::App app{"tavrix-cli: talk to a temperature controller or monitor over RS232, GPIB or LAN.\n"
-                 "Without a transport option the stored communication settings decide."};
+    CLI::App app{
+        "tavrix-cli: talk to a temperature controller or monitor over RS232, GPIB or LAN.\n"
+        "Without a transport option the stored communication settings decide."};
     app.require_subcommand(1);
 
     cli::TransportOptions t;
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"serial", "lan"}));
     auto* serialOpt = app.add_option("--serial", t.serialDevice,
                                      "RS232: the serial device to open, e.g. /dev/ttyUSB0");
-    app.add_option("--baud", t.baud, "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
+    app.add_option("--baud", t.baud,
+                   "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
     auto* gpibOpt = app.add_option("--gpib", t.gpibAddress, "GPIB: the primary address 0..31");
     auto* lanOpt = app.add_option("--lan", t.lan, "LAN: HOST:PORT of the instrument");
     app.add_flag("--lan-ack", t.lanAck,
@@ -111,7 +113,8 @@ int main(int argc, char** argv) {
     std::string tableText;
     int tableLines = 0;
     auto* table = app.add_subcommand(
-        "table", "Send a command whose reply is a table ended by a \";\" line; print it as received");
+        "table",
+        "Send a command whose reply is a table ended by a \";\" line; print it as received");
     table->add_option("--lines", tableLines, "Number of lines expected (for the progress)")
         ->required()
         ->check(CLI::PositiveNumber);

@@ -1,10 +1,10 @@
 // tavrix [--sim[=CODE]]: the desktop application; --sim runs it on a simulated controller.
+#include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "app/CMainFrame.h"
 #include "app/CVoduradApp.h"
@@ -25,8 +25,10 @@ void CloseOnTerminationSignals(tavrix::CVoduradApp& app) {
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [&app] {
         char byte;
         (void)!::read(signalPipe[0], &byte, 1);
-        if (app.MainFrame()) app.MainFrame()->close();
-        else QApplication::quit();
+        if (app.MainFrame())
+            app.MainFrame()->close();
+        else
+            QApplication::quit();
     });
     struct sigaction sa {};
     sa.sa_handler = OnTerminate;

@@ -18,7 +18,6 @@ using tavrix::test::TempDir;
 
 namespace {
 
-
 PtyInstrument::Responder Answers(std::string idn, std::string idef) {
     return [idn, idef](const std::string& line) -> std::optional<std::string> {
         if (line == "*IDN?") return idn;
@@ -45,7 +44,7 @@ TEST(ParseIdn, ModelTextIsEverythingBeforeTheCommaAfterModelAndVersionTheLastFie
     ASSERT_TRUE(ParseIdn("ACME,Model X,12,3,1.5b", f));
     EXPECT_EQ(f.model, "ACME,Model X");
     EXPECT_EQ(f.version, "1.5b");
-    EXPECT_FALSE(ParseIdn("Orvella Model 3028", f));     // no comma after Model
+    EXPECT_FALSE(ParseIdn("Orvella Model 3028", f));      // no comma after Model
     EXPECT_FALSE(ParseIdn("Orvella,MODEL 3028,1,2", f));  // "Model" is looked for as written
     EXPECT_FALSE(ParseIdn("", f));
 }
@@ -87,11 +86,11 @@ TEST(Identification, ModelCodeRepliesThatAreNotSevenNumbersInRangeLeaveTheCodeAl
         const char* reply;
         int expectedCode;
     } cases[] = {
-        {"29,1,2,3,4,5", 0},       // six numbers
-        {"26,1,2,3,4,5,6", 0},     // below the range
-        {"34,1,2,3,4,5,6", 0},     // above the range
-        {"x,1,2,3,4,5,6", 0},      // not a number
-        {"33,1,2,3,4,5,6", 33},    // stored, but no capability row
+        {"29,1,2,3,4,5", 0},     // six numbers
+        {"26,1,2,3,4,5,6", 0},   // below the range
+        {"34,1,2,3,4,5,6", 0},   // above the range
+        {"x,1,2,3,4,5,6", 0},    // not a number
+        {"33,1,2,3,4,5,6", 33},  // stored, but no capability row
         {"27,9,0,0,0,0,-1", 27},
     };
     for (const auto& c : cases) {

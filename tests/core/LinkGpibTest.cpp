@@ -39,7 +39,6 @@ std::string GpibSettings(const TempDir& dir) {
     return dir.Str();
 }
 
-
 struct GpibBench {
     TempDir dir;
     GpibSim sim;

@@ -16,7 +16,6 @@ using tavrix::test::TempDir;
 
 namespace {
 
-
 // Waits until the instrument has seen `count` bytes (the link does not wait for commands).
 void WaitForBytes(const PtyInstrument& in, size_t count) {
     const auto end = steady_clock::now() + seconds(3);

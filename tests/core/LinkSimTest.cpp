@@ -20,13 +20,15 @@ using tavrix::test::TempDir;
 namespace {
 
 struct SimBench {
-    explicit SimBench(int portType, int model = 28) : engine(sim::SimOptions{model, 7}), settings(dir.Str()) {
+    explicit SimBench(int portType, int model = 28)
+        : engine(sim::SimOptions{model, 7}), settings(dir.Str()) {
         link.SetSerialDeviceOverride(pty.SlavePath());
         link.StartUp();
         link.SetPortType(portType);
         link.Lan().SetTimeouts(1000, 1000);
         link.IpAddr() = MyIPAddr(0x7F000001u, static_cast<unsigned long>(tcp.Port()));
-        op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept({0x7F000001u, static_cast<unsigned long>(tcp.Port())}));
+        op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept(
+            {0x7F000001u, static_cast<unsigned long>(tcp.Port())}));
     }
     TempDir dir;
     sim::SimEngine engine;
@@ -41,7 +43,6 @@ struct SimBench {
     FeatureManager features{&bar};
     LinkContext ctx{link, mutex, features, bar, op, log};
 };
-
 
 class LinkOverTransport : public ::testing::TestWithParam<int> {};
 

@@ -83,11 +83,15 @@ TEST(WindowPlacement, MonitorsCascadeFromAAndTheOthersAreCentred) {
 
 TEST(WindowPlacement, ShortcutBarSitsAtTheTopRightOfTheViewOrCentred) {
     const WinRect screen{0, 0, 1920, 1080};
-    EXPECT_EQ(PlaceShortcutBar({100, 100, 900, 700}, 300, 200, screen), (WinRect{600, 100, 900, 300}));
-    EXPECT_EQ(PlaceShortcutBar({100, 100, 300, 700}, 300, 200, screen), (WinRect{300, 100, 600, 300}));
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 900, 700}, 300, 200, screen),
+              (WinRect{600, 100, 900, 300}));
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 300, 700}, 300, 200, screen),
+              (WinRect{300, 100, 600, 300}));
     // Off the screen's right edge: centred instead.
-    EXPECT_EQ(PlaceShortcutBar({100, 100, 1900, 700}, 2000, 200, screen), CentreOn(screen, 2000, 200));
-    EXPECT_EQ(PlaceShortcutBar({100, 1050, 900, 1070}, 300, 200, screen), CentreOn(screen, 300, 200));
+    EXPECT_EQ(PlaceShortcutBar({100, 100, 1900, 700}, 2000, 200, screen),
+              CentreOn(screen, 2000, 200));
+    EXPECT_EQ(PlaceShortcutBar({100, 1050, 900, 1070}, 300, 200, screen),
+              CentreOn(screen, 300, 200));
 }
 
 namespace {
@@ -202,9 +206,9 @@ TEST(ViewHub, EnableRulesFollowTheCapabilityRecordLoggingAndMonitors) {
                    ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K, ID_CALGEN_DIODE_2PT,
                    ID_CALGEN_DIODE_3PT, ID_APP_ABOUT, ID_APP_EXIT, ID_RS232_SETUP})
         EXPECT_TRUE(hub.IsEnabled(id)) << id;
-    for (int id : {ID_INTERACT, ID_CURVE_DOWNLOAD, ID_CURVE_UPLOAD, ID_PID_DOWNLOAD,
-                   ID_PID_UPLOAD, ID_COMMAND_FILE, ID_LOG_START, ID_DATALOG_UPLOAD,
-                   ID_CALIBRATION, ID_MONITOR_A, ID_MONITOR_HEATER1})
+    for (int id : {ID_INTERACT, ID_CURVE_DOWNLOAD, ID_CURVE_UPLOAD, ID_PID_DOWNLOAD, ID_PID_UPLOAD,
+                   ID_COMMAND_FILE, ID_LOG_START, ID_DATALOG_UPLOAD, ID_CALIBRATION, ID_MONITOR_A,
+                   ID_MONITOR_HEATER1})
         EXPECT_FALSE(hub.IsEnabled(id)) << id;
 
     hub.Features().Update(29);  // an 8-input monitor
@@ -240,9 +244,9 @@ TEST(ViewHub, MessagesRouteToCommandsAndALostLinkResetsTheBar) {
     ViewHub hub(b.settings, b.op, b.ui.Poster());
     hub.Initialise();
     std::vector<int> ran;
-    for (int id : {ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START,
-                   ID_DATALOG_UPLOAD, ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
-                   ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT, ID_CALGEN_PLATINUM})
+    for (int id : {ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START, ID_DATALOG_UPLOAD,
+                   ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K, ID_CALGEN_DIODE_2PT,
+                   ID_CALGEN_DIODE_3PT, ID_CALGEN_PLATINUM})
         hub.RegisterOperation(id, [&ran, id] { ran.push_back(id); });
     for (int msg : {WM_SHORTCUT_CURVE_DOWNLOAD, WM_SHORTCUT_PID_DOWNLOAD, WM_SHORTCUT_INTERACT,
                     WM_SHORTCUT_DATA_LOGGING, WM_SHORTCUT_DATALOG_UPLOAD})
@@ -250,10 +254,10 @@ TEST(ViewHub, MessagesRouteToCommandsAndALostLinkResetsTheBar) {
     for (int points = 0; points < 5; ++points) hub.OnMessage(WM_CALGEN_REQUEST, 0, points);
     hub.OnMessage(WM_CALGEN_REQUEST, 1, 0);
     hub.OnMessage(WM_CALGEN_REQUEST, 2, 0);  // thermocouple: nothing
-    EXPECT_EQ(ran, (std::vector<int>{ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START,
-                                     ID_DATALOG_UPLOAD, ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
-                                     ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT,
-                                     ID_CALGEN_PLATINUM}));
+    EXPECT_EQ(ran,
+              (std::vector<int>{ID_CURVE_DOWNLOAD, ID_PID_DOWNLOAD, ID_INTERACT, ID_LOG_START,
+                                ID_DATALOG_UPLOAD, ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
+                                ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT, ID_CALGEN_PLATINUM}));
 
     hub.Features().Update(28);
     hub.Bar().ShowModelAndVersion("Orvella Model 3028", "2.04");

@@ -24,7 +24,7 @@ struct RunResult {
 
 // Runs a program with arguments and extra environment; gives up after `timeoutMs`.
 RunResult RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
-              int timeoutMs = 20000) {
+                     int timeoutMs = 20000) {
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
     const pid_t pid = fork();
@@ -91,7 +91,8 @@ public:
         // The first lines say where the simulator listens.
         std::string text;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while ((tcpPort_.empty() || ptyPath_.empty()) && std::chrono::steady_clock::now() < deadline) {
+        while ((tcpPort_.empty() || ptyPath_.empty()) &&
+               std::chrono::steady_clock::now() < deadline) {
             pollfd p{out_, POLLIN, 0};
             if (poll(&p, 1, 100) <= 0) continue;
             char buf[256];
@@ -124,7 +125,9 @@ private:
     std::string tcpPort_, ptyPath_;
 };
 
-std::string ConfigEnv(const TempDir& dir) { return "TAVRIX_CONFIG_DIR=" + dir.Str(); }
+std::string ConfigEnv(const TempDir& dir) {
+    return "TAVRIX_CONFIG_DIR=" + dir.Str();
+}
 
 }  // namespace
 
@@ -157,13 +160,13 @@ TEST(CliEndToEnd, QueriesCommandsAndTablesOverTcp) {
     TempDir config;
     const std::string lan = "127.0.0.1:" + sim.TcpPort();
     auto r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "command", "INP B:NAME Cold plate"},
-                 {ConfigEnv(config)});
+                        {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "query", "INP B:NAME?"}, {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Cold plate\n");
     r = RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "table", "--lines", "10", "CALC? 1"},
-            {ConfigEnv(config)});
+                   {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.substr(r.out.size() - 2), ";\n");
 }
@@ -191,7 +194,7 @@ TEST(CliEndToEnd, TheEmbeddedSimulatorNeedsNothingElse) {
     EXPECT_NE(r.out.find("model code: 28\n"), std::string::npos);
     EXPECT_NE(r.out.find("status: Connected\n"), std::string::npos);
     r = RunProgram({TAVRIX_CLI_PATH, "--sim=32", "--sim-transport", "lan", "query", "SYST:IDEF?"},
-            {ConfigEnv(config)});
+                   {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("32,", 0), 0u);
 }
@@ -267,8 +270,8 @@ TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
         args.insert(args.begin(), lan.begin(), lan.end());
         return RunProgram(args, {ConfigEnv(config)});
     };
-    auto r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "5",
-                  "--name", "E2E"});
+    auto r = run(
+        {"curve", "download", CurveData("descending.crv"), "--user-curve", "5", "--name", "E2E"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("E2E\n"), std::string::npos);
     EXPECT_NE(r.out.find("User Curve 5 is downloaded from "), std::string::npos);

@@ -143,9 +143,9 @@ std::vector<std::string> ScriptedOperator::MessageTexts() const {
 #include <fcntl.h>
 #include <poll.h>
 
-#include <cerrno>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace tavrix::test {
 

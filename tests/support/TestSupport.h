@@ -62,7 +62,8 @@ public:
     using HeaderAnswer = std::function<DialogResult<CurveHeaderEdit>(CurveHeaderEdit)>;
     // "Accept" without touching anything.
     static HeaderAnswer AcceptHeader() {
-        return [](CurveHeaderEdit h) { return DialogResult<CurveHeaderEdit>::Accept(std::move(h)); };
+        return
+            [](CurveHeaderEdit h) { return DialogResult<CurveHeaderEdit>::Accept(std::move(h)); };
     }
 
     std::vector<ShownMessage> messages;
@@ -87,7 +88,8 @@ public:
     std::vector<int> pidTablePresets;
     std::vector<std::shared_ptr<ProgressRecord>> progress;
     int pumps = 0;
-    // Reference-point dialogs of curve generation: answers, and the values each showing opened with.
+    // Reference-point dialogs of curve generation: answers, and the values each showing opened
+    // with.
     std::deque<DialogResult<OnePointValues>> onePointAnswers;
     std::deque<DialogResult<TwoPointsValues>> twoPointsAnswers;
     std::deque<DialogResult<ThreePointsValues>> threePointsAnswers;
@@ -163,7 +165,8 @@ namespace tavrix::test {
 
 // The view's objects around a link whose RS232 port is a scripted instrument.
 struct PtyLinkBench {
-    explicit PtyLinkBench(PtyInstrument::Responder r) : instrument(std::move(r)), settings(dir.Str()) {
+    explicit PtyLinkBench(PtyInstrument::Responder r)
+        : instrument(std::move(r)), settings(dir.Str()) {
         link.SetSerialDeviceOverride(instrument.SlavePath());
         link.StartUp();
     }

@@ -33,7 +33,9 @@ const std::vector<MenuEntry>& MenuBar() {
          {
              {"Sensor Curve",
               0,
-              {{"&Download", ID_CURVE_DOWNLOAD}, {"&Upload", ID_CURVE_UPLOAD}, {"&Convert", ID_CURVE_CONVERT}}},
+              {{"&Download", ID_CURVE_DOWNLOAD},
+               {"&Upload", ID_CURVE_UPLOAD},
+               {"&Convert", ID_CURVE_CONVERT}}},
              {"PID Table", 0, {{"&Download", ID_PID_DOWNLOAD}, {"&Upload", ID_PID_UPLOAD}}},
              {"CalGen",
               0,
@@ -73,27 +75,48 @@ const std::vector<MenuEntry>& MenuBar() {
 
 std::string CommandPrompt(int id) {
     switch (id) {
-        case ID_RS232_SETUP: return "Setup serial port";
-        case ID_CURVE_DOWNLOAD: return "Download calibration table into controller ";
-        case ID_CURVE_UPLOAD: return "Upload calibration table from controller";
-        case ID_PID_DOWNLOAD: return "Download PID table into controller ";
-        case ID_PID_UPLOAD: return "Upload PID table from controller";
-        case ID_CALGEN_PLATINUM: return "Modify platinum sensor curve";
-        case ID_CALGEN_DIODE_300K: return "Modify diode sensor curve at 300K";
-        case ID_CALGEN_DIODE_2PT: return "Modify diode sensor at 2 points on the curve";
-        case ID_CALGEN_DIODE_3PT: return "Modify diode sensor at 3 points on the curve";
-        case ID_CALGEN_DIODE_4K: return "Modify diode sensor curve at 4.2K";
-        case ID_INTERACT: return "Serial terminal for entering controller commands";
-        case ID_LOG_START: return "Start the data logging process";
-        case ID_PORT_SELECT: return "Select RS232, USB, GPIB or LAN ";
-        case ID_HELP: return "Read Help file";
-        case ID_DATALOG_UPLOAD: return "Upload data logged in device";
-        case ID_CONNECT: return "Click this command to establish communication with target ";
-        case ID_SHORTCUT: return "Launch shortcut bar";
-        case ID_CURVE_CONVERT: return "Convert a text based sensor curve to Tavrix CRV file";
-        case ID_CALIBRATION: return "Perform instrument calibration";
-        case ID_COMMAND_FILE: return "Send a XML formatted command file";
-        default: break;
+        case ID_RS232_SETUP:
+            return "Setup serial port";
+        case ID_CURVE_DOWNLOAD:
+            return "Download calibration table into controller ";
+        case ID_CURVE_UPLOAD:
+            return "Upload calibration table from controller";
+        case ID_PID_DOWNLOAD:
+            return "Download PID table into controller ";
+        case ID_PID_UPLOAD:
+            return "Upload PID table from controller";
+        case ID_CALGEN_PLATINUM:
+            return "Modify platinum sensor curve";
+        case ID_CALGEN_DIODE_300K:
+            return "Modify diode sensor curve at 300K";
+        case ID_CALGEN_DIODE_2PT:
+            return "Modify diode sensor at 2 points on the curve";
+        case ID_CALGEN_DIODE_3PT:
+            return "Modify diode sensor at 3 points on the curve";
+        case ID_CALGEN_DIODE_4K:
+            return "Modify diode sensor curve at 4.2K";
+        case ID_INTERACT:
+            return "Serial terminal for entering controller commands";
+        case ID_LOG_START:
+            return "Start the data logging process";
+        case ID_PORT_SELECT:
+            return "Select RS232, USB, GPIB or LAN ";
+        case ID_HELP:
+            return "Read Help file";
+        case ID_DATALOG_UPLOAD:
+            return "Upload data logged in device";
+        case ID_CONNECT:
+            return "Click this command to establish communication with target ";
+        case ID_SHORTCUT:
+            return "Launch shortcut bar";
+        case ID_CURVE_CONVERT:
+            return "Convert a text based sensor curve to Tavrix CRV file";
+        case ID_CALIBRATION:
+            return "Perform instrument calibration";
+        case ID_COMMAND_FILE:
+            return "Send a XML formatted command file";
+        default:
+            break;
     }
     const int monitor = MonitorIndexOfCommand(id);
     if (monitor >= 0 && monitor < 8)
@@ -104,22 +127,38 @@ std::string CommandPrompt(int id) {
 
 std::string CommandName(int id) {
     switch (id) {
-        case ID_CURVE_DOWNLOAD: return "Sensor curve download";
-        case ID_CURVE_UPLOAD: return "Sensor curve upload";
-        case ID_CURVE_CONVERT: return "Sensor curve conversion";
-        case ID_PID_DOWNLOAD: return "PID table download";
-        case ID_PID_UPLOAD: return "PID table upload";
-        case ID_CALGEN_PLATINUM: return "Platinum curve generation";
-        case ID_CALGEN_DIODE_300K: return "Diode curve generation at 300K";
-        case ID_CALGEN_DIODE_4K: return "Diode curve generation at 4.2K";
-        case ID_CALGEN_DIODE_2PT: return "Diode curve generation from 2 points";
-        case ID_CALGEN_DIODE_3PT: return "Diode curve generation from 3 points";
-        case ID_INTERACT: return "The serial terminal";
-        case ID_COMMAND_FILE: return "The command file runner";
-        case ID_LOG_START: return "Data logging";
-        case ID_DATALOG_UPLOAD: return "The internal data log upload";
-        case ID_CALIBRATION: return "Instrument calibration";
-        default: return "This operation";
+        case ID_CURVE_DOWNLOAD:
+            return "Sensor curve download";
+        case ID_CURVE_UPLOAD:
+            return "Sensor curve upload";
+        case ID_CURVE_CONVERT:
+            return "Sensor curve conversion";
+        case ID_PID_DOWNLOAD:
+            return "PID table download";
+        case ID_PID_UPLOAD:
+            return "PID table upload";
+        case ID_CALGEN_PLATINUM:
+            return "Platinum curve generation";
+        case ID_CALGEN_DIODE_300K:
+            return "Diode curve generation at 300K";
+        case ID_CALGEN_DIODE_4K:
+            return "Diode curve generation at 4.2K";
+        case ID_CALGEN_DIODE_2PT:
+            return "Diode curve generation from 2 points";
+        case ID_CALGEN_DIODE_3PT:
+            return "Diode curve generation from 3 points";
+        case ID_INTERACT:
+            return "The serial terminal";
+        case ID_COMMAND_FILE:
+            return "The command file runner";
+        case ID_LOG_START:
+            return "Data logging";
+        case ID_DATALOG_UPLOAD:
+            return "The internal data log upload";
+        case ID_CALIBRATION:
+            return "Instrument calibration";
+        default:
+            return "This operation";
     }
 }
 

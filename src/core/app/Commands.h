@@ -48,8 +48,9 @@ enum CommandId : int {
 // Monitor windows in view order: inputs A..H, heater 1, heater 2, analog 1, analog 2.
 inline constexpr int kMonitorCount = 12;
 inline constexpr int kMonitorCommands[kMonitorCount] = {
-    ID_MONITOR_A, ID_MONITOR_B, ID_MONITOR_C,       ID_MONITOR_D,       ID_MONITOR_E,       ID_MONITOR_F,
-    ID_MONITOR_G, ID_MONITOR_H, ID_MONITOR_HEATER1, ID_MONITOR_HEATER2, ID_MONITOR_ANALOG1, ID_MONITOR_ANALOG2};
+    ID_MONITOR_A,       ID_MONITOR_B,       ID_MONITOR_C,       ID_MONITOR_D,
+    ID_MONITOR_E,       ID_MONITOR_F,       ID_MONITOR_G,       ID_MONITOR_H,
+    ID_MONITOR_HEATER1, ID_MONITOR_HEATER2, ID_MONITOR_ANALOG1, ID_MONITOR_ANALOG2};
 // Index 0..11 of a monitor command, or -1.
 int MonitorIndexOfCommand(int id);
 
@@ -72,9 +73,9 @@ inline constexpr int WM_LINK_LOST = WM_USER + 1035;
 // One entry of the menu bar: a popup (id 0, with children) or a command.
 struct MenuEntry {
     std::string text;
-    int id = 0;                      // 0 for a popup or a separator
+    int id = 0;                       // 0 for a popup or a separator
     std::vector<MenuEntry> children;  // a popup's items
-    std::string shortcut;            // a key sequence in portable text, e.g. "Ctrl+Shift+K"
+    std::string shortcut;             // a key sequence in portable text, e.g. "Ctrl+Shift+K"
     bool separator = false;
 };
 

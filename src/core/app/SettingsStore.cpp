@@ -72,7 +72,9 @@ std::string SettingsStore::DefaultFolder() {
     return base + "/" + kCompanyFolder;
 }
 
-std::string SettingsStore::FilePath() const { return folder_ + "/" + kFileName; }
+std::string SettingsStore::FilePath() const {
+    return folder_ + "/" + kFileName;
+}
 
 int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
     std::lock_guard lock(mutex_);

@@ -69,8 +69,8 @@ inline constexpr const char* kWinTop = "WinTop";
 inline constexpr const char* kWinRight = "WinRight";
 inline constexpr const char* kWinBottom = "WinBottom";
 // Monitor windows A..H, heater 1, heater 2, analog 1, analog 2.
-inline constexpr const char* kMonitorPos[12] = {"CHAPOS", "CHBPOS", "CHCPOS", "CHDPOS",
-                                                "CHEPOS", "CHFPOS", "CHGPOS", "CHHPOS",
+inline constexpr const char* kMonitorPos[12] = {"CHAPOS", "CHBPOS",  "CHCPOS", "CHDPOS",
+                                                "CHEPOS", "CHFPOS",  "CHGPOS", "CHHPOS",
                                                 "HTRPOS", "HTR2POS", "ANAPOS", "ANA2POS"};
 inline constexpr const char* kTerminalPos = "S_TERM_POS";
 inline constexpr const char* kMonitors = "MONITORS";
@@ -79,8 +79,8 @@ inline constexpr const char* kMonitorOpen[8] = {"CHA", "CHB", "CHC", "CHD",
 
 // Our own additions for the Linux transports.
 inline constexpr const char* kSerialDevices = "SerialDevices";  // keys "COM1".."COM4"
-inline constexpr const char* kDefaultSerialDevice[4] = {"/dev/ttyS0", "/dev/ttyS1",
-                                                        "/dev/ttyUSB0", "/dev/ttyUSB1"};
+inline constexpr const char* kDefaultSerialDevice[4] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0",
+                                                        "/dev/ttyUSB1"};
 inline constexpr const char* kGpib = "GPIB";
 inline constexpr const char* kGpibLibrary = "Library";
 inline constexpr const char* kDefaultGpibLibrary = "libgpib.so.0";

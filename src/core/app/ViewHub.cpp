@@ -58,7 +58,9 @@ ViewHub::ViewHub(SettingsStore& settings, OperatorInterface& op, ViewMessenger::
     operations_[ID_RS232_SETUP] = [this] { SerialSetup(context_); };
 }
 
-ViewHub::~ViewHub() { Shutdown(); }
+ViewHub::~ViewHub() {
+    Shutdown();
+}
 
 void ViewHub::Initialise() {
     if (initialised_) return;
@@ -86,7 +88,8 @@ void ViewHub::Shutdown() {
     shutDown_ = true;
     if (initialised_) {
         for (int i = 0; i < 8; ++i)
-            settings_.WriteInt(settings::kMonitors, settings::kMonitorOpen[i], monitorOpen_[i].load());
+            settings_.WriteInt(settings::kMonitors, settings::kMonitorOpen[i],
+                               monitorOpen_[i].load());
     }
     quit_.Set();
     samplingThread_.JoinFor(kJoinTimeout);

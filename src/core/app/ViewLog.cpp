@@ -25,8 +25,10 @@ void ViewLog::Append(const std::string& text) {
             Store(c);
         } else if (c == '\r' || c == '\n') {
             NewLine();
-            if (i + 1 < n && text[i + 1] != '\0') Store(text[++i]);
-            else if (i + 1 < n) break;
+            if (i + 1 < n && text[i + 1] != '\0')
+                Store(text[++i]);
+            else if (i + 1 < n)
+                break;
         } else {
             Store(c);
         }
@@ -39,7 +41,8 @@ std::vector<std::string> ViewLog::Lines() const {
     std::vector<std::string> out;
     out.reserve(static_cast<size_t>(used_));
     const int first = used_ < kLines ? 0 : (current_ + 1) % kLines;
-    for (int k = 0; k < used_; ++k) out.push_back(lines_[static_cast<size_t>((first + k) % kLines)]);
+    for (int k = 0; k < used_; ++k)
+        out.push_back(lines_[static_cast<size_t>((first + k) % kLines)]);
     return out;
 }
 

@@ -34,7 +34,9 @@ struct PendingCall {
 ViewMessenger::ViewMessenger(Poster poster, const ManualResetEvent& quit)
     : shared_(std::make_shared<Shared>()), poster_(std::move(poster)), quit_(quit) {}
 
-ViewMessenger::~ViewMessenger() { Close(); }
+ViewMessenger::~ViewMessenger() {
+    Close();
+}
 
 void ViewMessenger::SetHandler(Handler handler) {
     std::lock_guard lock(shared_->m);

@@ -26,7 +26,9 @@ CInstrumentLink::CInstrumentLink(OperatorInterface& op, SettingsStore& settings)
     ipAddr_ = MyIPAddr::FromOctets(192, 168, 0, 4, 5000);
 }
 
-CInstrumentLink::~CInstrumentLink() { ShutDown(); }
+CInstrumentLink::~CInstrumentLink() {
+    ShutDown();
+}
 
 bool CInstrumentLink::IsQuery(std::string_view command) {
     const size_t q = command.find('?');

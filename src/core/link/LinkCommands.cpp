@@ -64,8 +64,7 @@ int IpAddressEntry(LinkContext& ctx) {
     for (int i = 0; i < 4; ++i)
         if (!s.WriteInt(settings::kCommunicationSetup, settings::kIpAddr[i], ip.Octet(i)))
             WriteFailed(ctx.op);
-    if (!s.WriteInt(settings::kCommunicationSetup, settings::kIpPort,
-                    static_cast<int>(ip.Port())))
+    if (!s.WriteInt(settings::kCommunicationSetup, settings::kIpPort, static_cast<int>(ip.Port())))
         WriteFailed(ctx.op);
     return 1;
 }
@@ -158,8 +157,7 @@ void SelectPort(LinkContext& ctx) {
         return;
     }
     if (!r.Ok()) return;
-    if (!ctx.link.Settings().WriteInt(settings::kCommunicationSetup, settings::kPortType,
-                                      r.value))
+    if (!ctx.link.Settings().WriteInt(settings::kCommunicationSetup, settings::kPortType, r.value))
         WriteFailed(ctx.op);
     ApplyPortChange(ctx, r.value);
 }
