@@ -10,6 +10,7 @@
 #include <QTextBrowser>
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "GuiTestBench.h"
@@ -164,6 +165,40 @@ private slots:
 
         // Calibration is reached through its menu item's key.
         QCOMPARE(b.Frame().ActionFor(ID_CALIBRATION)->shortcut(), QKeySequence("Ctrl+Shift+K"));
+    }
+
+    // Port selection and Connect from the menu over LAN, then over GPIB (the simulated driver
+    // library), and a lost link that drops the LAN connection.
+    void connectOverLanAndGpibFromTheMenu() {
+        ::setenv("TAVRIX_GPIB_LIBRARY", TAVRIX_GPIB_SIM_PATH, 1);
+        GuiBench b;
+        b.op.portTypeAnswers.push_back(DialogResult<int>::Accept(kPortLan));
+        b.Frame().ActionFor(ID_PORT_SELECT)->trigger();
+        QCOMPARE(b.Bar().TransportText(), QString("LAN"));
+        QCOMPARE(b.LogLines().at(b.LogLines().size() - 2), std::string("Changed to LAN port."));
+        b.op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept(
+            {0x7F000001u, static_cast<unsigned long>(b.Sim().TcpPort())}));
+        b.Frame().ActionFor(ID_CONNECT)->trigger();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
+        QVERIFY(b.Hub().Link().Lan().IsConnected());
+        QCOMPARE(b.Settings().GetInt("CommunicationSetup", "IPPort", 0), b.Sim().TcpPort());
+
+        // A worker that lost the instrument tells the view; the bar and the link follow.
+        b.Hub().Messenger().Post(WM_LINK_LOST, kStateError, 0);
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Error"; }, 2000));
+        QCOMPARE(b.Bar().ModelText(), QString("No Device"));
+        QVERIFY(!b.Hub().Link().Lan().IsConnected());
+
+        b.op.portTypeAnswers.push_back(DialogResult<int>::Accept(kPortGpib));
+        b.Frame().ActionFor(ID_PORT_SELECT)->trigger();
+        QCOMPARE(b.Bar().TransportText(), QString("GPIB"));
+        QCOMPARE(b.Bar().StatusText(), QString("Not Connected"));
+        b.op.gpibAnswers.push_back(DialogResult<int>::Accept(12));
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 10000));
+        QVERIFY(b.Bar().ModelText().contains("Model"));
+        QCOMPARE(b.op.gpibPresets.back(), 12);
+        ::unsetenv("TAVRIX_GPIB_LIBRARY");
     }
 
     void monitorsShowOwnWindowsAndBlockPortSelection() {
