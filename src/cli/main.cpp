@@ -39,6 +39,23 @@ int RunIdentify(CliSession& s) {
     return 0;
 }
 
+// The link reports success for a command on a serial port that never opened, and for every
+// exchange over GPIB without a driver library; nothing reached an instrument then.
+std::string UnusableTransport(CliSession& s) {
+    CInstrumentLink& link = *s.link;
+    if (link.GetPortType() == kPortRs232) {
+        const CCommPort* port = link.SerialPort();
+        if (!port || !port->IsOpen())
+            return "serial port COM" + std::to_string(link.CommPortIndex() + 1) + " (" +
+                   link.SerialDevicePath(link.CommPortIndex() + 1) +
+                   ") could not be opened: nothing was sent";
+    } else if (link.GetPortType() == kPortGpib && !link.GpibLibrary().Loaded()) {
+        return "GPIB driver library " + link.GpibLibrary().LibraryPath() +
+               " could not be loaded: nothing was sent";
+    }
+    return {};
+}
+
 // Holds SessionMutex as every exchange of the program does.
 int RunExchange(CliSession& s, const std::string& text, bool expectReply) {
     SessionLock lock(s.mutex, 1000);
@@ -47,6 +64,7 @@ int RunExchange(CliSession& s, const std::string& text, bool expectReply) {
     std::string reply;
     const int status = s.link->Transact(&text, expectReply ? &reply : nullptr, 0);
     if (status != 0) return ExchangeFailed(expectReply ? "query" : "command", status);
+    if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
     if (expectReply) {
         std::fwrite(reply.data(), 1, reply.size(), stdout);
         std::fputc('\n', stdout);
@@ -61,6 +79,7 @@ int RunTable(CliSession& s, const std::string& text, int lines) {
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     std::fflush(stdout);
     if (n < 0) return ExchangeFailed("table transfer", n);
+    if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
     std::fprintf(stderr, "tavrix-cli: %d line(s) received\n", n);
     return 0;
 }

@@ -221,6 +221,23 @@ TEST(CliEndToEnd, FailuresExitNonZeroWithAClearMessage) {
     r = RunProgram({TAVRIX_CLI_PATH, "--baud", "12345", "--sim", "identify"}, env);
     EXPECT_NE(r.exitCode, 0);
 
+    // Nothing can reach an instrument: a command must not pass for sent.
+    r = RunProgram({TAVRIX_CLI_PATH, "--gpib", "12", "command", "SETP 1,100"},
+                   {ConfigEnv(config), "TAVRIX_GPIB_LIBRARY=/nonexistent/libgpib.so"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("/nonexistent/libgpib.so"), std::string::npos) << r.err;
+    {
+        TempDir stored;
+        std::FILE* f = std::fopen((stored.Path() / "Tavrix.INI").c_str(), "w");
+        std::fprintf(f,
+                     "[CommunicationSetup]\nPortType=0\nCommPort=0\n"
+                     "[SerialDevices]\nCOM1=/nonexistent/tty\n");
+        std::fclose(f);
+        r = RunProgram({TAVRIX_CLI_PATH, "command", "SETP 1,100"}, {ConfigEnv(stored)});
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.err.find("/nonexistent/tty"), std::string::npos) << r.err;
+    }
+
     r = RunProgram({TAVRIX_CLI_PATH, "table", "--help"}, env);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--lines"), std::string::npos);
