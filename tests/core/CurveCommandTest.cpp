@@ -380,6 +380,7 @@ TEST(PidTable, CheckPassRules) {
         {"four_numbers.pid", PidFileCheck::kSyntaxError, 0},
         {"no_end.pid", PidFileCheck::kReadError, 1},
         {"long_word.pid", PidFileCheck::kSyntaxError, 0},
+        {"long_line.pid", PidFileCheck::kReadError, 1},  // longer than the line buffer
         {"word_11.pid", PidFileCheck::kOk, 1},
         {"blank_lines.pid", PidFileCheck::kOk, 2},
         {"missing.pid", PidFileCheck::kReadError, 0},
@@ -398,6 +399,7 @@ TEST(PidTable, CheckFailuresAreReportedAndNothingIsSent) {
         {"table17.pid", {"More than 16 entries", "More than 16 PID table entries in %s file\n"}},
         {"zero_first.pid", {"Syntax Error", "Syntax error in %s file\n"}},
         {"no_end.pid", {"File Read Error", "File Read Error in %s file\n"}},
+        {"long_line.pid", {"File Read Error", "File Read Error in %s file\n"}},
     };
     SimCurveBench b(kPortLan);
     ASSERT_TRUE(b.connected);
@@ -415,7 +417,7 @@ TEST(PidTable, CheckFailuresAreReportedAndNothingIsSent) {
         EXPECT_EQ(b.log.lines, std::vector<std::string>{line});
         EXPECT_TRUE(b.Received().empty());
     }
-    EXPECT_EQ(b.op.pidTablePresets, std::vector<int>(4, 1));
+    EXPECT_EQ(b.op.pidTablePresets, std::vector<int>(5, 1));
 }
 
 TEST(PidTable, DownloadSendsTitleAndEntriesAndUploadStoresThem) {

@@ -40,12 +40,11 @@ PidFileCheck CheckPidFile(const std::string& path) {
     for (bool title = true;; title = false) {
         const LineReader::Outcome o = reader.Next(line);
         out.line = reader.LineNumber();
-        if ((o == LineReader::kLine || o == LineReader::kLastLine) && StartsTableEnd(line)) break;
-        if (o == LineReader::kTooLong) {
-            out.status = PidFileCheck::kSyntaxError;
-            return out;
-        }
-        // A file that ends (or fails) before its ";" line.
+        if ((o == LineReader::kLine || o == LineReader::kLastLine || o == LineReader::kTooLong) &&
+            StartsTableEnd(line))
+            break;
+        // A file that ends (or fails) before its ";" line; a line longer than the 63-character
+        // line buffer is a failed read as well.
         if (o != LineReader::kLine) {
             out.status = PidFileCheck::kReadError;
             return out;
