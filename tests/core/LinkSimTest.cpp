@@ -187,6 +187,18 @@ TEST(SerialSetup, PresetsComeFromTheStoreAndOkReopensThePort) {
     EXPECT_EQ(b.link.Query("*IDN?", reply), 0);
 }
 
+TEST(SerialSetup, IndicesNoListEntryStandsForAreNeitherOfferedNorStored) {
+    SimBench b(kPortRs232);
+    b.settings.WriteInt("CommunicationSetup", "BaudRate", 12);
+    b.settings.WriteInt("CommunicationSetup", "CommPort", -1);
+    b.op.serialAnswers.push_back(DialogResult<SerialSetupChoice>::Accept({-1, 3}));
+    SerialSetup(b.ctx);
+    ASSERT_EQ(b.op.serialPresets.size(), 1u);
+    EXPECT_EQ(b.op.serialPresets[0].baudIndex, 0);
+    EXPECT_EQ(b.op.serialPresets[0].commPortIndex, 1);
+    EXPECT_EQ(b.settings.GetInt("CommunicationSetup", "CommPort", 7), -1);  // unchanged
+}
+
 TEST(IpAddressEntry, OkStoresEveryOctetAndThePortCancelChangesNothing) {
     SimBench b(kPortLan);
     b.op.ipAnswers.clear();

@@ -71,6 +71,14 @@ TEST(SettingsStore, AStoreThatCannotBeWrittenReportsFailure) {
     ::chmod(dir.Str().c_str(), 0700);
 }
 
+TEST(SettingsStore, HandEditedNumbersAreDecimal) {
+    TempDir dir;
+    std::ofstream(dir.Path() / "Tavrix.INI") << "[CommunicationSetup]\nGPIBAddr = 09\nIPPort=x\n";
+    SettingsStore s(dir.Str());
+    EXPECT_EQ(s.GetInt("CommunicationSetup", "GPIBAddr", 12), 9);
+    EXPECT_EQ(s.GetInt("CommunicationSetup", "IPPort", 5000), 5000);
+}
+
 TEST(SettingsStore, ValuesWithLineBreaksAreRefused) {
     TempDir dir;
     SettingsStore s(dir.Str());

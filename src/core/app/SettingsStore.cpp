@@ -84,7 +84,8 @@ int SettingsStore::GetInt(const std::string& section, const std::string& key, in
     if (!v) return def;
     char* end = nullptr;
     errno = 0;
-    long n = strtol(v, &end, 0);
+    // Decimal only: a hand-edited "09" is nine, not an octal error.
+    long n = strtol(v, &end, 10);
     if (end == v || errno == ERANGE) return def;
     return static_cast<int>(n);
 }

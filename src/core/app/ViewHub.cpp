@@ -188,11 +188,15 @@ intptr_t ViewHub::OnMessage(int message, intptr_t w, intptr_t l) {
         case WM_LOG_COMM_ERROR:
             ReportCommunicationFailure(link_, op_, log_);
             return 0;
-        case WM_LINK_LOST:
+        case WM_LINK_LOST: {
             bar_.SetStatus(static_cast<int>(w));
             features_.Reset();
-            link_.LanDisconnect();
+            // Never close the connection under another thread's exchange; if one is still
+            // running, the next connect replaces the connection anyway.
+            SessionLock lock(mutex_, 1000);
+            if (lock) link_.LanDisconnect();
             return 0;
+        }
         default:
             return 0;
     }

@@ -169,12 +169,18 @@ void SerialSetup(LinkContext& ctx) {
         s.GetInt(settings::kCommunicationSetup, settings::kBaudRate, settings::kDefaultBaudRate);
     preset.commPortIndex =
         s.GetInt(settings::kCommunicationSetup, settings::kCommPort, settings::kDefaultCommPort);
+    // A hand-edited store may hold indices no list entry stands for.
+    if (preset.baudIndex < 0 || preset.baudIndex > 7) preset.baudIndex = settings::kDefaultBaudRate;
+    if (preset.commPortIndex < 0 || preset.commPortIndex > 3)
+        preset.commPortIndex = settings::kDefaultCommPort;
     auto r = ctx.op.AskSerialSetup(preset);
     if (r.outcome == DialogOutcome::CouldNotCreate) {
         ctx.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
         return;
     }
-    if (!r.Ok()) return;
+    if (!r.Ok() || r.value.baudIndex < 0 || r.value.baudIndex > 7 || r.value.commPortIndex < 0 ||
+        r.value.commPortIndex > 3)
+        return;
     // The port is about to be replaced: no other thread may be in an exchange on it.
     SessionLock lock(ctx.sessionMutex, 1000);
     if (!lock) {
