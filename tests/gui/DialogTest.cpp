@@ -61,7 +61,7 @@ private slots:
             dlg.PortEdit()->setText(bad);
             CatchNextMessageBox(&shown);
             QTest::mouseClick(dlg.ConnectButton(), Qt::LeftButton);
-            QCOMPARE(shown, QString("Please enter an integer between 0 and 10000."));
+            QCOMPARE(shown, QString("Enter an integer between 0 and 10000."));
             QVERIFY(dlg.isVisible());
             QCOMPARE(dlg.result(), 0);
         }

@@ -106,7 +106,7 @@ QString CIPEdit::CheckPort(const QString& text, int* value) {
     const int v = text.trimmed().toInt(&ok);
     if (!ok) return "Enter an integer.";
     if (v < kPortMin || v > kPortMax)
-        return QString("Please enter an integer between %1 and %2.").arg(kPortMin).arg(kPortMax);
+        return QString("Enter an integer between %1 and %2.").arg(kPortMin).arg(kPortMax);
     if (value) *value = v;
     return {};
 }
