@@ -289,3 +289,29 @@ TEST(ViewHub, InitialisationReadsTheIntervalAndShowsTheStoredTransport) {
     EXPECT_EQ(s.modelText, "No Device");
     for (bool on : s.buttons) EXPECT_FALSE(on);
 }
+
+TEST(SessionMutex, TheOwnerReentersOthersWaitAtMostTheirTimeout) {
+    SessionMutex m;
+    ASSERT_TRUE(m.TryLockFor(0));
+    ASSERT_TRUE(m.TryLockFor(0));  // the owner again
+    std::atomic<bool> got{true};
+    auto start = steady_clock::now();
+    std::thread([&] { got = m.TryLockFor(100); }).join();
+    EXPECT_FALSE(got);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(95));
+    std::thread([&] { m.Unlock(); }).join();  // not the owner: nothing happens
+    m.Unlock();
+    std::thread([&] { got = m.TryLockFor(0); }).join();
+    EXPECT_FALSE(got);  // still held once
+    // Released by its owner, a waiting thread gets it before its time-out.
+    std::thread waiter([&] {
+        got = m.TryLockFor(5000);
+        if (got) m.Unlock();
+    });
+    std::this_thread::sleep_for(milliseconds(20));
+    start = steady_clock::now();
+    m.Unlock();
+    waiter.join();
+    EXPECT_TRUE(got);
+    EXPECT_LT(steady_clock::now() - start, seconds(2));
+}

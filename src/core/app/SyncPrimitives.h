@@ -3,21 +3,48 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace tavrix {
 
 // The mutex that serialises every exchange with the instrument. Its owner may take it again.
+// Built on a plain mutex and a condition variable rather than std::recursive_timed_mutex: its
+// timed wait goes through pthread_mutex_clocklock, which the thread sanitizer of our compiler
+// does not see, and an unlock by a thread that does not own it must be harmless, not undefined.
 class SessionMutex {
 public:
     // Waits at most `ms` milliseconds; 0 tries once.
     bool TryLockFor(int ms) {
-        if (ms <= 0) return mutex_.try_lock();
-        return mutex_.try_lock_for(std::chrono::milliseconds(ms));
+        const auto me = std::this_thread::get_id();
+        std::unique_lock lock(m_);
+        if (depth_ > 0 && owner_ == me) {
+            ++depth_;
+            return true;
+        }
+        const auto free = [this] { return depth_ == 0; };
+        if (ms <= 0) {
+            if (!free()) return false;
+        } else if (!cv_.wait_for(lock, std::chrono::milliseconds(ms), free)) {
+            return false;
+        }
+        owner_ = me;
+        depth_ = 1;
+        return true;
     }
-    void Unlock() { mutex_.unlock(); }
+    void Unlock() {
+        std::unique_lock lock(m_);
+        if (depth_ == 0 || owner_ != std::this_thread::get_id()) return;
+        if (--depth_ > 0) return;
+        owner_ = {};
+        lock.unlock();
+        cv_.notify_one();
+    }
 
 private:
-    std::recursive_timed_mutex mutex_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread::id owner_;
+    int depth_ = 0;
 };
 
 // Holds SessionMutex for a scope when it was obtained within the wait.
