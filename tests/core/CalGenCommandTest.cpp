@@ -12,25 +12,13 @@
 namespace tavrix {
 namespace {
 
+using test::CrLfLines;
 using test::ScriptedOperator;
 
 std::string Data(const std::string& name) {
     return std::string(TAVRIX_TEST_DATA_DIR) + "/" + name;
 }
 
-// Lines of a file split at CR LF (a lone LF would stay in the line and fail the comparisons).
-std::vector<std::string> CrLfLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const std::string text = ss.str();
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t p; (p = text.find("\r\n", start)) != std::string::npos; start = p + 2)
-        lines.push_back(text.substr(start, p - start));
-    if (start != text.size()) lines.push_back("<unterminated>" + text.substr(start));
-    return lines;
-}
 
 OnePointValues One(float t, float v) {
     OnePointValues o;

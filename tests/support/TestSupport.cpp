@@ -3,6 +3,8 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace tavrix::test {
 
@@ -241,6 +243,19 @@ std::vector<std::chrono::steady_clock::time_point> PtyInstrument::ByteTimes() co
 }  // namespace tavrix::test
 
 namespace tavrix::test {
+
+std::vector<std::string> CrLfLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string text = ss.str();
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t p; (p = text.find("\r\n", start)) != std::string::npos; start = p + 2)
+        lines.push_back(text.substr(start, p - start));
+    if (start != text.size()) lines.push_back("<unterminated>" + text.substr(start));
+    return lines;
+}
 
 void StoreCurve(CInstrumentLink& link, int points) {
     link.Command("CALC 1");

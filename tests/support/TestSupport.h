@@ -182,6 +182,9 @@ struct PtyLinkBench {
     LinkContext ctx{link, mutex, features, bar, op, log};
 };
 
+// The lines of a file split at CR LF; a tail without CR LF comes back as "<unterminated>...".
+std::vector<std::string> CrLfLines(const std::string& path);
+
 // Writes user curve 1 with `points` points into the instrument, as a curve download does.
 void StoreCurve(CInstrumentLink& link, int points);
 
