@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -321,8 +323,8 @@ TEST(CurveUpload, StoresTheReplyByteForByteAfterUploadComplete) {
 
 TEST(CurveUpload, IdnSemicolonOddCountsAndFailures) {
     // "*IDN?" answered with ";" is no instrument: the report, no save dialog.
-    int tableAnswers = 0;
-    std::string count = "abc";
+    std::atomic<int> tableAnswers{0};  // the instrument answers on its own thread
+    const std::string count = "abc";
     PtyLinkBench b([&](const std::string& line) -> std::optional<std::string> {
         if (line == "*IDN?") return tableAnswers < 0 ? ";" : "Orvella Model 28,1,1.0";
         if (line.rfind("SENSORIX?", 0) == 0) return "NAME";
@@ -478,12 +480,12 @@ TEST(PidTable, AFileThatChangesBeforeSendingStillClosesTheTable) {
 }
 
 TEST(PidTable, UploadRefusesAReplyLongerThanTitleAndSixteenEntries) {
-    int entries = 17;
+    std::atomic<int> entries{17};
     PtyLinkBench b([&](const std::string& line) -> std::optional<std::string> {
-        if (line.find("NENT?") != std::string::npos) return std::to_string(entries);
+        if (line.find("NENT?") != std::string::npos) return std::to_string(entries.load());
         if (line.find("TABLE?") != std::string::npos) {
             std::string t = "Title";
-            for (int i = 0; i < entries; ++i) t += "\r\n1.0 1.0 1.0 1.0 W";
+            for (int i = 0; i < entries.load(); ++i) t += "\r\n1.0 1.0 1.0 1.0 W";
             return t + "\r\n;";
         }
         return std::nullopt;
