@@ -8,6 +8,7 @@ packages=(
   libcli11-dev libsimpleini-dev
   qt6-base-dev libqt6charts6-dev
   xvfb xauth
+  locales
 )
 
 missing=()
