@@ -39,9 +39,9 @@ std::string Slurp(const std::string& path) {
 }
 
 // The view's objects around a link to the simulated controller over RS232, LAN or GPIB.
-struct SimCurveBench {
-    explicit SimCurveBench(int portType) : settings(Settings(dir, portType)) {
-        link.SetSerialDeviceOverride(pty.SlavePath());
+struct SimCurveBench : tavrix::test::SimLinkBench {
+    explicit SimCurveBench(int portType)
+        : SimLinkBench(28, portType == kPortGpib ? TAVRIX_GPIB_SIM_PATH : nullptr) {
         link.StartUp();
         link.SetPortType(portType);
         if (portType == kPortLan) {
@@ -55,29 +55,9 @@ struct SimCurveBench {
         }
         ctx.sleep = [this](std::chrono::milliseconds d) { sleeps.push_back(d); };
     }
-    static std::string Settings(const TempDir& dir, int portType) {
-        if (portType == kPortGpib) {
-            SettingsStore s(dir.Str());
-            s.WriteString("GPIB", "Library", TAVRIX_GPIB_SIM_PATH);
-            s.WriteInt("CommunicationSetup", "PortType", 2);
-        }
-        return dir.Str();
-    }
     // Lines the instrument received (GPIB: the library's own engine is not reachable here).
     std::vector<std::string> Received() const { return engine.ReceivedLines(); }
 
-    TempDir dir;
-    sim::SimEngine engine{sim::SimOptions{28, 7}};
-    sim::TcpFrontEnd tcp{engine, 0};
-    sim::PtyFrontEnd pty{engine};
-    SettingsStore settings;
-    ScriptedOperator op;
-    CollectingLog log;
-    CInstrumentLink link{op, settings};
-    SessionMutex mutex;
-    ShortcutBarModel bar;
-    FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
     std::vector<std::chrono::milliseconds> sleeps;
     bool connected = false;
 };

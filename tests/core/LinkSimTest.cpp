@@ -19,10 +19,8 @@ using tavrix::test::TempDir;
 
 namespace {
 
-struct SimBench {
-    explicit SimBench(int portType, int model = 28)
-        : engine(sim::SimOptions{model, 7}), settings(dir.Str()) {
-        link.SetSerialDeviceOverride(pty.SlavePath());
+struct SimBench : tavrix::test::SimLinkBench {
+    explicit SimBench(int portType, int model = 28) : SimLinkBench(model) {
         link.StartUp();
         link.SetPortType(portType);
         link.Lan().SetTimeouts(1000, 1000);
@@ -30,18 +28,6 @@ struct SimBench {
         op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept(
             {0x7F000001u, static_cast<unsigned long>(tcp.Port())}));
     }
-    TempDir dir;
-    sim::SimEngine engine;
-    sim::TcpFrontEnd tcp{engine, 0};
-    sim::PtyFrontEnd pty{engine};
-    SettingsStore settings;
-    ScriptedOperator op;
-    CollectingLog log;
-    CInstrumentLink link{op, settings};
-    SessionMutex mutex;
-    ShortcutBarModel bar;
-    FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
 };
 
 class LinkOverTransport : public ::testing::TestWithParam<int> {};

@@ -157,6 +157,8 @@ private:
 #include "app/SettingsStore.h"
 #include "app/ShortcutBar.h"
 #include "app/SyncPrimitives.h"
+#include "engine/SimEngine.h"
+#include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "link/LinkCommands.h"
@@ -173,6 +175,32 @@ struct PtyLinkBench {
     TempDir dir;
     PtyInstrument instrument;
     SettingsStore settings;
+    ScriptedOperator op;
+    CollectingLog log;
+    CInstrumentLink link{op, settings};
+    SessionMutex mutex;
+    ShortcutBarModel bar;
+    FeatureManager features{&bar};
+    LinkContext ctx{link, mutex, features, bar, op, log};
+};
+
+// The view's objects around a link to a simulated controller reached over TCP and a
+// pseudo-terminal (every COM port opens the pty), or over GPIB through `gpibLibrary`. The link
+// is not started yet.
+struct SimLinkBench {
+    explicit SimLinkBench(int model = 28, const char* gpibLibrary = nullptr)
+        : engine(sim::SimOptions{model, 7}),
+          settings(dir.Str()),
+          // The link chooses its GPIB library when it is made: the setting comes first.
+          gpibChosen(gpibLibrary && settings.WriteString("GPIB", "Library", gpibLibrary)) {
+        link.SetSerialDeviceOverride(pty.SlavePath());
+    }
+    TempDir dir;
+    sim::SimEngine engine;
+    sim::TcpFrontEnd tcp{engine, 0};
+    sim::PtyFrontEnd pty{engine};
+    SettingsStore settings;
+    bool gpibChosen;
     ScriptedOperator op;
     CollectingLog log;
     CInstrumentLink link{op, settings};
