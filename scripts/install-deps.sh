@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build needs, only those that are missing.
+# Installs the Debian 12 packages listed in scripts/debian-packages.txt, only those missing.
 set -euo pipefail
+cd "$(dirname "$0")"
 
-packages=(
-  cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libsimpleini-dev
-  qt6-base-dev libqt6charts6-dev
-  xvfb xauth
-  locales
-)
+mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' debian-packages.txt | grep -v '^$')
 
 missing=()
 for p in "${packages[@]}"; do
