@@ -150,7 +150,7 @@ TEST(CurveDownload, SendsTheEditedCurveAndLogsEveryLine) {
 TEST(CurveDownload, RefusedLinesAreMarkedAndTheTableIsStillClosed) {
     SimCurveBench b(kPortLan);
     ASSERT_TRUE(b.connected);
-    ASSERT_EQ(b.link.Command("SIM:FAULT REFUSECMD 1"), 0);
+    ASSERT_EQ(b.link.Command("SIM:FAULT REFUSETABLE 1"), 0);
     Download(b, Data("dt470.340"), 0);
     // Header and point lines marked; "CALC 1" and ";" are sent but never logged as marked.
     ASSERT_EQ(b.log.lines.size(), 4u + 5u + 2u);

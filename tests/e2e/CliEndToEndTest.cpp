@@ -255,7 +255,7 @@ TEST(CliCurves, FileCommandsNeedNoInstrument) {
                         {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("result: 4\n"), std::string::npos);
-    EXPECT_NE(r.out.find("1.600000 4.000000\n1.200000 0.000000 **ERROR**\n"), std::string::npos)
+    EXPECT_NE(r.out.find("1.600000 4.000000\n1.200000 0.000000   **ERROR**\n"), std::string::npos)
         << r.out;
     r = RunProgram({TAVRIX_CLI_PATH, "curve", "check", CurveData("check_line3.crv")},
                    {ConfigEnv(config)});
@@ -306,7 +306,7 @@ TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
     EXPECT_NE(r.out.find("PID Table 2 is uploaded to " + pid), std::string::npos);
 
     // Refused lines are marked and the run fails with the error box text.
-    EXPECT_EQ(run({"command", "SIM:FAULT REFUSECMD 1"}).exitCode, 0);
+    EXPECT_EQ(run({"command", "SIM:FAULT REFUSETABLE 1"}).exitCode, 0);
     r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "1"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("0.500000     300.000000 **ERROR**\n"), std::string::npos) << r.out;
