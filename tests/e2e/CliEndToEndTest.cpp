@@ -372,7 +372,7 @@ TEST(CliDownloads, ALostConnectionEndsTheTransferWithAFailure) {
                                                "LOST",
                                                "Diode",
                                                "1.000000",
-                                               "Volts",
+                                               "mVolts",
                                                "0.500000     300.000000",
                                                "1.000000     100.000000"};
         EXPECT_EQ(From(instrument.Lines(), "CALC 4"), sent);
