@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -494,4 +495,28 @@ TEST(CliDownloads, DISABLED_ASerialHangUpEndsTheTransferWithAFailure) {
     EXPECT_FALSE(Says(r, "Download Complete")) << r.err;
     EXPECT_NE(r.err.find("Communication Error"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("Please check the followings for RS232 connection:"), std::string::npos);
+}
+
+// A damaged store must not stand in the way of a transport given on the command line.
+TEST(CliEndToEnd, ExplicitTransportsWorkWhateverTheStoreHolds) {
+    SimProcess sim;
+    for (const char* stored : {"CommPort=-5\nBaudRate=255\n", "CommPort=255\nPortType=9\n"}) {
+        SCOPED_TRACE(stored);
+        TempDir config;
+        {
+            std::FILE* f = std::fopen((config.Path() / "Tavrix.INI").c_str(), "w");
+            std::fprintf(f, "[CommunicationSetup]\n%s", stored);
+            std::fclose(f);
+        }
+        auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(config)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        r = RunProgram({TAVRIX_CLI_PATH, "--serial", sim.PtyPath(), "identify"},
+                       {ConfigEnv(config)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
+    // A FIFO in place of the store neither hangs the program nor is replaced.
+    TempDir fifo;
+    ASSERT_EQ(::mkfifo((fifo.Path() / "Tavrix.INI").c_str(), 0600), 0);
+    const auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(fifo)}, 10000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
 }
