@@ -13,7 +13,7 @@
 
 #include "TcpInstrument.h"
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
 #include "curves/CurveTexts.h"
 #include "engine/SimEngine.h"
