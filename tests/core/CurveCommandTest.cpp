@@ -665,7 +665,7 @@ struct StandInBench {
     SessionMutex mutex;
     ShortcutBarModel bar;
     FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
     bool connected = false;
 };
 
@@ -791,7 +791,9 @@ TEST(CurveDownload, TheFirstLineThatFailsEndsTheTransfer) {
         const auto table = b.Table("CALC 3");
         ASSERT_GE(table.size(), static_cast<size_t>(c.failedLine));
         EXPECT_LE(table.size(), static_cast<size_t>(c.failedLine) + 1);
-        if (table.size() > static_cast<size_t>(c.failedLine)) EXPECT_EQ(table.back(), ";");
+        if (table.size() > static_cast<size_t>(c.failedLine)) {
+            EXPECT_EQ(table.back(), ";");
+        }
         EXPECT_TRUE(LockIsFree(b.mutex));
     }
 }

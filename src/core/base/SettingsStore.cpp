@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/IniText.h"
+#include "base/IniText.h"
 
 namespace tavrix {
 

@@ -1,4 +1,4 @@
-#include "app/IniText.h"
+#include "base/IniText.h"
 
 #include <cctype>
 
