@@ -37,7 +37,22 @@ bool HandleLine(CliSession& s, TerminalModel& model, const std::string& line) {
     return !ex.failed;
 }
 
-int RunTerminal(CliSession& s) {
+using Unusable = std::function<std::string()>;
+
+// Nothing reaches an instrument over this transport: said once, and the run ends.
+bool Unreachable(const Unusable& unusable) {
+    const std::string problem = unusable();
+    if (problem.empty()) return false;
+    std::fprintf(stderr, "tavrix-cli: %s\n", problem.c_str());
+    return true;
+}
+
+bool KnownBeforeExchanges(const CliSession& s) {
+    return s.link->GetPortType() != kPortGpib;
+}
+
+int RunTerminal(CliSession& s, const Unusable& unusable) {
+    if (KnownBeforeExchanges(s) && Unreachable(unusable)) return 1;
     int failures = 0;
     if (::isatty(STDIN_FILENO)) {
         // Typed lines join the history the terminal window keeps. The history is stored even
@@ -54,6 +69,7 @@ int RunTerminal(CliSession& s) {
             std::free(raw);
             if (!line.empty()) add_history(line.c_str());
             if (!HandleLine(s, model, line)) ++failures;
+            if (!line.empty() && Unreachable(unusable)) return 1;
         }
         std::fputc('\n', stdout);
     } else {
@@ -63,6 +79,7 @@ int RunTerminal(CliSession& s) {
         while (std::getline(std::cin, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (!HandleLine(s, model, line)) ++failures;
+            if (!line.empty() && Unreachable(unusable)) return 1;
         }
     }
     std::fflush(stdout);
@@ -73,7 +90,8 @@ int RunTerminal(CliSession& s) {
     return 0;
 }
 
-int RunCommands(const ConsoleCliOptions& o, CliSession& s) {
+int RunCommands(const ConsoleCliOptions& o, CliSession& s, const Unusable& unusable) {
+    if (KnownBeforeExchanges(s) && Unreachable(unusable)) return 2;
     s.op.curve.openFile = o.file;
     CommandFileOptions options;
     options.errorLogPath = o.errorLog;
@@ -83,6 +101,7 @@ int RunCommands(const ConsoleCliOptions& o, CliSession& s) {
     if (!run.errorLogPath.empty())
         std::fprintf(stderr, "tavrix-cli: error log: %s\n", run.errorLogPath.c_str());
     using Outcome = CommandFileRun::Outcome;
+    if (Unreachable(unusable)) return 2;
     if (run.outcome == Outcome::NoErrorLog || run.errorLogIncomplete) return 3;
     if (run.outcome == Outcome::Completed) return run.errors == 0 ? 0 : 1;
     if (run.outcome == Outcome::Aborted) return 2;
@@ -111,9 +130,10 @@ bool ConsoleCommandParsed(const ConsoleCliOptions& o) {
     return (o.terminal && o.terminal->parsed()) || (o.runCommands && o.runCommands->parsed());
 }
 
-int RunConsoleCommand(const ConsoleCliOptions& o, CliSession& session) {
-    if (o.terminal->parsed()) return RunTerminal(session);
-    return RunCommands(o, session);
+int RunConsoleCommand(const ConsoleCliOptions& o, CliSession& session,
+                      const std::function<std::string()>& unusable) {
+    if (o.terminal->parsed()) return RunTerminal(session, unusable);
+    return RunCommands(o, session, unusable);
 }
 
 }  // namespace tavrix::cli

@@ -166,11 +166,9 @@ int main(int argc, char** argv) {
     if (!session.Open(t, !identify->parsed())) return 1;
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
-    if (cli::ConsoleCommandParsed(consoleOptions)) {
-        if (const std::string problem = UnusableTransport(session); !problem.empty())
-            return Fail(problem);
-        return cli::RunConsoleCommand(consoleOptions, session);
-    }
+    if (cli::ConsoleCommandParsed(consoleOptions))
+        return cli::RunConsoleCommand(consoleOptions, session,
+                                      [&session] { return UnusableTransport(session); });
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);
     if (command->parsed()) return RunExchange(session, commandText, false);
