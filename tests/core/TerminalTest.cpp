@@ -40,6 +40,7 @@ TEST(Terminal, QueriesCommandsAndEmptyLinesAreLoggedAsTheViewShowsThem) {
         {"INP A:UNIT K", {"\ncommand:INP A:UNIT K\n"}, {"INP A:UNIT K"}},
         // A "?" only in first place: a command, no reply is waited for.
         {"?abc", {"\ncommand:?abc\n"}, {"?abc"}},
+        {"?A?", {"\nquery:?A?", "\nresponse:\n"}, {"?A?"}},
         {"", {}, {}},
     };
     size_t sentBefore = 0;

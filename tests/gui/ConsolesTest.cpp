@@ -62,6 +62,13 @@ private slots:
         QVERIFY(PumpUntil(
             [&] { return b.Sim().Engine().ReceivedLines().back() == "INP A:UNIT K"; }, 2000));
 
+        // Only what the instrument can read goes in.
+        edit->clear();
+        edit->insert(QString::fromUtf8("A\u20acB"));
+        QCOMPARE(edit->text(), QString());
+        edit->insert(QString::fromUtf8("B\u00b5"));
+        QCOMPARE(edit->text(), QString::fromUtf8("B\u00b5"));
+
         // The field takes 47 characters, however many are typed or pasted.
         edit->clear();
         QTest::keyClicks(edit, QString(200, 'x'));

@@ -85,7 +85,9 @@ TerminalExchange HandleTerminalCommand(LinkContext& ctx, const std::string& text
     SessionLock lock(ctx.sessionMutex, 1000);
     if (!lock) return ex;
     ex.sent = true;
-    if (CInstrumentLink::IsQuery(text)) {
+    // The terminal's own test: any "?" after the first character. The link decides by the first
+    // "?" alone, so "?A?" is logged as a query but gets no reply read.
+    if (text.find('?', 1) != std::string::npos) {
         ctx.log.Append(texts::kQueryPrefix + text);
         std::string reply;
         ex.status = ctx.link.TransactQuiet(text, &reply);

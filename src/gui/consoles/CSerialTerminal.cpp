@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include "app/Commands.h"
@@ -16,6 +17,10 @@ CCommandEdit::CCommandEdit(TerminalModel& model, QWidget* parent)
     // The line is read into a buffer of 48 bytes: the field takes no more than fits, so a
     // pasted line is cut where the operator can see it, not silently when it is sent.
     setMaxLength(static_cast<int>(kTerminalLineMax));
+    // The instrument reads 8-bit text: a character outside Latin-1 would reach it as "?" and
+    // could turn a command into a query.
+    setValidator(new QRegularExpressionValidator(
+        QRegularExpression("[\\x{20}-\\x{7e}\\x{a0}-\\x{ff}]*"), this));
 }
 
 void CCommandEdit::Send() {
