@@ -1,8 +1,8 @@
 #include "ConsoleCli.h"
 
-#include <CLI/CLI.hpp>
 #include <editline/readline.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +30,7 @@ bool HandleLine(CliSession& s, TerminalModel& model, const std::string& line) {
     }
     const TerminalExchange ex = HandleTerminalCommand(*s.context, model.Send(line));
     if (!ex.sent) {
-        std::fprintf(stderr, "tavrix-cli: the instrument is busy: \"%s\" not sent\n",
-                     line.c_str());
+        std::fprintf(stderr, "tavrix-cli: the instrument is busy: \"%s\" not sent\n", line.c_str());
         return false;
     }
     return !ex.failed;

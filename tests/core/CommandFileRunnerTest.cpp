@@ -202,9 +202,8 @@ TEST(CommandFileRunner, AWholeFileLogsEachStepAndRecordsOnlyTheErrors) {
     // The first wait, one after every exchange, and the pause in its place.
     EXPECT_EQ(f.sleeps,
               (std::vector<int>{100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 250, 100}));
-    EXPECT_EQ(f.Received(11),
-              (Lines{"*IDN?", "text?", "VAL95?", "VAL105?", "VAL1051?", "ZERO?", "SMALL?", "WORD?",
-                     "*IDN?", "INP A:UNIT K", "CALC 21"}));
+    EXPECT_EQ(f.Received(11), (Lines{"*IDN?", "text?", "VAL95?", "VAL105?", "VAL1051?", "ZERO?",
+                                     "SMALL?", "WORD?", "*IDN?", "INP A:UNIT K", "CALC 21"}));
     ASSERT_EQ(f.bench.op.openFileRequests.size(), 1u);
     EXPECT_EQ(f.bench.op.openFileRequests[0].filter, "XML Files (*.xml)|*.xml||");
     EXPECT_EQ(f.bench.op.openFileRequests[0].defaultExtension, "xml");
@@ -219,10 +218,10 @@ TEST(CommandFileRunner, FloatChecksAllowFivePercentOfTheExpectedSize) {
         bool error;
     };
     const Case cases[] = {
-        {"95", "100", false},       {"105", "100", false},      {"105.1", "100", true},
-        {"94.9", "100", true},      {"0", "0", false},          {"0.0001", "0", true},
-        {"-100", "-100", false},    {"-104", "-100", false},    {"-106", "-100", true},
-        {"nan", "100", true},       {"inf", "100", true},       {"100", "nan", true},
+        {"95", "100", false},         {"105", "100", false},   {"105.1", "100", true},
+        {"94.9", "100", true},        {"0", "0", false},       {"0.0001", "0", true},
+        {"-100", "-100", false},      {"-104", "-100", false}, {"-106", "-100", true},
+        {"nan", "100", true},         {"inf", "100", true},    {"100", "nan", true},
         {"+1.0E+02;K", "100", false}, {"3", "three", true},
     };
     for (const Case& c : cases) {
@@ -266,11 +265,12 @@ TEST(CommandFileRunner, FailedExchangesAbortAndAreNotCounted) {
         EXPECT_EQ(Lines(log.end() - 3, log.end()),
                   (Lines{c.error, "Command language test aborted.\n",
                          "1 Errors logged in the ErrorLog.txt\n"}));
-        EXPECT_EQ(f.ErrorLog(), "Error:The returned string for query \"G: tag 2: WORD?\"\r\n"
-                                "Received:ABC,Expected:X\r\n" +
-                                    std::regex_replace(c.error, std::regex("\n"), "\r\n") +
-                                    "Command language test aborted.\r\n"
-                                    "1 Errors logged in the ErrorLog.txt\r\n");
+        EXPECT_EQ(f.ErrorLog(),
+                  "Error:The returned string for query \"G: tag 2: WORD?\"\r\n"
+                  "Received:ABC,Expected:X\r\n" +
+                      std::regex_replace(c.error, std::regex("\n"), "\r\n") +
+                      "Command language test aborted.\r\n"
+                      "1 Errors logged in the ErrorLog.txt\r\n");
     }
     for (const auto& line : f.Received(1)) EXPECT_NE(line, "AFTER");
 }
@@ -284,8 +284,8 @@ TEST(CommandFileRunner, FilesThatEndEarlyOrHoldNothingCompleteWithoutErrors) {
     const Case cases[] = {
         {"", 0},
         {"no tags at all", 0},
-        {"<T><COMMAND>X1</COMMAND>", 1},               // no "/TRANSACTIONS"
-        {"<T><QUERY>A?</QUERY>", 1},                   // the tag after the query is the end
+        {"<T><COMMAND>X1</COMMAND>", 1},  // no "/TRANSACTIONS"
+        {"<T><QUERY>A?</QUERY>", 1},      // the tag after the query is the end
         {"<T><COMMAND>X1</COMMAND><><COMMAND>X2</COMMAND></TRANSACTIONS>", 2},
         {"<T><COMMAND>\n  X1  \n</COMMAND></T></TRANSACTIONS>", 1},
         {"<T><RESPONSE>A</RESPONSE><FLOATRESPONSE>1</FLOATRESPONSE></TRANSACTIONS>", 0},
@@ -361,8 +361,7 @@ TEST(CommandFileRunner, AnErrorLogThatCannotBeWrittenIsReported) {
     const auto run = f.Run("<T><QUERY>W?</QUERY><RESPONSE>x</RESPONSE></TRANSACTIONS>");
     EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
     EXPECT_TRUE(run.errorLogIncomplete);
-    EXPECT_EQ(f.bench.log.lines.back(),
-              "Error:/dev/full is incomplete: No space left on device\n");
+    EXPECT_EQ(f.bench.log.lines.back(), "Error:/dev/full is incomplete: No space left on device\n");
 }
 
 TEST(CommandFileRunner, ABusyLockIsWaitedForBetweenTagsWithinABound) {

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "consoles/Terminal.h"
 
 using namespace tavrix;

@@ -22,8 +22,8 @@ Shell RunCli(const TempDir& dir, const std::string& args, const std::string& inp
     const std::string in = dir.Str() + "/stdin.txt", err = dir.Str() + "/stderr.txt";
     std::ofstream(in, std::ios::binary) << input;
     const std::string cmd = "cd '" + dir.Str() + "' && TAVRIX_CONFIG_DIR='" + dir.Str() +
-                            "/config' '" TAVRIX_CLI_PATH "' " + args + " <'" + in + "' 2>'" +
-                            err + "'";
+                            "/config' '" TAVRIX_CLI_PATH "' " + args + " <'" + in + "' 2>'" + err +
+                            "'";
     Shell r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;

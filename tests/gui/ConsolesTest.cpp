@@ -59,8 +59,8 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Enter);
         QVERIFY(LogHas(b, "command:INP A:UNIT K"));
         // A command is not waited for: the simulator gets it a moment later.
-        QVERIFY(PumpUntil(
-            [&] { return b.Sim().Engine().ReceivedLines().back() == "INP A:UNIT K"; }, 2000));
+        QVERIFY(PumpUntil([&] { return b.Sim().Engine().ReceivedLines().back() == "INP A:UNIT K"; },
+                          2000));
 
         // Only what the instrument can read goes in.
         edit->clear();
@@ -146,8 +146,8 @@ private slots:
         b.View().OnCommand(ID_INTERACT);
         CSerialTerminal* t = b.View().Terminal();
         CCommandEdit* edit = t->CommandField();
-        for (const char* line : {"*IDN?", "INP A:UNIT K", "INP A:TEMP?;UNIT?;NAME?;", "?help",
-                                 "LOOP 1:SETPT?"}) {
+        for (const char* line :
+             {"*IDN?", "INP A:UNIT K", "INP A:TEMP?;UNIT?;NAME?;", "?help", "LOOP 1:SETPT?"}) {
             edit->setText(line);
             QTest::keyClick(edit, Qt::Key_Return);
         }

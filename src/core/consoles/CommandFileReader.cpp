@@ -42,8 +42,8 @@ void CommandFileReader::Close() {
 bool CommandFileReader::ReadCharacter(char& c) {
     if (fd_ < 0 || remaining_ == 0) return false;
     if (bufPos_ == bufLen_) {
-        const size_t want = remaining_ < sizeof buffer_ ? static_cast<size_t>(remaining_)
-                                                        : sizeof buffer_;
+        const size_t want =
+            remaining_ < sizeof buffer_ ? static_cast<size_t>(remaining_) : sizeof buffer_;
         ssize_t n;
         do {
             n = ::read(fd_, buffer_, want);

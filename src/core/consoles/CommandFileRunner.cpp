@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/CNumeric.h"
 #include "consoles/ConsoleTexts.h"
-#include "curves/CNumeric.h"
 
 namespace tavrix {
 
@@ -203,8 +203,7 @@ void CommandFileRunner::Finish(bool completed) {
 CommandFileRun RunCommandFile(LinkContext& ctx, const CommandFileOptions& options) {
     CommandFileRun run;
     ErrorLogFile errorLog;
-    const auto candidates =
-        ErrorLogFile::Candidates(options.errorLogPath, options.fallbackFolder);
+    const auto candidates = ErrorLogFile::Candidates(options.errorLogPath, options.fallbackFolder);
     if (!errorLog.CreateFirstOf(candidates)) {
         run.outcome = CommandFileRun::Outcome::NoErrorLog;
         ctx.op.ShowMessage("Unable to create ErrorLog.txt (" + errorLog.Error() +

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "app/OperatorInterface.h"
-#include "app/SyncPrimitives.h"
+#include "base/OperatorInterface.h"
+#include "base/SyncPrimitives.h"
 #include "consoles/CommandFileReader.h"
 #include "consoles/ErrorLogFile.h"
 #include "link/CInstrumentLink.h"
@@ -47,8 +47,8 @@ private:
     bool SendQuery();
     void CheckFloat(const std::string& query, const std::string& reply,
                     const std::string& expected);
-    void CheckText(const std::string& query, const std::string& reply,
-                   const std::string& expected, bool expectedTruncated);
+    void CheckText(const std::string& query, const std::string& reply, const std::string& expected,
+                   bool expectedTruncated);
     std::string NextUpperTag();
     void Log(const std::string& text);
     void LogAndRecord(const std::string& text);
@@ -73,9 +73,9 @@ struct CommandFileRun {
     enum class Outcome {
         Completed,
         Aborted,
-        Cancelled,       // the file dialog was cancelled
-        NotOpened,       // the chosen file could not be opened
-        NoErrorLog,      // "ErrorLog.txt" could not be created anywhere: nothing was sent
+        Cancelled,   // the file dialog was cancelled
+        NotOpened,   // the chosen file could not be opened
+        NoErrorLog,  // "ErrorLog.txt" could not be created anywhere: nothing was sent
     };
     Outcome outcome = Outcome::Cancelled;
     int errors = 0;

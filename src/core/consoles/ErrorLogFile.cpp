@@ -49,8 +49,7 @@ bool ErrorLogFile::CreateFirstOf(const std::vector<std::string>& paths) {
         if (i > 0) {
             // The fallback is the program's own folder, which may not exist yet.
             std::error_code ec;
-            std::filesystem::create_directories(std::filesystem::path(paths[i]).parent_path(),
-                                                ec);
+            std::filesystem::create_directories(std::filesystem::path(paths[i]).parent_path(), ec);
         }
         if (Create(paths[i])) return true;
         reasons += (reasons.empty() ? "" : "; ") + paths[i] + ": " + error_;

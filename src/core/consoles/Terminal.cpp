@@ -1,6 +1,6 @@
 #include "consoles/Terminal.h"
 
-#include "app/SyncPrimitives.h"
+#include "base/SyncPrimitives.h"
 #include "consoles/ConsoleTexts.h"
 
 namespace tavrix {
@@ -98,11 +98,11 @@ TerminalExchange HandleTerminalCommand(LinkContext& ctx, const std::string& text
         ex.status = ctx.link.TransactQuiet(text, nullptr);
         // Over LAN a command without reply always comes back as "not possible on this port
         // type" once it has been sent.
-        ex.failed = ex.status != 0 && !(ex.status == link_status::kBadPortType &&
-                                        ctx.link.GetPortType() == kPortLan);
+        ex.failed = ex.status != 0 &&
+                    !(ex.status == link_status::kBadPortType && ctx.link.GetPortType() == kPortLan);
     }
-    if (ex.failed) ctx.log.Append(std::string("Error:") + CInstrumentLink::StatusText(ex.status) +
-                                  "\n");
+    if (ex.failed)
+        ctx.log.Append(std::string("Error:") + CInstrumentLink::StatusText(ex.status) + "\n");
     return ex;
 }
 

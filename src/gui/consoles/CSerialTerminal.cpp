@@ -25,8 +25,7 @@ CCommandEdit::CCommandEdit(TerminalModel& model, QWidget* parent)
 
 void CCommandEdit::Send() {
     const std::string& line = model_.Send(text().toLatin1().toStdString());
-    if (destination_)
-        destination_(WM_TERMINAL_COMMAND, reinterpret_cast<intptr_t>(&line), 0);
+    if (destination_) destination_(WM_TERMINAL_COMMAND, reinterpret_cast<intptr_t>(&line), 0);
 }
 
 void CCommandEdit::keyPressEvent(QKeyEvent* e) {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "consoles/Terminal.h"
 
 class QPushButton;

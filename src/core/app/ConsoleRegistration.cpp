@@ -1,4 +1,4 @@
-#include "app/ConsoleCommands.h"
+#include "app/ConsoleRegistration.h"
 
 #include <string>
 
