@@ -126,7 +126,7 @@ TEST(LinkFailures, Rs232) {
     const std::string full(4096, 'x');
     const Case cases[] = {
         {"answer late, after the repeat", Late(600), Act::Query, 0, {}, 2500ms, kIdn},
-        {"answer trickling past the attempt's bound", Trickle(150, kIdn + "\r\n"), Act::Quiet,
+        {"answer trickling past the attempt's bound", Trickle(100, "TAVRIX,Mod\r\n"), Act::Quiet,
          -1, {}, attempt + 400ms},
         {"4096 characters and CR LF", Text(full), Act::Query, 0, {}, 1000ms, full},
         {"4097 characters", Text(full + "y"), Act::Query, -1, kCommError, 1500ms},
