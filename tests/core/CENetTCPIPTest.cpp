@@ -249,8 +249,8 @@ TEST_F(CENetTCPIPTest, ReadGivesPiecesOfAtMost99CharactersThenAnEmptyText) {
 }
 
 TEST_F(CENetTCPIPTest, ReplyArrivingInDribsIsCollected) {
-    ScriptedPeer peer({ExpectLine("*IDN?\r\n"), Reply("TAV,"), Pause(80), Reply("MODEL"),
-                       Pause(80), Reply("336\r"), Pause(80), Reply("\n")});
+    ScriptedPeer peer({ExpectLine("*IDN?\r\n"), Reply("TAV,"), Pause(80), Reply("MODEL"), Pause(80),
+                       Reply("336\r"), Pause(80), Reply("\n")});
     Connect(peer);
     ASSERT_EQ(net_.Send("*IDN?", 5, 1), 0);
     std::vector<std::string> pieces;
@@ -271,7 +271,7 @@ TEST_F(CENetTCPIPTest, AReplyTricklingPastTheTimeOutFailsAndTheConnectionIsOpene
     EXPECT_EQ(net_.Read(buf, 100), 0);
     const long ms = ElapsedMs(start);
     EXPECT_GE(ms, 250);
-    EXPECT_LE(ms, 800);  // from the send, not from the last byte
+    EXPECT_LE(ms, 800);               // from the send, not from the last byte
     EXPECT_TRUE(net_.IsConnected());  // a slow peer is not a lost one
     EXPECT_EQ(net_.Reopens(), 0);
     // The late bytes went to the old connection; the next line goes out on a new one.

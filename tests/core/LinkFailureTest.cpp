@@ -126,17 +126,26 @@ TEST(LinkFailures, Rs232) {
     const std::string full(4096, 'x');
     const Case cases[] = {
         {"answer late, after the repeat", Late(600), Act::Query, 0, {}, 2500ms, kIdn},
-        {"answer trickling past the attempt's bound", Trickle(100, "TAVRIX,Mod\r\n"), Act::Quiet,
-         -1, {}, attempt + 400ms},
+        {"answer trickling past the attempt's bound",
+         Trickle(100, "TAVRIX,Mod\r\n"),
+         Act::Quiet,
+         -1,
+         {},
+         attempt + 400ms},
         {"4096 characters and CR LF", Text(full), Act::Query, 0, {}, 1000ms, full},
         {"4097 characters", Text(full + "y"), Act::Query, -1, kCommError, 1500ms},
-        {"NUL bytes dropped", Text(std::string("TAVRIX,Model\0 336", 17)), Act::Query, 0, {},
-         1000ms, "TAVRIX,Model 336"},
+        {"NUL bytes dropped",
+         Text(std::string("TAVRIX,Model\0 336", 17)),
+         Act::Query,
+         0,
+         {},
+         1000ms,
+         "TAVRIX,Model 336"},
         {"endless table", Endless(1000), Act::Table, -1, kCommError, 3000ms},
         {"table trickling past its deadline", Trickle(100, "1.0 2.0\r\n3.0 4.0\r\n"), Act::Table,
          -1, kCommError, 1500ms},
-        {"line hung up: writes fail", Late(0), Act::CommandAfterHangUp, -1, kCommError, 1000ms,
-         "", false},
+        {"line hung up: writes fail", Late(0), Act::CommandAfterHangUp, -1, kCommError, 1000ms, "",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,6 +161,34 @@ TEST(LinkFailures, Rs232) {
     }
 }
 
+TEST(LinkFailures, Rs232LineThatTakesNoMoreData) {
+    StandInInstrument in(StandInInstrument::Wire::Pty, Answering(Late(0), "\r\n"));
+    TempDir dir;
+    SettingsStore settings(dir.Str());
+    ScriptedOperator op;
+    CInstrumentLink link(op, settings);
+    link.SetSerialDeviceOverride(in.SlavePath());
+    link.StartUp();
+    in.Stall(true);
+    const std::string line(100, 'S');
+    int status = 0;
+    milliseconds took{};
+    for (int i = 0; i < 20000 && status == 0; ++i) {
+        const auto start = steady_clock::now();
+        status = link.Command(line);
+        took = duration_cast<milliseconds>(steady_clock::now() - start);
+    }
+    EXPECT_EQ(status, link_status::kRs232Timeout);
+    EXPECT_EQ(op.MessageTexts(), kCommError);
+    // The port's 500 ms for the queue to drain and for the write, and not much more.
+    EXPECT_LT(took, 1500ms);
+    in.Stall(false);
+    op.messages.clear();
+    std::string reply;
+    EXPECT_EQ(link.Query("INP A:TEMP?", reply), 0);
+    EXPECT_EQ(reply, kTemp);
+}
+
 TEST(LinkFailures, Lan) {
     const std::string full(4096, 'x');
     // The link waits 600 ms here instead of the 3 s it is given in use.
@@ -161,13 +198,21 @@ TEST(LinkFailures, Lan) {
          kCommError, 1100ms},
         {"4096 characters and CR LF", Text(full), Act::Query, 0, {}, 1000ms, full},
         {"4097 characters", Text(full + "y"), Act::Query, -7, kCommError, 1000ms},
-        {"NUL bytes dropped", Text(std::string("TAVRIX,Model\0 336", 17)), Act::Query, 0, {},
-         1000ms, "TAVRIX,Model 336"},
+        {"NUL bytes dropped",
+         Text(std::string("TAVRIX,Model\0 336", 17)),
+         Act::Query,
+         0,
+         {},
+         1000ms,
+         "TAVRIX,Model 336"},
         {"endless table", Endless(1000), Act::Table, -7, {}, 3000ms},
-        {"table trickling past its deadline", Trickle(100, "1.0 2.0\r\n3.0 4.0\r\n"), Act::Table,
-         -7, {}, 1700ms},
-        {"connection dropped", Late(0), Act::CommandAfterHangUp, -7, kCommError, 1500ms, "",
-         false},
+        {"table trickling past its deadline",
+         Trickle(100, "1.0 2.0\r\n3.0 4.0\r\n"),
+         Act::Table,
+         -7,
+         {},
+         1700ms},
+        {"connection dropped", Late(0), Act::CommandAfterHangUp, -7, kCommError, 1500ms, "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -256,7 +301,7 @@ TEST(LinkFailures, Gpib) {
         std::string reply;
         const std::string table = "PIDT 1:TABLE?";
         const auto start = steady_clock::now();
-        const int status = c.act == Act::Table ? link.FetchTable(3, "Receiving", &table, &reply)
+        const int status = c.act == Act::Table   ? link.FetchTable(3, "Receiving", &table, &reply)
                            : c.act == Act::Quiet ? link.TransactQuiet("*IDN?", &reply)
                                                  : link.Query("*IDN?", reply);
         EXPECT_LT(steady_clock::now() - start, c.bound);

@@ -61,7 +61,8 @@ void StandInInstrument::HangUp() {
     hangUp_ = true;
     (void)!::write(wake_[1], "h", 1);
     const auto until = Clock::now() + std::chrono::seconds(2);
-    while (hangUp_ && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (hangUp_ && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void StandInInstrument::Close(int fd) {
@@ -98,7 +99,8 @@ void StandInInstrument::Run() {
     for (;;) {
         std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
         if (listen_ >= 0) fds.push_back({listen_, POLLIN, 0});
-        for (const Conn& c : conns_) fds.push_back({c.fd, POLLIN, 0});
+        for (const Conn& c : conns_)
+            fds.push_back({c.fd, static_cast<short>(stalled_ ? 0 : POLLIN), 0});
         int waitMs = 50;
         const auto now = Clock::now();
         for (const Pending& p : pending_) {
@@ -135,7 +137,7 @@ void StandInInstrument::Run() {
         }
         std::vector<int> gone;
         for (; k < fds.size(); ++k) {
-            if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (stalled_ || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[4096];
             const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
             auto it = std::find_if(conns_.begin(), conns_.end(),

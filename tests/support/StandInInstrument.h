@@ -42,6 +42,8 @@ public:
     // Pty: closes the far end, so the link's writes fail with EIO. Tcp: closes every connection
     // and stops listening.
     void HangUp();
+    // Stops reading (the line takes no more data once the buffers are full), or reads again.
+    void Stall(bool on) { stalled_ = on; }
 
 private:
     struct Pending {
@@ -71,6 +73,7 @@ private:
     std::vector<Pending> pending_;
     std::atomic<int> connections_{0};
     std::atomic<bool> hangUp_{false};
+    std::atomic<bool> stalled_{false};
     mutable std::mutex m_;
     std::vector<std::string> lines_;
     std::thread thread_;

@@ -231,8 +231,8 @@ int CCommPort::ReadByte(Clock::time_point notAfter) {
     // Bytes are taken from the port in blocks and handed out one at a time: one system call
     // per reply instead of one per byte.
     if (readPos_ < readLen_) return readAhead_[readPos_++];
-    const auto deadline =
-        std::min(notAfter, Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs));
+    const auto deadline = std::min(
+        notAfter, Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs));
     for (;;) {
         ssize_t n = ::read(fd_, readAhead_, sizeof readAhead_);
         if (n > 0) {

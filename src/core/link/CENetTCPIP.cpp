@@ -338,8 +338,8 @@ void CENetTCPIP::TakeTableLines() {
     }
     // Anything after the ";" line is left for the next Send to discard.
     inbox_.erase(0, i);
-    if (!tableDone_ && (tableLines_ > tableMaxLines_ ||
-                        table_.size() + tableLine_.size() > kMaxTableBytes))
+    if (!tableDone_ &&
+        (tableLines_ > tableMaxLines_ || table_.size() + tableLine_.size() > kMaxTableBytes))
         FailTable();
 }
 

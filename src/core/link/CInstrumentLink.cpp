@@ -142,7 +142,8 @@ milliseconds CInstrumentLink::TableDeadline(int expectedLines, int portType, int
     long long perLineMs = 50;
     if (portType == kPortRs232 && baud > 0)
         perLineMs = std::max(
-            perLineMs, (10LL * static_cast<long long>(kMaxCommandLength + 2) * 1000 + baud - 1) / baud);
+            perLineMs,
+            (10LL * static_cast<long long>(kMaxCommandLength + 2) * 1000 + baud - 1) / baud);
     const long long ms = std::max(expectedLines, 1) * perLineMs;
     return std::clamp(milliseconds(ms), std::min(floor, kTableCeiling), kTableCeiling);
 }
@@ -207,7 +208,7 @@ int CInstrumentLink::TransactRs232(const std::string* command, std::string* repl
     const int attempts = quiet ? 1 : kRs232Attempts;
     const milliseconds bound = Rs232AttemptBound(serial_->BaudRate());
     Clock::time_point firstSend{}, lastSend{};
-    int linesSeen = 0;  // reply lines received in this exchange, for any attempt
+    int linesSeen = 0;                  // reply lines received in this exchange, for any attempt
     bool foreignLine = serialMidLine_;  // a line begun before this exchange is still arriving
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         lastSend = Clock::now();
@@ -384,7 +385,8 @@ int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::s
     if (!serial_) return fail();
     ClearSerialQueues();
     if (!WriteFramed(command, false)) return fail();
-    const auto deadline = Clock::now() + TableDeadline(expected, kPortRs232, serial_->BaudRate(), tableFloor_);
+    const auto deadline =
+        Clock::now() + TableDeadline(expected, kPortRs232, serial_->BaudRate(), tableFloor_);
     const int lineLimit = TableLineLimit(expected);
     reply.clear();
     int lines = 0;
@@ -442,7 +444,8 @@ int CInstrumentLink::FetchGpib(int expected, const std::string& command, std::st
 
 int CInstrumentLink::FetchLan(int expected, const std::string& command, std::string& reply,
                               ProgressWindow& progress) {
-    lan_.SetTableBounds(TableDeadline(expected, kPortLan, 0, tableFloor_), TableLineLimit(expected));
+    lan_.SetTableBounds(TableDeadline(expected, kPortLan, 0, tableFloor_),
+                        TableLineLimit(expected));
     if (lan_.Get_Table(command.data(), static_cast<int>(command.size())) == 0) {
         CommunicationError();
         return kLanFailure;
