@@ -126,6 +126,7 @@ TEST(LinkFailures, Rs232) {
     const std::string full(4096, 'x');
     const Case cases[] = {
         {"answer late, after the repeat", Late(600), Act::Query, 0, {}, 2500ms, kIdn},
+        {"answer late to the single quiet attempt", Late(600), Act::Quiet, -1, {}, 900ms},
         {"answer trickling past the attempt's bound",
          Trickle(100, "TAVRIX,Mod\r\n"),
          Act::Quiet,

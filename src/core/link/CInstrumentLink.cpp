@@ -226,14 +226,20 @@ int CInstrumentLink::TransactRs232(const std::string* command, std::string* repl
             if (b == '\n') {
                 if (staleLine) {
                     staleLine = false;
-                    if (foreignLine)
+                    if (foreignLine) {
                         foreignLine = false;
-                    else
+                        TakeOwedLine();
+                    } else {
                         ++linesSeen;  // an earlier attempt's answer
+                    }
+                    continue;
+                }
+                if (TakeOwedLine()) {  // the late answer to an earlier exchange's query
+                    reply->clear();
                     continue;
                 }
                 ++linesSeen;
-                DrainEarlierAnswers(attempt - linesSeen, firstSend, lastSend);
+                Owe(DrainEarlierAnswers(attempt - linesSeen, firstSend, lastSend), lastSend);
                 return kOk;
             }
             // CR is removed before anything is counted; NUL is dropped as on GPIB and LAN.
@@ -247,7 +253,24 @@ int CInstrumentLink::TransactRs232(const std::string* command, std::string* repl
         }
     }
     reply->clear();
+    Owe(attempts - linesSeen, lastSend);
     return fail();
+}
+
+void CInstrumentLink::Owe(int lines, Clock::time_point lastSend) {
+    if (lines <= 0) return;
+    serialOwed_ = std::min(kRs232Attempts, serialOwed_ + lines);
+    // An answer later than this is taken as never coming.
+    serialOwedUntil_ = lastSend + 2 * Rs232AttemptBound(serial_->BaudRate());
+}
+
+bool CInstrumentLink::TakeOwedLine() {
+    if (serialOwed_ > 0 && Clock::now() <= serialOwedUntil_) {
+        --serialOwed_;
+        return true;
+    }
+    serialOwed_ = 0;
+    return false;
 }
 
 void CInstrumentLink::ClearSerialQueues() {
@@ -256,7 +279,8 @@ void CInstrumentLink::ClearSerialQueues() {
     constexpr int kMostToReadAway = 1 << 16;
     const auto now = Clock::now();
     int n = 0;
-    while (n < kMostToReadAway && ReadSerialByte(now) >= 0) ++n;
+    for (int b; n < kMostToReadAway && (b = ReadSerialByte(now)) >= 0; ++n)
+        if (b == '\n') TakeOwedLine();
     if (n == kMostToReadAway) {
         serial_->ClearReceiveQueue();
         serialMidLine_ = true;
@@ -270,22 +294,23 @@ int CInstrumentLink::ReadSerialByte(Clock::time_point deadline) {
     return b;
 }
 
-void CInstrumentLink::DrainEarlierAnswers(int owed, Clock::time_point firstSend,
-                                          Clock::time_point lastSend) {
-    if (owed <= 0) return;
+int CInstrumentLink::DrainEarlierAnswers(int owed, Clock::time_point firstSend,
+                                         Clock::time_point lastSend) {
+    if (owed <= 0) return 0;
     // The answer taken may have been the first attempt's; the later attempts' answers then
     // come as long after their sends as it came after the first.
     const auto until = lastSend + (Clock::now() - firstSend) +
                        milliseconds(kSerialTimeoutValue * CCommPort::kTimeoutUnitMs);
     while (owed > 0) {
         const int b = ReadSerialByte(until);
-        if (b == -2) return;  // the port failed: nothing more will come
+        if (b == -2) return 0;  // the port failed: nothing more will come
         if (b < 0) {
-            if (Clock::now() >= until) return;
+            if (Clock::now() >= until) return owed;
             continue;
         }
         if (b == '\n') --owed;
     }
+    return 0;
 }
 
 int CInstrumentLink::TransactGpib(const std::string* command, std::string* reply, bool quiet) {
@@ -392,17 +417,25 @@ int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::s
     int lines = 0;
     bool lineHasSemicolon = false;
     bool staleLine = serialMidLine_;
+    size_t lineStart = 0;
     for (;;) {
         const int b = ReadSerialByte(deadline);
         if (b < 0 || reply.size() > kMaxTableBytes) return fail();
         if (staleLine) {  // the tail of an earlier reply
             staleLine = b != '\n';
+            if (!staleLine) TakeOwedLine();
             continue;
         }
         if (b == '\r' || b == '\0') continue;
         reply.push_back(static_cast<char>(b));
         if (b == ';') lineHasSemicolon = true;
+        if (b == '\n' && TakeOwedLine()) {  // a late answer to an earlier query
+            reply.resize(lineStart);
+            lineHasSemicolon = false;
+            continue;
+        }
         if (b == '\n') {
+            lineStart = reply.size();
             // Earlier lines held no ";" (or the table would have ended), so this line decides.
             if (lineHasSemicolon) return lines;
             if (++lines > lineLimit) return fail();

@@ -146,8 +146,13 @@ private:
     void ClearSerialQueues();
     // Reads one byte before `deadline` and keeps track of where the line stands.
     int ReadSerialByte(std::chrono::steady_clock::time_point deadline);
-    void DrainEarlierAnswers(int owed, std::chrono::steady_clock::time_point firstSend,
-                             std::chrono::steady_clock::time_point lastSend);
+    // Returns how many of them did not come.
+    int DrainEarlierAnswers(int owed, std::chrono::steady_clock::time_point firstSend,
+                            std::chrono::steady_clock::time_point lastSend);
+    // Queries left unanswered by an exchange: their answers may still come, for a while.
+    void Owe(int lines, std::chrono::steady_clock::time_point lastSend);
+    // True (and one fewer owed) when a line that just ended may be such a late answer.
+    bool TakeOwedLine();
     void CommunicationError();
 
     OperatorInterface& op_;
@@ -165,6 +170,8 @@ private:
     // The last byte from the serial port was not a LF: the rest of that line (the tail of an
     // abandoned reply) is still to come and is no answer to anything sent later.
     bool serialMidLine_ = false;
+    int serialOwed_ = 0;
+    std::chrono::steady_clock::time_point serialOwedUntil_{};
     std::chrono::milliseconds tableFloor_ = kTableFloor;
     bool shutDown_ = false;
 };
