@@ -9,7 +9,7 @@
 
 #include "StandInInstrument.h"
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "link/CInstrumentLink.h"
 
 using namespace tavrix;
