@@ -265,7 +265,7 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         return -2;
     }
     ++cyclesMade;
-    if (written && onRowWritten) onRowWritten(rowsWritten.load());
+    if (written && onRowWritten) onRowWritten(rowsWritten.load(), row);
     ctx_.send(WM_LOG_SAMPLED, 0);
     return 0;
 }

@@ -105,7 +105,7 @@ public:
     // Each row reaches the disk before its cycle ends; the benchmark turns this off to price it.
     std::atomic<bool> syncEachRow{true};
     // Called after each row was written (the command line counts and prints it).
-    std::function<void(long rows)> onRowWritten;
+    std::function<void(long rows, const std::string& row)> onRowWritten;
 
 private:
     enum class Flush { Ok, Busy, Failed };

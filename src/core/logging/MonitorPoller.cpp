@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "curves/CNumeric.h"
+#include "link/FeatureManager.h"
 
 namespace tavrix {
 
@@ -17,6 +18,15 @@ std::string TakeField(std::string& text) {
     return head;
 }
 }  // namespace
+
+bool MonitorSourceAvailable(const FeatureManager& f, int index) {
+    if (index < 2) return f.AnyInstrument();
+    if (index < 4) return f.InputsCDPresent();
+    if (index < 8) return f.InputsEHPresent();
+    if (index < 10) return f.HeatersPresent();
+    if (index == 10) return f.Analog1Present();
+    return f.Analog2Present();
+}
 
 MonitorReading ParseMonitorReply(int index, const std::string& reply) {
     MonitorReading r;

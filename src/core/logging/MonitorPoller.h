@@ -38,6 +38,10 @@ inline constexpr std::array<MonitorSource, 12> kMonitorSources = {{
 }};
 // clang-format on
 
+class FeatureManager;
+// Whether the identified model has the monitor's source.
+bool MonitorSourceAvailable(const FeatureManager& features, int index);
+
 // What the monitor thread hands the view.
 struct MonitorReading {
     std::string value, unit, name;
