@@ -154,8 +154,8 @@ TEST(DataLogging, ASimulatorRunWritesHeaderRowsAndClosingLinesInOrder) {
     EXPECT_EQ(e.timer.period, 500);
     EXPECT_TRUE(e.active.load());
     EXPECT_TRUE(e.progress.visible);
-    EXPECT_EQ(e.progress.Model().slots[0], "Channel A");
-    EXPECT_EQ(e.progress.Model().slots[8], "Heater1");
+    EXPECT_EQ(e.progress.Model().labels[0], "Channel A");
+    EXPECT_EQ(e.progress.Model().labels[8], "Heater1");
     EXPECT_EQ(e.progress.Model().intervalText, "     0.5");
     EXPECT_EQ(e.b.settings.GetString("LOG", "INTERVAL", ""), "0.500000");
 

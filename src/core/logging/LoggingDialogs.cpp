@@ -62,8 +62,8 @@ bool LoggingProgressModel::AddLabel(int sourceIndex) {
     if (s.group == LogSourceGroup::Output) first = 8, end = 12;
     if (s.group == LogSourceGroup::Setpoint) first = 12, end = 16;
     for (size_t i = first; i < end; ++i) {
-        if (slots[i].empty()) {
-            slots[i] = s.label;
+        if (labels[i].empty()) {
+            labels[i] = s.label;
             return true;
         }
     }

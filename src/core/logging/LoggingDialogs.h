@@ -57,10 +57,10 @@ public:
         1075, 1076, 1077, 1078, 1079, 1080, 1084, 1085, 1086, 1087, 1088, 1089, 1090, 1091, 1092, 1093};
     static constexpr int kIntervalId = 1081, kFileId = 1082, kEntriesId = 1083;
 
-    std::array<std::string, kLogSourceCount> slots;
+    std::array<std::string, kLogSourceCount> labels;
     std::string intervalText, fileText, entriesText;
 
-    void ClearLabels() { slots.fill({}); }
+    void ClearLabels() { labels.fill({}); }
     // Puts the source's label into the next free slot of its group; false when the group is full.
     bool AddLabel(int sourceIndex);
     // Reading the fields back on Stop: "" or the message of a failed check.
