@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/Commands.h"
 #include "app/OperatorInterface.h"
 #include "app/SettingsStore.h"
 #include "engine/SimEngine.h"
@@ -86,9 +85,9 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
     engine = std::make_unique<DataLoggingEngine>(
         LoggingContext{link, mutex, features, op, log, settings, active, [&] { return interval; },
                        [&](double v) { interval = v; },
-                       [&](int m, intptr_t) {
-                           if (m == WM_LOG_COMM_ERROR) engine->OnCommError();
-                           if (m == WM_LOG_FILE_ERROR) engine->OnFileError();
+                       [&](LogReport r) {
+                           if (r == LogReport::CommError) engine->OnCommError();
+                           if (r == LogReport::FileError) engine->OnFileError();
                        }},
         progress, clock);
     progress.onStop = [&] { engine->Stop(); };

@@ -105,9 +105,9 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     std::unique_ptr<DataLoggingEngine> engine;
     LoggingContext ctx{*s.link, s.mutex, s.features, s.op, s.log, s.settings, active,
                        [&] { return interval; }, [&](double v) { interval = v; },
-                       [&](int m, intptr_t) {
-                           if (m == WM_LOG_COMM_ERROR) engine->OnCommError();
-                           if (m == WM_LOG_FILE_ERROR) engine->OnFileError();
+                       [&](LogReport r) {
+                           if (r == LogReport::CommError) engine->OnCommError();
+                           if (r == LogReport::FileError) engine->OnFileError();
                        }};
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;

@@ -5,7 +5,6 @@
 #include <regex>
 
 #include "TestSupport.h"
-#include "app/Commands.h"
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
 
@@ -55,24 +54,22 @@ struct EngineBench {
     FakeClock clock;
     FakeTimer timer;
     ManualResetEvent sample;
-    std::vector<std::pair<int, intptr_t>> sent;
+    std::vector<LogReport> sent;
     DataLoggingEngine engine{
         LoggingContext{b.link, b.mutex, b.features, b.op, b.log, b.settings, active,
                        [this] { return interval; }, [this](double s) { interval = s; },
-                       [this](int m, intptr_t w) {
-                           sent.emplace_back(m, w);
-                           if (m == WM_LOG_SAMPLED) engine.OnSampled();
-                           if (m == WM_LOG_COMM_ERROR) engine.OnCommError();
-                           if (m == WM_LOG_FILE_ERROR) engine.OnFileError();
+                       [this](LogReport r) {
+                           sent.push_back(r);
+                           if (r == LogReport::Sampled) engine.OnSampled();
+                           if (r == LogReport::CommError) engine.OnCommError();
+                           if (r == LogReport::FileError) engine.OnFileError();
                        }},
         progress, clock};
     std::string Path() const { return b.dir.Str() + "/run.csv"; }
     int Begin(LogSourceMask mask, double seconds = 0.5) {
         return engine.BeginRun(mask, seconds, Path(), timer);
     }
-    int Sent(int message, intptr_t w) const {
-        return static_cast<int>(std::count(sent.begin(), sent.end(), std::make_pair(message, w)));
-    }
+    int Sent(LogReport r) const { return static_cast<int>(std::count(sent.begin(), sent.end(), r)); }
 };
 
 struct SimBench : SimLinkBench {
@@ -254,8 +251,8 @@ TEST(DataLogging, ALinkLostMidRunEndsWithTheClosingLinesAndTheExitLine) {
     EXPECT_EQ(e.engine.Cycle(e.sample), -1);
     EXPECT_FALSE(e.active.load());
     EXPECT_EQ(e.engine.EntryCount(), 1);
-    EXPECT_GE(e.Sent(WM_LINK_LOST, 2), 1);
-    EXPECT_EQ(e.Sent(WM_LOG_COMM_ERROR, 0), 1);
+    EXPECT_GE(e.Sent(LogReport::LinkLost), 1);
+    EXPECT_EQ(e.Sent(LogReport::CommError), 1);
     EXPECT_NE(std::find(e.b.op.MessageTexts().begin(), e.b.op.MessageTexts().end(),
                         "Communication Error"),
               e.b.op.MessageTexts().end());

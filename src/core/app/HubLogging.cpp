@@ -12,7 +12,14 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd) : hub_(hub), fe_(
                        hub.LoggingActive(),
                        [&hub] { return hub.LoggingInterval(); },
                        [&hub](double s) { hub.SetLoggingInterval(s); },
-                       [&hub](int message, intptr_t w) { hub.Messenger().Send(message, w, 0); }};
+                       [&hub](LogReport r) {
+                           switch (r) {
+                               case LogReport::Sampled: hub.Messenger().Send(WM_LOG_SAMPLED, 0, 0); break;
+                               case LogReport::CommError: hub.Messenger().Send(WM_LOG_COMM_ERROR, 0, 0); break;
+                               case LogReport::LinkLost: hub.Messenger().Send(WM_LINK_LOST, 2, 0); break;
+                               case LogReport::FileError: hub.Messenger().Send(WM_LOG_FILE_ERROR, 0, 0); break;
+                           }
+                       }};
     engine_ = std::make_unique<DataLoggingEngine>(std::move(ctx), fe_.progress, fe_.clock);
     fe_.progress.onStop = [this] { hub_.OnMessage(WM_LOG_STOP, 0, 0); };
 

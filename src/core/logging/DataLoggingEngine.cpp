@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app/Commands.h"
 #include "curves/CNumeric.h"
 #include "link/LinkCommands.h"
 #include "logging/LogFileWriter.h"
@@ -228,7 +227,7 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         if (f != Flush::Ok) {
             failed = true;
             // A batch sent during the walk reports a failed exchange at once.
-            if (b.inWalk && f == Flush::Failed) ctx_.send(WM_LINK_LOST, 2);
+            if (b.inWalk && f == Flush::Failed) ctx_.send(LogReport::LinkLost);
             break;
         }
         // Batches are joined by one ";": a walk that ends on a flush adds no empty column.
@@ -237,8 +236,8 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     }
     if (failed) {
         ++failedCycles;
-        ctx_.send(WM_LOG_COMM_ERROR, 0);
-        ctx_.send(WM_LINK_LOST, 2);
+        ctx_.send(LogReport::CommError);
+        ctx_.send(LogReport::LinkLost);
         std::lock_guard lock(fileMutex_);
         std::string error;
         if (!path_.empty()) LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
@@ -261,12 +260,12 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     }
     if (!written && !error.empty()) {
         lastFileError_ = error;
-        ctx_.send(WM_LOG_FILE_ERROR, 0);
+        ctx_.send(LogReport::FileError);
         return -2;
     }
-    ++cyclesMade;
+    if (written) ++cyclesMade;
     if (written && onRowWritten) onRowWritten(rowsWritten.load(), row);
-    ctx_.send(WM_LOG_SAMPLED, 0);
+    ctx_.send(LogReport::Sampled);
     return 0;
 }
 

@@ -19,8 +19,13 @@
 
 namespace tavrix {
 
-// A sampling cycle could not write its row: the view reports it once and stops the run.
-inline constexpr int WM_LOG_FILE_ERROR = 0x400 + 1101;
+// What SamplingThread tells the view, each a synchronous report (the view's user messages).
+enum class LogReport {
+    Sampled,    // a cycle ended well
+    CommError,  // a cycle failed
+    LinkLost,   // the link is lost (wParam 2 of the view's message)
+    FileError,  // the row could not be written: reported once, the run stops
+};
 
 namespace logging_texts {
 inline constexpr const char* kSaveFilter = "MSExcel Comma Separated Value Files(*.csv)|*.csv||";
@@ -50,8 +55,8 @@ struct LoggingContext {
     // The view's LoggingInterval.
     std::function<double()> interval;
     std::function<void(double)> setInterval;
-    // A synchronous report to the view (runs the view's handler of `message` and waits).
-    std::function<void(int message, intptr_t wParam)> send;
+    // A synchronous report to the view (runs the view's handler and waits for it).
+    std::function<void(LogReport)> send;
 };
 
 // The data logging engine: the start and stop procedures of the view, the sampling cycle of
@@ -101,6 +106,7 @@ public:
     bool RunOpen() const { return runOpen_.load(); }
 
     // Figures for the soak benchmark and the command line.
+    // cyclesMade: cycles of a run that gave a row (one ending after Stop gives none).
     std::atomic<long> ticks{0}, coalescedTicks{0}, cyclesMade{0}, rowsWritten{0}, failedCycles{0};
     // Each row reaches the disk before its cycle ends; the benchmark turns this off to price it.
     std::atomic<bool> syncEachRow{true};
