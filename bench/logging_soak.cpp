@@ -106,7 +106,8 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
     });
     engine->onRowWritten = [&](long, const std::string&) {
         std::lock_guard lock(m);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - lastTick).count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(Clock::now() - lastTick).count();
         sumMs += ms;
         maxMs = std::max(maxMs, ms);
         ++samples;
@@ -146,8 +147,9 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
 
 void Print(const char* name, const RunFigures& f) {
     std::printf("%s: %d sources, %.1f s\n", name, f.sources, f.seconds);
-    std::printf("  cycles due %ld, made %ld, coalesced ticks %ld, skipped deadlines %ld, failed %ld\n",
-                f.due, f.made, f.coalesced, f.skipped, f.failed);
+    std::printf(
+        "  cycles due %ld, made %ld, coalesced ticks %ld, skipped deadlines %ld, failed %ld\n",
+        f.due, f.made, f.coalesced, f.skipped, f.failed);
     std::printf("  rows on disk %ld (%s cycles made)\n", f.rowsOnDisk,
                 f.rowsOnDisk == f.made ? "equals" : "DIFFERS FROM");
     std::printf("  CPU %.3f s = %.1f CPU seconds per hour of logging (simulator included)\n", f.cpu,

@@ -77,9 +77,9 @@ class CliLoggingProgress : public HeadlessProgressWindow {};
 int RunLog(const LoggingCliOptions& o, CliSession& s) {
     LogSourceMask mask = 0;
     for (const std::string& name : SplitList(o.sources)) {
-        const auto it = std::find_if(kLogSources.begin(), kLogSources.end(), [&](const LogSource& src) {
-            return Lower(src.cliName) == Lower(name);
-        });
+        const auto it =
+            std::find_if(kLogSources.begin(), kLogSources.end(),
+                         [&](const LogSource& src) { return Lower(src.cliName) == Lower(name); });
         if (it == kLogSources.end())
             return Fail("unknown source \"" + name +
                         "\" (use A..H, heater1, heater2, analog1, analog2, setpoint1..setpoint4)");
@@ -103,8 +103,15 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     ManualResetEvent quit, sample;
     std::atomic<bool> done{false};
     std::unique_ptr<DataLoggingEngine> engine;
-    LoggingContext ctx{*s.link, s.mutex, s.features, s.op, s.log, s.settings, active,
-                       [&] { return interval; }, [&](double v) { interval = v; },
+    LoggingContext ctx{*s.link,
+                       s.mutex,
+                       s.features,
+                       s.op,
+                       s.log,
+                       s.settings,
+                       active,
+                       [&] { return interval; },
+                       [&](double v) { interval = v; },
                        [&](LogReport r) {
                            if (r == LogReport::CommError) engine->OnCommError();
                            if (r == LogReport::FileError) engine->OnFileError();
@@ -142,7 +149,8 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     pacer.KillTimer(DataLoggingEngine::kTimerId);
     quit.Set();
     sampler.join();
-    std::fprintf(stderr, "tavrix-cli: %ld row(s) written to %s; %ld cycle(s) made, %ld tick(s) coalesced\n",
+    std::fprintf(stderr,
+                 "tavrix-cli: %ld row(s) written to %s; %ld cycle(s) made, %ld tick(s) coalesced\n",
                  engine->rowsWritten.load(), o.out.c_str(), engine->cyclesMade.load(),
                  engine->coalescedTicks.load());
     return failed ? 1 : 0;
@@ -151,15 +159,18 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
 int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
     MonitorPoller::OpenFlags open{};
     for (const std::string& name : o.monitorSources) {
-        const auto it = std::find_if(kMonitorSources.begin(), kMonitorSources.end(),
-                                     [&](const MonitorSource& m) { return Lower(m.cliName) == Lower(name); });
+        const auto it =
+            std::find_if(kMonitorSources.begin(), kMonitorSources.end(),
+                         [&](const MonitorSource& m) { return Lower(m.cliName) == Lower(name); });
         if (it == kMonitorSources.end())
-            return Fail("unknown monitor \"" + name + "\" (use A..H, heater1, heater2, analog1, analog2)");
+            return Fail("unknown monitor \"" + name +
+                        "\" (use A..H, heater1, heater2, analog1, analog2)");
         open[static_cast<size_t>(it - kMonitorSources.begin())] = 1;
     }
     const double interval =
-        o.interval > 0 ? o.interval
-                       : std::strtod(s.settings.GetString("LOG", "INTERVAL", "30.0").c_str(), nullptr);
+        o.interval > 0
+            ? o.interval
+            : std::strtod(s.settings.GetString("LOG", "INTERVAL", "30.0").c_str(), nullptr);
     if (!(interval > 0)) return Fail("the interval must be above 0 seconds");
     if (!Identify(s)) return 1;
     for (int i = 0; i < 12; ++i) {
@@ -213,12 +224,12 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
         "Data logging: sample the chosen sources at a fixed interval into a comma-separated "
         "file, until --count rows, --duration seconds, SIGINT or SIGTERM (exit 0 with the closing "
         "lines); a communication error ends it with its closing lines and exit 1");
-    o.log->add_option("--sources", o.sources,
-                      "Comma-separated: A..H, heater1, heater2, analog1, analog2, "
-                      "setpoint1..setpoint4")
+    o.log
+        ->add_option("--sources", o.sources,
+                     "Comma-separated: A..H, heater1, heater2, analog1, analog2, "
+                     "setpoint1..setpoint4")
         ->required();
-    o.log->add_option("--interval", o.interval, "Seconds between samples, 0.1..120000")
-        ->required();
+    o.log->add_option("--interval", o.interval, "Seconds between samples, 0.1..120000")->required();
     o.log->add_option("--out", o.out, "The log file (created or emptied)")->required();
     auto* count = o.log->add_option("--count", o.count, "Stop after this many rows")
                       ->check(CLI::PositiveNumber);
@@ -236,8 +247,9 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
         ->required();
     o.monitor->add_option("--count", o.count, "Stop after this many polls")
         ->check(CLI::PositiveNumber);
-    o.monitor->add_option("--interval", o.interval,
-                          "Seconds per round of polls (default: the stored logging interval)")
+    o.monitor
+        ->add_option("--interval", o.interval,
+                     "Seconds per round of polls (default: the stored logging interval)")
         ->check(CLI::PositiveNumber);
 
     o.datalog = app.add_subcommand("datalog", "The instrument's internal data log");

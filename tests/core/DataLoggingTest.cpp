@@ -69,7 +69,9 @@ struct EngineBench {
     int Begin(LogSourceMask mask, double seconds = 0.5) {
         return engine.BeginRun(mask, seconds, Path(), timer);
     }
-    int Sent(LogReport r) const { return static_cast<int>(std::count(sent.begin(), sent.end(), r)); }
+    int Sent(LogReport r) const {
+        return static_cast<int>(std::count(sent.begin(), sent.end(), r));
+    }
 };
 
 struct SimBench : SimLinkBench {
@@ -88,8 +90,10 @@ std::optional<std::string> Answer(const std::string& line,
         if (line[i] == '?') {
             std::string q = line.substr(start, i - start + 1);
             while (!q.empty() && (q[0] == ':' || q[0] == ';')) q.erase(0, 1);
-            if (q.find(':') != std::string::npos) node = q.substr(0, q.find(':'));
-            else q = node + ":" + q;
+            if (q.find(':') != std::string::npos)
+                node = q.substr(0, q.find(':'));
+            else
+                q = node + ":" + q;
             if (!out.empty()) out += ";";
             out += one(q);
             start = i + 1;
@@ -234,12 +238,11 @@ TEST(DataLogging, StoppingBeforeTheFirstTickLeavesHeaderAndClosingLines) {
     // A second stop (the window pressed again) writes nothing more.
     e.engine.Stop();
     EXPECT_EQ(CrLfLines(e.Path()),
-              (std::vector<std::string>{"INP A name:Stage,unit:K", "INP B name:Stage,unit:K",
-                                        "Sampling interval:     0.1 seconds",
-                                        "Entry Number,Channel A,Channel B",
-                                        "Data logging started at 12/8/2026 9:5:7",
-                                        "Number of entries = 0",
-                                        "Data logging terminated at 12/8/2026 9:5:7 "}));
+              (std::vector<std::string>{
+                  "INP A name:Stage,unit:K", "INP B name:Stage,unit:K",
+                  "Sampling interval:     0.1 seconds", "Entry Number,Channel A,Channel B",
+                  "Data logging started at 12/8/2026 9:5:7", "Number of entries = 0",
+                  "Data logging terminated at 12/8/2026 9:5:7 "}));
 }
 
 TEST(DataLogging, ALinkLostMidRunEndsWithTheClosingLinesAndTheExitLine) {

@@ -57,10 +57,11 @@ TEST(DataLogSetup, TheIntervalFieldTakesPointOneTo120000AndStartNeedsASource) {
         const char* text;
         const char* message;
     };
-    for (const Case c : {Case{"0.05", logging_texts::kIntervalRange}, Case{"200000", logging_texts::kIntervalRange},
-                         Case{"0.1", ""}, Case{"120000", ""}, Case{" 2.5 ", ""},
-                         Case{"abc", logging_texts::kEnterANumber}, Case{"", logging_texts::kEnterANumber},
-                         Case{"1e400", logging_texts::kEnterANumber}}) {
+    for (const Case c :
+         {Case{"0.05", logging_texts::kIntervalRange},
+          Case{"200000", logging_texts::kIntervalRange}, Case{"0.1", ""}, Case{"120000", ""},
+          Case{" 2.5 ", ""}, Case{"abc", logging_texts::kEnterANumber},
+          Case{"", logging_texts::kEnterANumber}, Case{"1e400", logging_texts::kEnterANumber}}) {
         DataLogSetupModel m;
         m.interval = 30.0;
         EXPECT_EQ(m.Apply(c.text), c.message) << c.text;
@@ -161,8 +162,9 @@ TEST(Monitors, PollsAreSpreadOverTheIntervalAndSkipClosedMonitors) {
     double interval = 30.0;
     std::vector<int> reported;
     int lost = 0;
-    MonitorPoller p(b.link, b.mutex, open, [&] { return interval; },
-                    [&](int i, const MonitorReading&) { reported.push_back(i); }, [&] { ++lost; });
+    MonitorPoller p(
+        b.link, b.mutex, open, [&] { return interval; },
+        [&](int i, const MonitorReading&) { reported.push_back(i); }, [&] { ++lost; });
     EXPECT_EQ(p.WaitMs(), 30000);
     open[0] = open[1] = open[8] = 1;
     EXPECT_EQ(p.WaitMs(), 10000);
@@ -238,8 +240,9 @@ TEST(DataLogUpload, PausesTheLogAndPutsBackTheEarlierWordOnEveryOutcome) {
         return out;
     };
     ASSERT_EQ(UploadInternalDataLog(ctx), 0);
-    EXPECT_EQ(sent(6), (std::vector<std::string>{"*IDN?", "DLog:State?", "DLog:State off",
-                                               "DLog:Count?", "DLog:Read?", "DLog:State LOGGING"}));
+    EXPECT_EQ(sent(6),
+              (std::vector<std::string>{"*IDN?", "DLog:State?", "DLog:State off", "DLog:Count?",
+                                        "DLog:Read?", "DLog:State LOGGING"}));
     EXPECT_EQ(Slurp(path), "1,a\n2,b\n;\n\n");
 
     // A file that cannot be made: the log stays paused.

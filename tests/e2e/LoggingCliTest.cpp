@@ -1,6 +1,6 @@
 // tavrix-cli's logging, monitor and internal-log commands run as an operator runs them.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,7 +114,8 @@ TEST(CliLogging, AKilledRunLeavesOnlyWholeRowsAsManyAsItReported) {
     // Every line ends in CR LF: nothing half written.
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     const auto lines = CrLfLines(file);
-    for (size_t i = 6; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], kRow)) << lines[i];
+    for (size_t i = 6; i < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], kRow)) << lines[i];
     const int onDisk = CountRows(lines);
     const int reported = CountRows(SplitLf(cli.Out()));
     EXPECT_GT(reported, 5);
@@ -149,9 +150,9 @@ TEST(CliLogging, ASourceTheModelLacksIsRefusedBeforeTheRun) {
     EXPECT_EQ(cli.Wait(10000), 1);
     EXPECT_NE(cli.Err().find("source heater1 is not available"), std::string::npos) << cli.Err();
     EXPECT_FALSE(std::filesystem::exists(file));
-    Child bad(dir, "bad",
-              {TAVRIX_CLI_PATH, "--sim=28", "log", "--sources", "A,Z", "--interval", "1",
-               "--out", file});
+    Child bad(
+        dir, "bad",
+        {TAVRIX_CLI_PATH, "--sim=28", "log", "--sources", "A,Z", "--interval", "1", "--out", file});
     EXPECT_EQ(bad.Wait(10000), 1);
     EXPECT_NE(bad.Err().find("unknown source \"Z\""), std::string::npos);
 }

@@ -2,7 +2,8 @@
 
 namespace tavrix {
 
-HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd) : hub_(hub), fe_(std::move(frontEnd)) {
+HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
+    : hub_(hub), fe_(std::move(frontEnd)) {
     LoggingContext ctx{hub.Link(),
                        hub.Mutex(),
                        hub.Features(),
@@ -14,10 +15,18 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd) : hub_(hub), fe_(
                        [&hub](double s) { hub.SetLoggingInterval(s); },
                        [&hub](LogReport r) {
                            switch (r) {
-                               case LogReport::Sampled: hub.Messenger().Send(WM_LOG_SAMPLED, 0, 0); break;
-                               case LogReport::CommError: hub.Messenger().Send(WM_LOG_COMM_ERROR, 0, 0); break;
-                               case LogReport::LinkLost: hub.Messenger().Send(WM_LINK_LOST, 2, 0); break;
-                               case LogReport::FileError: hub.Messenger().Send(WM_LOG_FILE_ERROR, 0, 0); break;
+                               case LogReport::Sampled:
+                                   hub.Messenger().Send(WM_LOG_SAMPLED, 0, 0);
+                                   break;
+                               case LogReport::CommError:
+                                   hub.Messenger().Send(WM_LOG_COMM_ERROR, 0, 0);
+                                   break;
+                               case LogReport::LinkLost:
+                                   hub.Messenger().Send(WM_LINK_LOST, 2, 0);
+                                   break;
+                               case LogReport::FileError:
+                                   hub.Messenger().Send(WM_LOG_FILE_ERROR, 0, 0);
+                                   break;
                            }
                        }};
     engine_ = std::make_unique<DataLoggingEngine>(std::move(ctx), fe_.progress, fe_.clock);
@@ -54,8 +63,7 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd) : hub_(hub), fe_(
     }
 
     poller_ = std::make_unique<MonitorPoller>(
-        hub.Link(), hub.Mutex(), hub.MonitorFlags(),
-        [&hub] { return hub.LoggingInterval(); },
+        hub.Link(), hub.Mutex(), hub.MonitorFlags(), [&hub] { return hub.LoggingInterval(); },
         [this](int i, const MonitorReading& r) {
             pending_[static_cast<size_t>(i)] = r;
             hub_.Messenger().Send(WM_MONITOR_READING + i,
@@ -63,7 +71,8 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd) : hub_(hub), fe_(
         },
         [this] { hub_.Messenger().Send(WM_LINK_LOST, 2, 0); });
 
-    hub.SetSamplingBody([this](ViewHub& h) { engine_->RunSamplingThread(h.QuitEvent(), h.SampleEvent()); });
+    hub.SetSamplingBody(
+        [this](ViewHub& h) { engine_->RunSamplingThread(h.QuitEvent(), h.SampleEvent()); });
     hub.SetMonitorBody([this](ViewHub& h) { poller_->Run(h.QuitEvent()); });
 }
 

@@ -22,10 +22,18 @@ std::string XmlText(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             default:
                 if (static_cast<unsigned char>(c) >= 0x20) out += c;
         }
@@ -62,11 +70,13 @@ std::string ChartSvg(const StripChartModel& chart, int width, int height) {
         width, height, width, height);
     s += FormatC("<text x=\"%g\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">", width / 2.0) +
          XmlText(chart.Title()) + "</text>\n";
-    s += FormatC("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" stroke=\"#888\"/>\n",
-                 left, top, w, h);
+    s += FormatC(
+        "<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" stroke=\"#888\"/>\n",
+        left, top, w, h);
     for (int k = 0; k <= 4; ++k) {
         const double v = lo + (hi - lo) * k / 4.0;
-        s += FormatC("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">%g</text>\n", left - 6, y(v) + 4, v);
+        s += FormatC("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">%g</text>\n", left - 6, y(v) + 4,
+                     v);
     }
     s += FormatC("<text transform=\"translate(16,%g) rotate(-90)\" text-anchor=\"middle\">",
                  top + h / 2) +

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "curves/CNumeric.h"
 #include "app/Texts.h"
+#include "curves/CNumeric.h"
 #include "link/LinkCommands.h"
 
 namespace tavrix {

@@ -30,8 +30,8 @@ int DataLoggingEngine::Start(LoggingDialogs& dialogs, LogTimer& timer) {
     setup.EnableFrom(ctx_.features);
     const DialogResult<DataLogSetupModel> r = dialogs.AskLogSetup(setup);
     // The dialog's interval (an applied one too) is kept and stored on every way out.
-    const double interval = r.outcome == DialogOutcome::CouldNotCreate ? setup.interval
-                                                                       : r.value.interval;
+    const double interval =
+        r.outcome == DialogOutcome::CouldNotCreate ? setup.interval : r.value.interval;
     int result = -1;
     if (r.outcome == DialogOutcome::CouldNotCreate) {
         ctx_.op.ShowMessage("Could not create dialog box", MessageIcon::Stop);
@@ -152,9 +152,9 @@ bool DataLoggingEngine::WriteText(const std::string& text, bool sync) {
 void DataLoggingEngine::ReportFileError(const std::string& error) {
     if (fileErrorReported_.exchange(true)) return;
     const std::string path = FilePath();
-    ctx_.op.ShowMessage("Cannot write the data log file " + path + ": " + error +
-                            "\nData logging is stopped.",
-                        MessageIcon::Stop);
+    ctx_.op.ShowMessage(
+        "Cannot write the data log file " + path + ": " + error + "\nData logging is stopped.",
+        MessageIcon::Stop);
     ctx_.log.Append("Data logging stopped: cannot write " + path + " (" + error + ")\n");
 }
 
@@ -217,7 +217,8 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     const std::string timeField = FormatC("%d:%d:%d", t.hour, t.minute, t.second);
 
     std::array<int, kLogSourceCount> enabled{};
-    for (int i = 0; i < kLogSourceCount; ++i) enabled[static_cast<size_t>(i)] = enabled_[static_cast<size_t>(i)];
+    for (int i = 0; i < kLogSourceCount; ++i)
+        enabled[static_cast<size_t>(i)] = enabled_[static_cast<size_t>(i)];
     std::string replies;
     bool failed = false;
     const std::vector<Batch> batches = Batches(enabled);
@@ -240,7 +241,8 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         ctx_.send(LogReport::LinkLost);
         std::lock_guard lock(fileMutex_);
         std::string error;
-        if (!path_.empty()) LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
+        if (!path_.empty())
+            LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
         return -1;
     }
     std::string row = timeField + "," + replies;

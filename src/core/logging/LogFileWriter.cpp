@@ -55,7 +55,7 @@ bool LogFileWriter::Append(const std::string& path, const std::string& text, boo
         return false;
     }
     const std::string bytes = ToDisk(text);
-    struct stat st{};
+    struct stat st {};
     const off_t before = ::fstat(f.fd, &st) == 0 ? st.st_size : -1;
     ssize_t n;
     do {

@@ -34,7 +34,9 @@ public:
 
     // Enable flags by the capability record.
     void EnableFrom(const FeatureManager& features);
-    bool Checked(int index) const { return (mask & kLogSources[static_cast<size_t>(index)].maskBit) != 0; }
+    bool Checked(int index) const {
+        return (mask & kLogSources[static_cast<size_t>(index)].maskBit) != 0;
+    }
     // A click on a box toggles its bit.
     void Toggle(int index);
     // Sets the bit of every enabled source; clears nothing.
@@ -54,7 +56,8 @@ class LoggingProgressModel {
 public:
     static constexpr size_t kFileTextMax = 100;
     static constexpr std::array<int, kLogSourceCount> kSlotIds = {
-        1075, 1076, 1077, 1078, 1079, 1080, 1084, 1085, 1086, 1087, 1088, 1089, 1090, 1091, 1092, 1093};
+        1075, 1076, 1077, 1078, 1079, 1080, 1084, 1085,
+        1086, 1087, 1088, 1089, 1090, 1091, 1092, 1093};
     static constexpr int kIntervalId = 1081, kFileId = 1082, kEntriesId = 1083;
 
     std::array<std::string, kLogSourceCount> labels;

@@ -47,8 +47,7 @@ StripChartModel::Redraw ApplyMonitorReading(StripChartModel& chart, const Monito
     double v = 0.0;
     ScanC(r.value.c_str(), "%lf", &v);
     const float value = static_cast<float>(v);
-    if (r.unit == chart.Unit() && r.name == chart.Name())
-        return chart.AddReading(value, timeLabel);
+    if (r.unit == chart.Unit() && r.name == chart.Name()) return chart.AddReading(value, timeLabel);
     if (r.unit != chart.Unit()) chart.Clear();
     chart.SetUnit(r.unit);
     chart.SetName(r.name);

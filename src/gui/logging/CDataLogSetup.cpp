@@ -73,7 +73,8 @@ CDataLogSetup::CDataLogSetup(const DataLogSetupModel& preset, QWidget* parent)
     connect(selectAll_, &QPushButton::clicked, this, [this] {
         model_.SelectAll();
         for (int i = 0; i < kLogSourceCount; ++i)
-            if (model_.enabled[static_cast<size_t>(i)]) boxes_[static_cast<size_t>(i)]->setChecked(true);
+            if (model_.enabled[static_cast<size_t>(i)])
+                boxes_[static_cast<size_t>(i)]->setChecked(true);
     });
     connect(apply_, &QPushButton::clicked, this,
             [this] { TakeInterval(model_.Apply(interval_->text().toStdString())); });

@@ -26,8 +26,8 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
     setWindowTitle(logging_texts::kProgressTitle);
     setModal(false);
     auto* top = new QVBoxLayout(this);
-    const char* captions[3] = {"Logging Input Channels:", "Logging Output Channels:",
-                               "Logging Control Setpoints:"};
+    const char* captions[3] = {
+        "Logging Input Channels:", "Logging Output Channels:", "Logging Control Setpoints:"};
     const int groupStart[3] = {0, 8, 12}, groupSize[3] = {8, 4, 4};
     for (int g = 0; g < 3; ++g) {
         top->addWidget(new QLabel(captions[g], this));
@@ -68,7 +68,8 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
 
 void CDataLoggingInProcMessage::Refresh() {
     for (int i = 0; i < kLogSourceCount; ++i)
-        slots_[static_cast<size_t>(i)]->setText(QString::fromStdString(model_.labels[static_cast<size_t>(i)]));
+        slots_[static_cast<size_t>(i)]->setText(
+            QString::fromStdString(model_.labels[static_cast<size_t>(i)]));
     interval_->setText(QString::fromStdString(model_.intervalText));
     file_->setText(QString::fromStdString(model_.fileText));
     file_->setCursorPosition(0);

@@ -108,10 +108,10 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
         QString path = QFileDialog::getSaveFileName(this, "Save Image", windowTitle() + ".png",
                                                     "PNG image (*.png);;SVG image (*.svg)");
         if (path.isEmpty()) return;
-        if (!path.endsWith(".png", Qt::CaseInsensitive) && !path.endsWith(".svg", Qt::CaseInsensitive))
+        if (!path.endsWith(".png", Qt::CaseInsensitive) &&
+            !path.endsWith(".svg", Qt::CaseInsensitive))
             path += ".png";
-        if (!SaveImage(path))
-            QMessageBox::critical(this, windowTitle(), "Could not write " + path);
+        if (!SaveImage(path)) QMessageBox::critical(this, windowTitle(), "Could not write " + path);
     });
 
     auto* top = new QHBoxLayout(this);
