@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/Commands.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "logging/DataLogUpload.h"
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"

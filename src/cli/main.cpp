@@ -7,6 +7,7 @@
 
 #include "CalGenCli.h"
 #include "CliSession.h"
+#include "ConsoleCli.h"
 #include "CurveCli.h"
 #include "LoggingCli.h"
 
@@ -149,6 +150,9 @@ int main(int argc, char** argv) {
     cli::LoggingCliOptions loggingOptions;
     cli::AddLoggingCommands(app, loggingOptions);
 
+    cli::ConsoleCliOptions consoleOptions;
+    cli::AddConsoleCommands(app, consoleOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -170,6 +174,9 @@ int main(int argc, char** argv) {
         return cli::RunLoggingCommand(loggingOptions, session);
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
+    if (cli::ConsoleCommandParsed(consoleOptions))
+        return cli::RunConsoleCommand(consoleOptions, session,
+                                      [&session] { return UnusableTransport(session); });
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);
     if (command->parsed()) return RunExchange(session, commandText, false);

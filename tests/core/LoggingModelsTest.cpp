@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "logging/ChartExport.h"
+#include "charts/ChartExport.h"
 #include "logging/DataLogUpload.h"
 #include "logging/LoggingDialogs.h"
 #include "logging/MonitorPoller.h"

@@ -13,7 +13,7 @@
 #include "app/Commands.h"
 #include "logging/CDataLogSetup.h"
 #include "logging/CDataLoggingInProcMessage.h"
-#include "logging/CStripChart.h"
+#include "charts/CStripChart.h"
 
 using namespace tavrix;
 using namespace tavrix::test;

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/Texts.h"
-#include "curves/CNumeric.h"
+#include "base/Texts.h"
+#include "base/CNumeric.h"
 #include "link/LinkCommands.h"
 
 namespace tavrix {

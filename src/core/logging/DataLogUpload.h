@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "app/OperatorInterface.h"
-#include "app/SyncPrimitives.h"
+#include "base/OperatorInterface.h"
+#include "base/SyncPrimitives.h"
 #include "link/CInstrumentLink.h"
 
 namespace tavrix {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "link/LinkCommands.h"
 #include "logging/LogFileWriter.h"
 

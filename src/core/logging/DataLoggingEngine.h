@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
-#include "app/SyncPrimitives.h"
+#include "base/OperatorInterface.h"
+#include "base/SettingsStore.h"
+#include "base/SyncPrimitives.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "logging/LogClock.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix {
 

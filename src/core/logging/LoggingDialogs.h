@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 #include "logging/LogSources.h"
 
 namespace tavrix {

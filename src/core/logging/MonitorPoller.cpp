@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "link/FeatureManager.h"
 
 namespace tavrix {
@@ -40,19 +40,6 @@ MonitorReading ParseMonitorReply(int index, const std::string& reply) {
         r.name = rest;
     }
     return r;
-}
-
-StripChartModel::Redraw ApplyMonitorReading(StripChartModel& chart, const MonitorReading& r,
-                                            const std::string& timeLabel) {
-    double v = 0.0;
-    ScanC(r.value.c_str(), "%lf", &v);
-    const float value = static_cast<float>(v);
-    if (r.unit == chart.Unit() && r.name == chart.Name()) return chart.AddReading(value, timeLabel);
-    if (r.unit != chart.Unit()) chart.Clear();
-    chart.SetUnit(r.unit);
-    chart.SetName(r.name);
-    chart.AddReading(value, timeLabel);
-    return StripChartModel::Redraw::Rebuild;
 }
 
 MonitorPoller::MonitorPoller(CInstrumentLink& link, SessionMutex& mutex, const OpenFlags& open,

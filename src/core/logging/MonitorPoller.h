@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "app/SyncPrimitives.h"
+#include "base/SyncPrimitives.h"
 #include "link/CInstrumentLink.h"
-#include "logging/StripChartModel.h"
+#include "charts/MonitorReading.h"
 
 namespace tavrix {
 
@@ -42,20 +42,9 @@ class FeatureManager;
 // Whether the identified model has the monitor's source.
 bool MonitorSourceAvailable(const FeatureManager& features, int index);
 
-// What the monitor thread hands the view.
-struct MonitorReading {
-    std::string value, unit, name;
-};
-
 // Splits a monitor's reply: value before the first ";", then unit and name for an input; "%"
 // and the rest for an output. A missing ";" gives an empty value.
 MonitorReading ParseMonitorReply(int index, const std::string& reply);
-
-// The view's handler of a reading for one monitor's chart. Same unit and name: the value is
-// added. Otherwise a changed unit clears the samples, unit and name are taken, the chart is
-// rebuilt, then the value is added. Returns what the window must redraw.
-StripChartModel::Redraw ApplyMonitorReading(StripChartModel& chart, const MonitorReading& r,
-                                            const std::string& timeLabel);
 
 // The monitor thread: polls the open monitors one at a time, spread over the logging interval.
 class MonitorPoller {

@@ -12,13 +12,14 @@
 #include "app/CAboutDlg.h"
 #include "app/CHelpWindow.h"
 #include "app/CShortCutButtons.h"
+#include "app/CalGenRegistration.h"
+#include "app/ConsoleRegistration.h"
+#include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
-#include "app/WindowPlacement.h"
-#include "calgen/CalGenCommands.h"
+#include "base/WindowPlacement.h"
+#include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
-#include "curves/CurveCommands.h"
 #include "logging/CDataLoggingInProcMessage.h"
-#include "logging/CStripChart.h"
 #include "logging/QtLogging.h"
 
 namespace tavrix {
@@ -38,7 +39,7 @@ WinRect ReadRect(const SettingsStore& s, const char* section) {
 }  // namespace
 
 CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
-                           const QString& helpFile, OperatorInterface* injectedOperator,
+                           const QString& helpFile, OperatorFrontEnd* injectedOperator,
                            QWidget* parent)
     : QAbstractScrollArea(parent),
       settings_(settings),
@@ -169,6 +170,7 @@ void CVoduradView::RegisterGuiOperations() {
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
+    RegisterConsoleCommands(hub);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }
 
@@ -201,7 +203,9 @@ void CVoduradView::CreateFloatingWindows() {
             monitors_[static_cast<size_t>(i)]->setGeometry(ToQRect(places[static_cast<size_t>(i)]));
     }
 
-    terminal_ = new CSerialTerminal(this);
+    terminal_ = new CSerialTerminal(settings_, this);
+    terminal_->SetDestination(
+        [this](int message, intptr_t w, intptr_t l) { return hub_->OnMessage(message, w, l); });
     const WinRect termSaved = ReadRect(settings_, settings::kTerminalPos);
     terminal_->setGeometry(ToQRect(
         termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));

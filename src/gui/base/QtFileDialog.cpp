@@ -1,0 +1,36 @@
+#include "base/QtFileDialog.h"
+
+#include <QFileDialog>
+
+namespace tavrix {
+
+QStringList QtNameFilters(const FileDialogRequest& request) {
+    QStringList filters;
+    for (const auto& entry : request.FilterEntries()) {
+        QStringList patterns;
+        for (const std::string& p : entry.patterns)
+            patterns << (p == "*.*" ? QString("*") : QString::fromStdString(p));
+        if (patterns.isEmpty()) patterns << "*";
+        filters << QString::fromStdString(entry.label).trimmed() + " (" + patterns.join(' ') + ")";
+    }
+    if (filters.isEmpty()) filters << "(*)";
+    return filters;
+}
+
+void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save) {
+    // Qt's own dialog on every desktop: it shows the labels exactly as given.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(!save && (request.options & kFileMustExist) ? QFileDialog::ExistingFile
+                                                                   : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite,
+                     !(save && (request.options & kOverwritePrompt)));
+    dialog.setNameFilters(QtNameFilters(request));
+    // A leading "." is dropped by Qt, so "crv" and ".340" both work.
+    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (!request.initialName.empty())
+        dialog.selectFile(QString::fromStdString(request.initialName));
+}
+
+}  // namespace tavrix
