@@ -255,6 +255,8 @@ void DownloadCurve(LinkContext& ctx) {
     }
     ctx.link.Command(";", 0);
     ctx.log.Append(";\n");
+    // The bar stops one point short of the end; it is full before "Download Complete".
+    progress->SetPos(100);
     op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
     ctx.log.Append(FormatC(ct::kLogCurveDownloaded, n, path.c_str()));
     progress->Close();

@@ -70,6 +70,7 @@ private:
     void RegisterGuiOperations();
     void CreateFloatingWindows();
     void UpdateScrollBars();
+    void SaveBarPlace(const QRect& r);
     QRect ScreenRect() const;
 
     SettingsStore& settings_;
