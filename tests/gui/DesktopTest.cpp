@@ -5,18 +5,37 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
 #include "GuiTestBench.h"
+#include "app/CAboutDlg.h"
+#include "app/DialogFrame.h"
+#include "calgen/COnePoint.h"
+#include "calgen/CSelectCalGenType.h"
+#include "calgen/CTWOPOINTS.h"
+#include "calgen/CThreePoints.h"
+#include "calgen/QtDesktopPrograms.h"
 #include "curves/CCalTblNumReq.h"
+#include "curves/CCurveHeaderEdit.h"
+#include "curves/CGraph.h"
+#include "curves/CPIDTblNumReq.h"
+#include "link/CCommSetUp.h"
+#include "link/CGPIBAddrEditDlg.h"
+#include "link/CPortSelect.h"
 #include "curves/CTfrDlg.h"
 #include "curves/CurveTexts.h"
 #include "curves/QtFileDialog.h"
 #include "link/CIPEdit.h"
+#include "app/MessageBoxes.h"
 #include "link/LinkCommands.h"
 
 using namespace tavrix;
@@ -54,10 +73,13 @@ private slots:
         b.Hub().Link().SetPortType(kPortLan);
 
         QString refusal;
-        WhenShown<QMessageBox>([&](QMessageBox* box) {
-            refusal = box->text();
-            box->reject();
-        });
+        QObject watching;  // ends the watch for boxes with this test
+        WhenShown<QMessageBox>(
+            [&](QMessageBox* box) {
+                refusal = box->text();
+                box->reject();
+            },
+            &watching);
         bool dialogSeen = false;
         WhenShown<CIPEdit>([&](CIPEdit* d) {
             dialogSeen = true;
@@ -103,14 +125,19 @@ private slots:
 
         QString refusal;
         bool stillOpenDuringRefusal = false;
-        WhenShown<QMessageBox>([&](QMessageBox* box) {
-            refusal = box->text();
-            stillOpenDuringRefusal = dlg.isVisible();
-            if (QTest::currentDataTag() == QByteArray("typed 9")) SaveGrab(dlg, "chooser-refuses-9");
-            box->accept();
-        });
+        // Armed only where a refusal is due: the handler must not outlive this row.
+        if (expected == 0)
+            WhenShown<QMessageBox>([&](QMessageBox* box) {
+                refusal = box->text();
+                stillOpenDuringRefusal = dlg.isVisible();
+                if (QTest::currentDataTag() == QByteArray("typed 9")) {
+                    SaveGrab(dlg, "chooser-refuses-9");
+                    SaveGrab(*box, "chooser-refuses-9-message");
+                }
+                box->accept();
+            });
         QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
-        Pump(expected == 0 ? 200 : 20);
+        Pump(20);
         if (expected == 0) {
             QCOMPARE(refusal, QString(curve_texts::kChooserTypedRange));
             QVERIFY(stillOpenDuringRefusal);
@@ -122,7 +149,8 @@ private slots:
             QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
             QCOMPARE(dlg.Choice().number, 2);
         } else {
-            QCOMPARE(refusal, QString());
+            for (QWidget* w : QApplication::topLevelWidgets())
+                QVERIFY(!(qobject_cast<QMessageBox*>(w) && w->isVisible()));
             QCOMPARE(dlg.Choice().number, expected);
         }
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -236,7 +264,9 @@ private slots:
         QCOMPARE(b.Bar().windowHandle()->transientParent(), b.Frame().windowHandle());
         QCOMPARE(b.Bar().frameGeometry().topLeft(), QPoint(40, 30));
 
-        b.Bar().move(90, 70);
+        b.Frame().move(0, 0);
+        b.Frame().resize(720, 420);
+        b.Bar().move(500, 40);
         Pump(20);
         b.Bar().close();  // the close box
         b.Frame().RefreshCommandStates();
@@ -254,7 +284,107 @@ private slots:
         QVERIFY(b.Frame().ActionFor(ID_SHORTCUT)->isEnabled());
         b.Frame().ActionFor(ID_SHORTCUT)->trigger();
         QVERIFY(!b.Bar().isMinimized());
-        SaveGrab(b.Frame(), "main-window-with-bar");
+        // The picture a window manager keeps: the main window, its tool window above it.
+        b.Hub().Log().Append("Simulated controller on the pseudo-terminal and TCP port " +
+                             std::to_string(b.Sim().TcpPort()) + ".\n");
+        b.View().SyncLog();
+        Pump(60);
+        const QRect frame = b.Frame().frameGeometry(), bar = b.Bar().frameGeometry();
+        const QRect all = frame.united(bar);
+        QPixmap desk(all.size());
+        desk.fill(Qt::darkCyan);
+        {
+            QPainter p(&desk);
+            p.drawPixmap(frame.topLeft() - all.topLeft(), b.Frame().grab());
+            p.drawPixmap(bar.topLeft() - all.topLeft(), b.Bar().grab());
+            p.setPen(Qt::black);
+            p.drawRect(QRect(bar.topLeft() - all.topLeft(), bar.size()).adjusted(0, 0, -1, -1));
+        }
+        QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+        QVERIFY(desk.save(QString(TAVRIX_SCREENSHOT_DIR) + "/main-window-with-bar.png"));
+    }
+
+    // Modal dialogs: title and close box only, the whole title showing; the reference-point
+    // dialogs start with the focus in their first field; the graph keeps a readable size.
+    void dialogFramesFocusAndSizes() {
+        TempDir dir;
+        SettingsStore settings(dir.Str());
+        ScriptedOperator op;
+        QtDesktopPrograms desktop("/nonexistent/calculator");
+        TwoPointsValues two;
+        for (int i = 0; i < 8; i += 2) two.limits[i + 1] = 1000.0f;
+        GraphModel graph;
+        graph.SetLineCapacity(1);
+        const std::vector<float> xs{1, 2, 3, 4}, ys{4, 3, 2, 1};
+        graph.AddLine(xs.data(), ys.data(), 4);
+        std::vector<std::unique_ptr<QDialog>> dialogs;
+        dialogs.emplace_back(new CCommSetUp(settings, {1, 3}));
+        dialogs.emplace_back(new CPortSelect(0));
+        dialogs.emplace_back(new CGPIBAddrEditDlg(12));
+        dialogs.emplace_back(new CIPEdit({0xC0A80004u, 5000}));
+        dialogs.emplace_back(new CCalTblNumReq(EightNames()));
+        dialogs.emplace_back(new CPIDTblNumReq(1));
+        dialogs.emplace_back(new CCurveHeaderEdit(CurveHeaderEdit{}));
+        dialogs.emplace_back(new CGraph(graph));
+        dialogs.emplace_back(new CAboutDlg());
+        dialogs.emplace_back(new CSelectCalGenType());
+        dialogs.emplace_back(new COnePoint(OnePointValues{}, desktop, op));
+        dialogs.emplace_back(new CTWOPOINTS(two, desktop, op));
+        dialogs.emplace_back(new CThreePoints(ThreePointsValues{}, desktop, op));
+        for (auto& d : dialogs) {
+            d->show();
+            Pump(10);
+            const QString name = d->metaObject()->className();
+            const Qt::WindowFlags f = d->windowFlags();
+            QVERIFY2(!(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)),
+                     qPrintable(name));
+            QVERIFY2(f & Qt::CustomizeWindowHint, qPrintable(name));
+            QVERIFY2(d->width() >= TitleWidth(*d), qPrintable(name));
+        }
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        QVERIFY(dialogs[2]->width() >
+                QFontMetrics(bold).horizontalAdvance("Edit GPIB Address Dialog"));
+
+        auto* one = static_cast<CReferencePointDialog*>(dialogs[10].get());
+        auto* twoDlg = static_cast<CReferencePointDialog*>(dialogs[11].get());
+        auto* three = static_cast<CReferencePointDialog*>(dialogs[12].get());
+        for (auto* d : {one, twoDlg, three}) {
+            d->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(d));
+            QVERIFY2(qobject_cast<QLineEdit*>(d->focusWidget()),
+                     d->metaObject()->className());
+        }
+        QCOMPARE(one->focusWidget(), static_cast<QWidget*>(one->Edit(1018)));
+        QCOMPARE(twoDlg->focusWidget(), static_cast<QWidget*>(twoDlg->Edit(1022)));
+        QCOMPARE(three->focusWidget(), static_cast<QWidget*>(three->Edit(1018)));
+
+        QDialog& g = *dialogs[7];
+        g.resize(50, 50);
+        QVERIFY(g.width() >= 420 && g.height() >= 260);
+    }
+
+    // Texts from the instrument or a file are shown as they are, never as markup.
+    void instrumentTextsArePlain() {
+        GuiBench b;
+        b.Hub().Bar().ShowModelAndVersion("<b>Model 9</b>", "<i>1.0</i>");
+        Pump(20);
+        for (const char* name : {"text1182", "text1191"}) {
+            auto* l = b.Bar().findChild<QLabel*>(name);
+            QVERIFY(l);
+            QCOMPARE(l->textFormat(), Qt::PlainText);
+        }
+        QCOMPARE(b.Bar().ModelText(), QString("<b>Model 9</b>"));
+        CTfrDlg progress;
+        progress.SetMessage("<h1>curve</h1>");
+        QCOMPARE(progress.findChild<QLabel*>()->textFormat(), Qt::PlainText);
+        QString format;
+        WhenShown<QMessageBox>([&](QMessageBox* box) {
+            format = box->textFormat() == Qt::PlainText ? "plain" : "other";
+            box->accept();
+        });
+        ShowMessageBox(nullptr, "<b>Cannot open</b> /tmp/<x>.crv", MessageIcon::Stop);
+        QCOMPARE(format, QString("plain"));
     }
 
     // The picture of a file dialog as the curve download opens it.
@@ -266,7 +396,17 @@ private slots:
         d.setDirectory(TAVRIX_TEST_DATA_DIR "/curves");
         d.show();
         Pump(300);
-        QVERIFY(d.width() >= 760);
+        // Detail view with room for the longest texts its columns show here.
+        auto* tree = d.findChild<QTreeView*>("treeView");
+        QVERIFY(tree && tree->isVisible());
+        const QFontMetrics fm = tree->fontMetrics();
+        QHeaderView* h = tree->header();
+        QVERIFY(h->sectionSize(0) >= fm.horizontalAdvance("check_negative.crv") + 24);
+        QVERIFY(h->sectionSize(2) >= fm.horizontalAdvance("plain text document") + 8);
+        QVERIFY(h->sectionSize(3) >= fm.horizontalAdvance("31 Dec 2026 23:59:59") + 8);
+        int columns = 0;
+        for (int i = 0; i < 4; ++i) columns += h->sectionSize(i);
+        QVERIFY(tree->viewport()->width() >= columns);
         SaveGrab(d, "file-dialog");
     }
 };

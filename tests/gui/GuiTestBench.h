@@ -69,17 +69,17 @@ bool PumpUntil(const std::function<bool()>& done, int ms);
 void FreshConfigFolder();
 
 // Runs `handle` on the first visible top-level widget of type W once one shows up (polling,
-// so that it runs inside the modal loop that shows it).
+// so that it runs inside the modal loop that shows it). The polling stops with `context`.
 template <typename W>
-void WhenShown(std::function<void(W*)> handle) {
-    QTimer::singleShot(10, [handle] {
+void WhenShown(std::function<void(W*)> handle, const QObject* context = qApp) {
+    QTimer::singleShot(10, context, [handle, context] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* target = qobject_cast<W*>(w); target && target->isVisible()) {
                 handle(target);
                 return;
             }
         }
-        WhenShown<W>(handle);
+        WhenShown<W>(handle, context);
     });
 }
 

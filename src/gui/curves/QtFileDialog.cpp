@@ -8,7 +8,7 @@
 namespace tavrix {
 
 namespace {
-constexpr int kFileDialogWidth = 820;
+constexpr int kFileDialogWidth = 940;
 constexpr int kFileDialogHeight = 480;
 }  // namespace
 
@@ -46,10 +46,10 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, 
     if (auto* tree = dialog.findChild<QTreeView*>("treeView")) {
         const int unit = tree->fontMetrics().averageCharWidth();
         QHeaderView* h = tree->header();
-        h->resizeSection(0, unit * 40);  // name
+        h->resizeSection(0, unit * 36);  // name
         h->resizeSection(1, unit * 12);  // size
-        h->resizeSection(2, unit * 14);  // type
-        h->resizeSection(3, unit * 20);  // date modified
+        h->resizeSection(2, unit * 22);  // type
+        h->resizeSection(3, unit * 28);  // date modified
     }
 }
 
