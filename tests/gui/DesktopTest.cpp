@@ -18,7 +18,7 @@
 
 #include "GuiTestBench.h"
 #include "app/CAboutDlg.h"
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include "calgen/COnePoint.h"
 #include "calgen/CSelectCalGenType.h"
 #include "calgen/CTWOPOINTS.h"
@@ -26,16 +26,16 @@
 #include "calgen/QtDesktopPrograms.h"
 #include "curves/CCalTblNumReq.h"
 #include "curves/CCurveHeaderEdit.h"
-#include "curves/CGraph.h"
+#include "charts/CGraph.h"
 #include "curves/CPIDTblNumReq.h"
 #include "link/CCommSetUp.h"
 #include "link/CGPIBAddrEditDlg.h"
 #include "link/CPortSelect.h"
 #include "curves/CTfrDlg.h"
 #include "curves/CurveTexts.h"
-#include "curves/QtFileDialog.h"
+#include "base/QtFileDialog.h"
 #include "link/CIPEdit.h"
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 #include "link/LinkCommands.h"
 
 using namespace tavrix;

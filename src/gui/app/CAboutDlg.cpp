@@ -1,6 +1,6 @@
 #include "app/CAboutDlg.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "calgen/CReferencePointDialog.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

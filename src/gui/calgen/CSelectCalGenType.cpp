@@ -1,6 +1,6 @@
 #include "calgen/CSelectCalGenType.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "curves/CCurveHeaderEdit.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
-#include "curves/CGraph.h"
+#include "base/MessageBoxes.h"
+#include "charts/CGraph.h"
 #include "curves/CurveTexts.h"
 #include "curves/SensorCurve.h"
 

@@ -1,6 +1,6 @@
 #include "curves/CPIDTblNumReq.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 #include "curves/CurveDialogModels.h"
 #include "curves/CurveTexts.h"
 

@@ -1,6 +1,6 @@
 #include "link/CCommSetUp.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 namespace tavrix {
 

@@ -1,6 +1,6 @@
 #include "link/CGPIBAddrEditDlg.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

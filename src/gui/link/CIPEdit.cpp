@@ -1,6 +1,6 @@
 #include "link/CIPEdit.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

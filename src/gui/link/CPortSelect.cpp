@@ -1,6 +1,6 @@
 #include "link/CPortSelect.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>

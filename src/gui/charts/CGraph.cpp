@@ -1,6 +1,6 @@
-#include "curves/CGraph.h"
+#include "charts/CGraph.h"
 
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

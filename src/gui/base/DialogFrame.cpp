@@ -1,4 +1,4 @@
-#include "app/DialogFrame.h"
+#include "base/DialogFrame.h"
 
 #include <QApplication>
 #include <QDialog>
