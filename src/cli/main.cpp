@@ -7,6 +7,7 @@
 
 #include "CalGenCli.h"
 #include "CliSession.h"
+#include "ConsoleCli.h"
 #include "CurveCli.h"
 
 using namespace tavrix;
@@ -145,6 +146,9 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    cli::ConsoleCliOptions consoleOptions;
+    cli::AddConsoleCommands(app, consoleOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -162,6 +166,9 @@ int main(int argc, char** argv) {
     if (!session.Open(t, !identify->parsed())) return 1;
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
+    if (cli::ConsoleCommandParsed(consoleOptions))
+        return cli::RunConsoleCommand(consoleOptions, session,
+                                      [&session] { return UnusableTransport(session); });
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);
     if (command->parsed()) return RunExchange(session, commandText, false);
