@@ -79,6 +79,7 @@ private:
     void RegisterGuiOperations();
     void CreateFloatingWindows();
     void UpdateScrollBars();
+    void SaveBarPlace(const QRect& r);
     QRect ScreenRect() const;
 
     SettingsStore& settings_;

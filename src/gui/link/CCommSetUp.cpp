@@ -1,5 +1,6 @@
 #include "link/CCommSetUp.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -23,6 +24,7 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
     // The blanks after 19200 and 9600 are part of the list's texts.
     baud_->addItems({"115200", "57600", "38400", "19200 ", "9600 ", "4800", "2400", "1200"});
     device_ = new QLabel(this);
+    device_->setTextFormat(Qt::PlainText);  // a path from the settings
     device_->setObjectName("deviceLabel");
     device_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     device_->setForegroundRole(QPalette::PlaceholderText);
@@ -45,6 +47,7 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
         preset.commPortIndex >= 0 && preset.commPortIndex < 4 ? preset.commPortIndex : -1);
     baud_->setCurrentIndex(preset.baudIndex >= 0 && preset.baudIndex < 8 ? preset.baudIndex : -1);
     ShowDevice(port_->currentIndex());
+    ModalDialogFrame(*this);
 }
 
 SerialSetupChoice CCommSetUp::Choice() const {
