@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CalGenCli.h"
+#include "CalibrationCli.h"
 #include "CliSession.h"
 #include "CurveCli.h"
 
@@ -145,6 +146,9 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    cli::CalibrationCliOptions calibrationOptions;
+    cli::AddCalibrationCommands(app, calibrationOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -161,6 +165,8 @@ int main(int argc, char** argv) {
     CliSession session;
     if (!session.Open(t, !identify->parsed())) return 1;
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
+    if (cli::CalibrationCommandParsed(calibrationOptions))
+        return cli::RunCalibrationCommand(calibrationOptions, session);
 
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);

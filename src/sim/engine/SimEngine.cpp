@@ -38,6 +38,7 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.dropTableAfter = -1;
                 f.refuseLines = false;
                 f.refuseCommands = false;
+                f.noisy = false;
             } else if (name == "SILENT") {
                 f.silent = v != 0;
             } else if (name == "DELAY") {
@@ -50,6 +51,8 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.dropTableAfter = static_cast<int>(value.empty() ? -1 : v);
             } else if (name == "REFUSE") {
                 f.refuseLines = v != 0;
+            } else if (name == "NOISY") {
+                f.noisy = v != 0;
             } else if (name == "REFUSECMD") {
                 f.refuseCommands = v != 0;
             }
