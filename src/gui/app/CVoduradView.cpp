@@ -14,7 +14,9 @@
 #include "app/CShortCutButtons.h"
 #include "app/QtOperator.h"
 #include "app/WindowPlacement.h"
+#include "app/CalibrationRegistration.h"
 #include "calgen/CalGenCommands.h"
+#include "calibration/QtCalibrationDialogs.h"
 #include "consoles/CSerialTerminal.h"
 #include "curves/CurveCommands.h"
 #include "logging/CDataLoggingInProcMessage.h"
@@ -134,6 +136,9 @@ void CVoduradView::RegisterGuiOperations() {
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
+    calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
+    calibrationDialogs_->SetParentWidget(this);
+    RegisterCalibrationCommand(hub, *calibrationDialogs_);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }
 
