@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <thread>
 
 #include "GuiTestBench.h"
+#include "app/Commands.h"
 #include "calibration/CCalibDlg.h"
 #include "calibration/CCalibPage.h"
 #include "calibration/CCalibPasswordDialogs.h"
@@ -218,6 +220,46 @@ private slots:
         QCOMPARE(b.lines[b.lines.size() - 3], std::string("INST A:TYPE V10UA;TYPE?"));
         b.op.yesNoAnswers = {true};
         dlg.reject();
+    }
+
+    // The command from the main window on the simulator: password dialog, retrieval, dialog.
+    void fromTheMainWindow() {
+        GuiBench b;
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
+        b.Sim().Engine().ClearReceivedLines();
+        int tabs = -1;
+        bool typed = false;
+        std::function<void()> answer = [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* v = qobject_cast<CVerifyPW*>(w); v && v->isVisible() && !typed) {
+                    typed = true;
+                    QTest::keyClicks(v->Edit(), "CALIB");
+                    v->accept();
+                }
+                if (auto* d = qobject_cast<CCalibDlg*>(w); d && d->isVisible()) {
+                    tabs = d->Sheet()->count();
+                    d->reject();  // nothing changed: no question
+                    return;
+                }
+            }
+            QTimer::singleShot(10, answer);
+        };
+        QTimer::singleShot(10, answer);
+        b.View().OnCommand(ID_CALIBRATION);
+        QCOMPARE(tabs, 10);
+        const std::vector<std::string> lines = b.Sim().Engine().ReceivedLines();
+        QVERIFY(lines.size() >= 124);
+        QCOMPARE(lines[0], std::string("INST A:PSWD?"));
+        QCOMPARE(lines[1], std::string("SYST:IDEF?"));
+        QCOMPARE(lines[123], std::string("INST A:MODE OFF;MODE?;"));
+        QVERIFY(b.op.messages.empty());
+        bool free = false;  // released when the dialog closed (asked from another thread)
+        std::thread([&] {
+            free = b.Hub().Mutex().TryLockFor(0);
+            if (free) b.Hub().Mutex().Unlock();
+        }).join();
+        QVERIFY(free);
     }
 
     void passwordDialogs() {
