@@ -116,8 +116,8 @@ int RunApply(const CalibrationCliOptions& o, CliSession& s) {
         s.op.ShowMessage(ct::kFailedToSend, MessageIcon::Stop);
         return 1;
     }
-    std::printf("%s\n", FormatC("%d\t%s\t%c\t%5.7f\t%5.7f", o.step, session.Step(o.step - 1).tabName,
-                                'A' + channel, o.gain, o.offset)
+    std::printf("%s\n", FormatC("%d\t%s\t%c\t%5.7f\t%5.7f", o.step,
+                                session.Step(o.step - 1).tabName, 'A' + channel, o.gain, o.offset)
                             .c_str());
     std::fflush(stdout);
     return 0;
@@ -208,7 +208,8 @@ std::optional<std::string> ReadSecretFromTerminal(const char* prompt, std::strin
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
     gTtyFd = fd;
     gTtySaved = saved;
-    struct sigaction act{}, oldInt{}, oldTerm{}, oldHup{};
+    struct sigaction act {
+    }, oldInt{}, oldTerm{}, oldHup{};
     act.sa_handler = RestoreEchoAndDie;
     sigaction(SIGINT, &act, &oldInt);
     sigaction(SIGTERM, &act, &oldTerm);
@@ -255,8 +256,7 @@ void AddCalibrationCommands(CLI::App& app, CalibrationCliOptions& o) {
         "read", "Print every gain and offset: step, tab name, channel, gain, offset (tabs)");
     o.apply = o.calibration->add_subcommand(
         "apply", "Write one step's gain and offset into one channel, read them back and save");
-    o.apply->add_option("--step", o.step, "Step number, from 1 as the dialog shows it")
-        ->required();
+    o.apply->add_option("--step", o.step, "Step number, from 1 as the dialog shows it")->required();
     o.apply->add_option("--channel", o.channel, "Channel letter")->required();
     o.apply->add_option("--gain", o.gain, "Gain, 0.9 to 1.2")->required();
     o.apply->add_option("--offset", o.offset, "Offset")->required();

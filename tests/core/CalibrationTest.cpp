@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
-#include <filesystem>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -37,10 +37,14 @@ struct FakeInstrument {
     FakeInstrument() {
         answer = [this](const std::string& line, std::string* reply) {
             if (!reply) return 0;
-            if (line.rfind("SYST:IDEF?", 0) == 0) *reply = "28,1234,4,2,2,100,2";
-            else if (line.rfind("INPUT? ", 0) == 0) *reply = std::to_string(reading);
-            else if (line.find("GAIN?;OFFSET?") != std::string::npos) *reply = gainOffset;
-            else *reply = "1";
+            if (line.rfind("SYST:IDEF?", 0) == 0)
+                *reply = "28,1234,4,2,2,100,2";
+            else if (line.rfind("INPUT? ", 0) == 0)
+                *reply = std::to_string(reading);
+            else if (line.find("GAIN?;OFFSET?") != std::string::npos)
+                *reply = gainOffset;
+            else
+                *reply = "1";
             return 0;
         };
     }
@@ -205,10 +209,10 @@ TEST(CalibPageTest, OpeningAPageConfiguresTheInputAndTheSecondStepUsesTheFirstTy
     const size_t before = b.instrument.lines.size();
     b.session.SelectChannel(2);
     b.session.ActivatePage(1);
-    EXPECT_EQ(b.instrument.Since(before),
-              (std::vector<std::string>{"INST C:MODE ON;MODE?;", "INST C:TYPE V10UA;TYPE?",
-                                        "INPUT C:UNIT S;ISENIX 1;:*OPC? ",
-                                        "INST C:MODE OFF;MODE?;"}));
+    EXPECT_EQ(
+        b.instrument.Since(before),
+        (std::vector<std::string>{"INST C:MODE ON;MODE?;", "INST C:TYPE V10UA;TYPE?",
+                                  "INPUT C:UNIT S;ISENIX 1;:*OPC? ", "INST C:MODE OFF;MODE?;"}));
     const CalibPage& p = b.session.Page(1);
     EXPECT_EQ(p.title, "Calibrating CHC, Silicon Diode Current");
     EXPECT_FALSE(p.lowerCaptureEnabled);  // one-point step
@@ -259,7 +263,8 @@ TEST(CalibCaptureTest, ASteadyReadingIsCapturedAtTheEleventhTick) {
     EXPECT_FALSE(p.waitCursor);
     EXPECT_TRUE(b.timers.running.empty());
     EXPECT_FALSE(p.calibrateEnabled);  // the lower value is still missing
-    EXPECT_EQ(b.op.messages, (std::vector<ShownMessage>{{ct::kCapturedUpper, MessageIcon::Information}}));
+    EXPECT_EQ(b.op.messages,
+              (std::vector<ShownMessage>{{ct::kCapturedUpper, MessageIcon::Information}}));
 
     b.Capture(0, kCapturingLower, 10.0);
     EXPECT_EQ(b.timers.starts, 2);
@@ -285,9 +290,9 @@ TEST(CalibCaptureTest, ReadingsThatNeverSettleEndAfterSixtyTicksWithTheLastOne) 
 
 TEST(CalibCaptureTest, UnreadableRepliesRestartAndAnInstabilityGoesBackWithoutANewReseed) {
     Bench b;
-    std::deque<std::string> replies = {"junk", "100", "100", "100", "100.5", "100.5", "100.5",
-                                       "100.5", "100.5", "100.5", "100.5", "100.5", "100.5",
-                                       "100.5"};
+    std::deque<std::string> replies = {"junk",  "100",   "100",   "100",   "100.5",
+                                       "100.5", "100.5", "100.5", "100.5", "100.5",
+                                       "100.5", "100.5", "100.5", "100.5"};
     b.instrument.answer = [&](const std::string& line, std::string* reply) {
         if (line.rfind("INPUT?", 0) == 0) {
             if (replies.empty()) return -1;
@@ -504,21 +509,24 @@ TEST(CalibApplyTest, SendsTheActivePageWithReadBackAndSaves) {
     ASSERT_TRUE(b.session.LeaveOffset(0, "-0.5"));
     b.instrument.answer = [](const std::string& line, std::string* reply) {
         if (!reply) return 0;
-        if (line.find(";GAIN?") != std::string::npos) *reply = "1.0124";
-        else if (line.find(";OFFSET?") != std::string::npos) *reply = "-0.5000000";
-        else *reply = "ON";
+        if (line.find(";GAIN?") != std::string::npos)
+            *reply = "1.0124";
+        else if (line.find(";OFFSET?") != std::string::npos)
+            *reply = "-0.5000000";
+        else
+            *reply = "ON";
         return 0;
     };
     b.op.yesNoAnswers = {true};
     const size_t before = b.instrument.lines.size();
     b.session.ApplyCalibration();
     EXPECT_EQ(b.op.questions, std::vector<std::string>{ct::kSendQuestion});
-    EXPECT_EQ(b.instrument.Since(before),
-              (std::vector<std::string>{"INST B:MODE ON;MODE?;", "INST B:TYPE V10UA;TYPE?",
-                                        "INPUT B:UNIT S;ISENIX 19;:*OPC?",
-                                        "INST B:GAIN 1.012346;GAIN?",
-                                        "INST B:OFFSET -0.500000;OFFSET?", "INST B:SAVE;MODE?",
-                                        "INST B:MODE OFF;MODE?;"}));
+    EXPECT_EQ(
+        b.instrument.Since(before),
+        (std::vector<std::string>{"INST B:MODE ON;MODE?;", "INST B:TYPE V10UA;TYPE?",
+                                  "INPUT B:UNIT S;ISENIX 19;:*OPC?", "INST B:GAIN 1.012346;GAIN?",
+                                  "INST B:OFFSET -0.500000;OFFSET?", "INST B:SAVE;MODE?",
+                                  "INST B:MODE OFF;MODE?;"}));
     EXPECT_TRUE(b.op.messages.empty());
     EXPECT_EQ(b.session.Page(0).status, 0);
     EXPECT_TRUE(b.session.Page(0).sent);
@@ -619,12 +627,12 @@ TEST(CalibPasswordTest, ComparesThePaddedTextExactly) {
         bool asked;
         bool ok;
     } cases[] = {
-        {"ABCDEFGHIJ", "ABCDEFGHIJ", true, true},    // ten: no blanks added
-        {"ABCDEFGHIJK", "ABCDEFGHIJ", false, false}, // eleven: no exchange
-        {"", "          ", true, true},              // empty: ten blanks
-        {"calib", "CALIB     ", true, false},        // case counts
+        {"ABCDEFGHIJ", "ABCDEFGHIJ", true, true},     // ten: no blanks added
+        {"ABCDEFGHIJK", "ABCDEFGHIJ", false, false},  // eleven: no exchange
+        {"", "          ", true, true},               // empty: ten blanks
+        {"calib", "CALIB     ", true, false},         // case counts
         {"CALIB", "CALIB     ", true, true},
-        {"CALIB", "CALIB", true, false},             // the instrument pads; a bare reply is not it
+        {"CALIB", "CALIB", true, false},  // the instrument pads; a bare reply is not it
     };
     for (const Case& c : cases) {
         FakeInstrument inst;
@@ -636,8 +644,8 @@ TEST(CalibPasswordTest, ComparesThePaddedTextExactly) {
         ScriptedCalibDialogs d;
         d.passwords = {DialogResult<std::string>::Accept(c.typed)};
         EXPECT_EQ(VerifyCalibrationPassword(d, inst.Exchange().transact, op), c.ok) << c.typed;
-        EXPECT_EQ(inst.lines, c.asked ? std::vector<std::string>{"INST A:PSWD?"}
-                                      : std::vector<std::string>{})
+        EXPECT_EQ(inst.lines,
+                  c.asked ? std::vector<std::string>{"INST A:PSWD?"} : std::vector<std::string>{})
             << c.typed;
         EXPECT_TRUE(op.messages.empty());
     }
@@ -671,7 +679,8 @@ TEST(CalibPasswordTest, ChangeSendsUpperCaseAndRefusesMismatchesAndLineBreakers)
         ScriptedCalibDialogs d;
         d.newPasswords = {DialogResult<NewPasswordEntry>::Accept(c.entry)};
         ChangeCalibrationPassword(d, inst.Exchange().transact, op);
-        EXPECT_EQ(inst.lines, c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{})
+        EXPECT_EQ(inst.lines,
+                  c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{})
             << c.entry.newText;
         EXPECT_EQ(op.MessageTexts(),
                   c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
@@ -691,7 +700,8 @@ TEST(CalibPasswordTest, ChangeSendsUpperCaseAndRefusesMismatchesAndLineBreakers)
     EXPECT_TRUE(ChangePasswordForm::Fits(9, 0, 1));
     EXPECT_FALSE(ChangePasswordForm::Fits(10, 0, 1));
     EXPECT_TRUE(ChangePasswordForm::Fits(10, 2, 2));
-    EXPECT_EQ(ChangePasswordForm::CheckOnOk({"ABCDEFGHIJK", "X"}), "Enter no more than 10 characters.");
+    EXPECT_EQ(ChangePasswordForm::CheckOnOk({"ABCDEFGHIJK", "X"}),
+              "Enter no more than 10 characters.");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -711,7 +721,8 @@ TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
         s.ActivatePage(0);
         EXPECT_TRUE(s.LeaveUpperTarget(0, "100"));
         EXPECT_TRUE(s.LeaveLowerTarget(0, "10"));
-        for (auto [state, standard] : {std::pair{kCapturingUpper, 100.5}, {kCapturingLower, 10.5}}) {
+        for (auto [state, standard] :
+             {std::pair{kCapturingUpper, 100.5}, {kCapturingLower, 10.5}}) {
             bench.engine.Execute("SIM:APPLY B " + std::to_string(standard));
             s.StartCapture(0, state);
             for (int n = 0; n < 100 && !s.Page(0).Idle(); ++n) s.OnTimer(0, s.Page(0).captureTimer);
@@ -741,9 +752,9 @@ TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
     EXPECT_EQ(lines[5], "INST A:GAIN?;OFFSET?;");
     EXPECT_EQ(lines[123], "INST A:MODE OFF;MODE?;");
     const std::vector<std::string> configure(lines.begin() + 124, lines.begin() + 128);
-    EXPECT_EQ(configure, (std::vector<std::string>{"INST B:MODE ON;MODE?;", "INST B:TYPE V10UA;TYPE?",
-                                                   "INPUT B:UNIT S;ISENIX 19;:*OPC?",
-                                                   "INST B:MODE OFF;MODE?;"}));
+    EXPECT_EQ(configure, (std::vector<std::string>{
+                             "INST B:MODE ON;MODE?;", "INST B:TYPE V10UA;TYPE?",
+                             "INPUT B:UNIT S;ISENIX 19;:*OPC?", "INST B:MODE OFF;MODE?;"}));
     // The capture lines, then the apply sequence with the instrument's own read-back.
     std::vector<std::string> tail(lines.end() - 7, lines.end());
     EXPECT_EQ(tail[0], "INST B:MODE ON;MODE?;");
@@ -811,7 +822,8 @@ TEST(CalibrationCommandTest, ModelWithoutStepsGetsAMessageAndNoDialog) {
     EXPECT_EQ(PerformCalibration(ctx), kCalibrationNoSteps);
     EXPECT_EQ(d.dialogsShown, 0);
     EXPECT_EQ(bench.op.MessageTexts(), std::vector<std::string>{ct::kNoSteps});
-    EXPECT_EQ(bench.engine.ReceivedLines(), (std::vector<std::string>{"INST A:PSWD?", "SYST:IDEF?"}));
+    EXPECT_EQ(bench.engine.ReceivedLines(),
+              (std::vector<std::string>{"INST A:PSWD?", "SYST:IDEF?"}));
 
     // Busy instrument: nothing at all.
     std::thread holder([&] {

@@ -353,8 +353,8 @@ TEST(CliCalibration, ReadApplyAndPasswordAgainstTheSimulator) {
     EXPECT_EQ(std::sscanf(lines[21].c_str(), "6\t10uA DC\t%c\t%lf\t%lf", &letter, &g, &o), 3)
         << lines[21];
     EXPECT_EQ(letter, 'B');
-    EXPECT_EQ(lines[21].substr(lines[21].rfind('\t') + 1).size(), std::string("0.0000000").size() +
-                                                                    (o < 0 ? 1 : 0));
+    EXPECT_EQ(lines[21].substr(lines[21].rfind('\t') + 1).size(),
+              std::string("0.0000000").size() + (o < 0 ? 1 : 0));
 
     r = cli({"--password-file", pw, "apply", "--step", "3", "--channel", "b", "--gain", "1.05",
              "--offset", "-0.25"});

@@ -287,8 +287,9 @@ void CalibSession::EndCapture(int i, double v) {
         p.capturedLower = v;
         p.capturedLowerText = FormatC("%lf", v);
     }
-    p.calibrateEnabled = p.capturedUpper != 0.0 && p.upperTarget != 0.0 &&
-                         (p.lowerPrompt.empty() || (p.capturedLower != 0.0 && p.lowerTarget != 0.0));
+    p.calibrateEnabled =
+        p.capturedUpper != 0.0 && p.upperTarget != 0.0 &&
+        (p.lowerPrompt.empty() || (p.capturedLower != 0.0 && p.lowerTarget != 0.0));
     Changed(i);
     Message(upper ? ct::kCapturedUpper : ct::kCapturedLower, false);
     p.captureState = kCaptureIdle;
@@ -361,85 +362,48 @@ void CalibSession::OnTimer(int i, int timerId) {
     p.previousReading = r;
 }
 
-bool CalibSession::LeaveUpperTarget(int i, const std::string& text) {
+bool CalibSession::LeaveField(int i, Field field, const std::string& text) {
     CalibPage& p = P(i);
     double v = 0.0;
-    if (!ParseNumberField(text, v)) {
-        Message(ct::kEnterNumber, true);
-        Changed(i);
-        return false;
-    }
     const char* problem = nullptr;
-    if (p.lowerTarget >= v)
-        problem = ct::kTargetsOutOfOrder;
-    else if (v <= 0.0)
-        problem = ct::kUpperNotPositive;
+    if (!ParseNumberField(text, v)) {
+        problem = ct::kEnterNumber;
+    } else if (field == Field::UpperTarget) {
+        if (p.lowerTarget >= v)
+            problem = ct::kTargetsOutOfOrder;
+        else if (v <= 0.0)
+            problem = ct::kUpperNotPositive;
+    } else if (field == Field::LowerTarget) {
+        if (v >= p.upperTarget)
+            problem = ct::kTargetsOutOfOrder;
+        else if (v < 0.0)
+            problem = ct::kLowerNegative;
+    } else if (field == Field::Gain && !(v >= kGainMin && v <= kGainMax)) {
+        problem = ct::kGainLimits;
+    }
     if (problem) {
+        // The field shows the page's value again.
         Message(problem, true);
         Changed(i);
         return false;
     }
-    p.upperTarget = v;
-    Changed(i);
-    return true;
-}
-
-bool CalibSession::LeaveLowerTarget(int i, const std::string& text) {
-    CalibPage& p = P(i);
-    double v = 0.0;
-    if (!ParseNumberField(text, v)) {
-        Message(ct::kEnterNumber, true);
-        Changed(i);
-        return false;
-    }
-    const char* problem = nullptr;
-    if (v >= p.upperTarget)
-        problem = ct::kTargetsOutOfOrder;
-    else if (v < 0.0)
-        problem = ct::kLowerNegative;
-    if (problem) {
-        Message(problem, true);
-        Changed(i);
-        return false;
-    }
-    p.lowerTarget = v;
-    Changed(i);
-    return true;
-}
-
-bool CalibSession::LeaveGain(int i, const std::string& text) {
-    CalibPage& p = P(i);
-    double v = 0.0;
-    if (!ParseNumberField(text, v)) {
-        Message(ct::kEnterNumber, true);
-        Changed(i);
-        return false;
-    }
-    if (!(v >= kGainMin && v <= kGainMax)) {
-        Message(ct::kGainLimits, true);
-        Changed(i);
-        return false;
-    }
-    // The field shows "%5.7f": a value that reads back the same is no edit.
-    if (FormatC("%5.7f", v) != FormatC("%5.7f", p.gain)) {
-        p.gain = v;
-        p.status = 1;
-    }
-    Changed(i);
-    return true;
-}
-
-bool CalibSession::LeaveOffset(int i, const std::string& text) {
-    CalibPage& p = P(i);
-    double v = 0.0;
-    if (!ParseNumberField(text, v)) {
-        Message(ct::kEnterNumber, true);
-        Changed(i);
-        return false;
-    }
-    if (FormatC("%5.7f", v) != FormatC("%5.7f", p.offset)) {
-        p.offset = v;
-        p.status = 1;
+    switch (field) {
+        case Field::UpperTarget:
+            p.upperTarget = v;
+            break;
+        case Field::LowerTarget:
+            p.lowerTarget = v;
+            break;
+        case Field::Gain:
+        case Field::Offset: {
+            // The field shows "%5.7f": a value that reads back the same is no edit.
+            double& value = field == Field::Gain ? p.gain : p.offset;
+            if (FormatC("%5.7f", v) != FormatC("%5.7f", value)) {
+                value = v;
+                p.status = 1;
+            }
+            break;
+        }
     }
     Changed(i);
     return true;

@@ -132,10 +132,16 @@ public:
 
     // Leaving an edit with the text it holds. false when the value was refused (message shown;
     // the edit shows the page's value again).
-    bool LeaveUpperTarget(int i, const std::string& text);
-    bool LeaveLowerTarget(int i, const std::string& text);
-    bool LeaveGain(int i, const std::string& text);
-    bool LeaveOffset(int i, const std::string& text);
+    enum class Field { UpperTarget, LowerTarget, Gain, Offset };
+    bool LeaveField(int i, Field field, const std::string& text);
+    bool LeaveUpperTarget(int i, const std::string& text) {
+        return LeaveField(i, Field::UpperTarget, text);
+    }
+    bool LeaveLowerTarget(int i, const std::string& text) {
+        return LeaveField(i, Field::LowerTarget, text);
+    }
+    bool LeaveGain(int i, const std::string& text) { return LeaveField(i, Field::Gain, text); }
+    bool LeaveOffset(int i, const std::string& text) { return LeaveField(i, Field::Offset, text); }
     // Gain and offset given in one go (the command line): the gain within the field's limits;
     // the page is "Edited" afterwards whatever it held.
     bool EnterValues(int i, double gain, double offset);

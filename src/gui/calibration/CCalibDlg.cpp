@@ -62,9 +62,8 @@ CCalibDlg::CCalibDlg(CalibSession& session, CalibrationDialogs& dialogs, Operato
         apply_->setFocus();  // the focused field is read first
         session_.ApplyCalibration();
     });
-    connect(change_, &QPushButton::clicked, this, [this] {
-        ChangeCalibrationPassword(dialogs_, session_.Exchange().transact, op_);
-    });
+    connect(change_, &QPushButton::clicked, this,
+            [this] { ChangeCalibrationPassword(dialogs_, session_.Exchange().transact, op_); });
     connect(cancel_, &QPushButton::clicked, this, &CCalibDlg::reject);
 }
 
@@ -76,10 +75,14 @@ CCalibDlg::~CCalibDlg() {
 
 QPushButton* CCalibDlg::Button(int id) const {
     switch (id) {
-        case 1: return apply_;
-        case 2: return cancel_;
-        case 1222: return change_;
-        default: return nullptr;
+        case 1:
+            return apply_;
+        case 2:
+            return cancel_;
+        case 1222:
+            return change_;
+        default:
+            return nullptr;
     }
 }
 
@@ -108,7 +111,8 @@ bool CCalibDlg::Start(int page, int timerId, int intervalMs) {
     QTimer*& t = timers_[{page, timerId}];
     if (!t) {
         t = new QTimer(this);
-        connect(t, &QTimer::timeout, this, [this, page, timerId] { session_.OnTimer(page, timerId); });
+        connect(t, &QTimer::timeout, this,
+                [this, page, timerId] { session_.OnTimer(page, timerId); });
     }
     t->start(intervalMs);
     return t->isActive();

@@ -120,24 +120,42 @@ CCalibPage::CCalibPage(CalibSession& session, int index, QWidget* parent)
 
 QWidget* CCalibPage::Control(int id) const {
     switch (id) {
-        case 1196: return title_;
-        case 1199: return upperPrompt_;
-        case 1200: return captureUpper_;
-        case 1201: return captureLower_;
-        case 1202: return lowerPrompt_;
-        case 1205: return lowerTarget_;
-        case 1206: return upperTarget_;
-        case 1207: return current_;
-        case 1209: return total_;
-        case 1211: return capturedUpper_;
-        case 1212: return capturedLower_;
-        case 1214: return gain_;
-        case 1215: return offset_;
-        case 1216: return status_;
-        case 1220: return calibrate_;
-        case 1226: return abortUpper_;
-        case 1227: return abortLower_;
-        default: return nullptr;
+        case 1196:
+            return title_;
+        case 1199:
+            return upperPrompt_;
+        case 1200:
+            return captureUpper_;
+        case 1201:
+            return captureLower_;
+        case 1202:
+            return lowerPrompt_;
+        case 1205:
+            return lowerTarget_;
+        case 1206:
+            return upperTarget_;
+        case 1207:
+            return current_;
+        case 1209:
+            return total_;
+        case 1211:
+            return capturedUpper_;
+        case 1212:
+            return capturedLower_;
+        case 1214:
+            return gain_;
+        case 1215:
+            return offset_;
+        case 1216:
+            return status_;
+        case 1220:
+            return calibrate_;
+        case 1226:
+            return abortUpper_;
+        case 1227:
+            return abortLower_;
+        default:
+            return nullptr;
     }
 }
 

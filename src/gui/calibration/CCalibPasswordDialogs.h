@@ -29,8 +29,8 @@ class CChangePswd : public QDialog {
 public:
     CChangePswd(OperatorInterface& op, QWidget* parent = nullptr);
     ~CChangePswd() override;
-    QLineEdit* NewEdit() const { return new_; }         // 1224
-    QLineEdit* RetypeEdit() const { return retype_; }   // 1225
+    QLineEdit* NewEdit() const { return new_; }        // 1224
+    QLineEdit* RetypeEdit() const { return retype_; }  // 1225
     std::string TakeNew();
     std::string TakeRetyped();
 
