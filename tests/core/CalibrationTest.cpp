@@ -314,6 +314,18 @@ TEST(CalibCaptureTest, UnreadableRepliesRestartAndAnInstabilityGoesBackWithoutAN
     EXPECT_EQ(b.session.Page(0).capturedUpperText, "100.500000");
 }
 
+TEST(CalibCaptureTest, RepliesThatNeverScanStopTheCaptureAsAFailure) {
+    Bench b;
+    b.instrument.answer = [](const std::string&, std::string* reply) {
+        if (reply) *reply = "OVER";
+        return 0;
+    };
+    b.session.StartCapture(0, kCapturingUpper);
+    EXPECT_EQ(b.Tick(0, 1000), CalibSession::kCaptureTotalTickLimit + 1);
+    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{ct::kFailedToGetInput});
+    EXPECT_TRUE(b.session.Page(0).capturedUpperText.empty());
+}
+
 TEST(CalibCaptureTest, NegativeReadingsMustSettleToo) {
     Bench b;
     int n = 0;

@@ -138,6 +138,11 @@ void CVoduradView::RegisterGuiOperations() {
     RegisterCurveCommands(hub);
     calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
     calibrationDialogs_->SetParentWidget(this);
+    if (qtOperator_) {
+        calibrationDialogs_->setMessageParent = [this](QWidget* w) {
+            qtOperator_->SetParentWidget(w ? w : this);
+        };
+    }
     RegisterCalibrationCommand(hub, *calibrationDialogs_);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }

@@ -23,7 +23,9 @@ DialogResult<NewPasswordEntry> QtCalibrationDialogs::AskNewCalibrationPassword()
 DialogOutcome QtCalibrationDialogs::RunCalibrationDialog(CalibSession& session) {
     CCalibDlg dlg(session, *this, op_, parent_.data());
     dlg.resize(720, 420);
+    if (setMessageParent) setMessageParent(&dlg);
     dlg.exec();
+    if (setMessageParent) setMessageParent(nullptr);
     return DialogOutcome::Ok;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "calibration/CalibrationDialogs.h"
 
@@ -12,6 +13,9 @@ class QtCalibrationDialogs : public CalibrationDialogs {
 public:
     explicit QtCalibrationDialogs(OperatorInterface& op) : op_(op) {}
     void SetParentWidget(QWidget* parent) { parent_ = parent; }
+    // Puts the message boxes over the given window (null: back where they were), so that the
+    // calibration dialog's messages come up over it.
+    std::function<void(QWidget*)> setMessageParent;
 
     DialogResult<std::string> AskCalibrationPassword() override;
     DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
