@@ -18,13 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
+#include "base/OperatorInterface.h"
+#include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
+#include "curves/CurveDialogs.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"
 #include "link/LinkCommands.h"
+#include "link/LinkDialogs.h"
 
 using namespace tavrix;
 using Clock = std::chrono::steady_clock;
@@ -32,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Answers the download's dialogs: the curve file, the header as it is, user curve 1.
-class BenchOperator : public OperatorInterface {
+class BenchOperator : public LinkDialogs, public CurveDialogs {
 public:
     explicit BenchOperator(std::string file) : file_(std::move(file)) {}
     void ShowMessage(const std::string& text, MessageIcon) override { last = text; }
@@ -40,6 +42,7 @@ public:
     std::unique_ptr<ProgressWindow> OpenProgress() override {
         return std::make_unique<SilentProgress>();
     }
+    void PumpMessages() override {}
     DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice&) override { return {}; }
     DialogResult<int> AskPortType(int) override { return {}; }
     DialogResult<int> AskGpibAddress(int) override { return {}; }
@@ -47,12 +50,16 @@ public:
     DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
         return DialogResult<std::string>::Accept(file_);
     }
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
+        return DialogResult<std::string>::Failed();
+    }
     DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& h) override {
         return DialogResult<CurveHeaderEdit>::Accept(h);
     }
     DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& c) override {
         return DialogResult<UserCurveChoice>::Accept(c);
     }
+    DialogResult<int> AskPidTableNumber(int) override { return DialogResult<int>::Failed(); }
     std::string last;
 
 private:
@@ -138,7 +145,7 @@ Run Download(int portType, int points, const std::string& dir) {
     SessionMutex mutex;
     ShortcutBarModel bar;
     FeatureManager features(&bar);
-    LinkContext ctx{link, mutex, features, bar, op, log};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
     engine.ClearReceivedLines();
     const auto start = Clock::now();
     DownloadCurve(ctx);

@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
+#include "base/OperatorInterface.h"
+#include "base/SettingsStore.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"
@@ -37,10 +37,13 @@ public:
     std::unique_ptr<ProgressWindow> OpenProgress() override {
         return std::make_unique<SilentProgress>();
     }
-    DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice&) override { return {}; }
-    DialogResult<int> AskPortType(int) override { return {}; }
-    DialogResult<int> AskGpibAddress(int) override { return {}; }
-    DialogResult<IpAddressChoice> AskIpAddress(const IpAddressChoice&) override { return {}; }
+    void PumpMessages() override {}
+    DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
+        return DialogResult<std::string>::Failed();
+    }
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
+        return DialogResult<std::string>::Failed();
+    }
     int messages = 0;
 };
 

@@ -15,7 +15,7 @@
 #include "calibration/CalibPassword.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibTexts.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix::cli {
 

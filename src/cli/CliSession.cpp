@@ -95,6 +95,19 @@ DialogResult<int> CliOperator::AskPidTableNumber(int preset) {
                           : DialogResult<int>::Cancelled();
 }
 
+// Only the calgen command can answer these; anywhere else there is no dialog to show.
+DialogResult<OnePointValues> CliOperator::AskOnePoint(const OnePointValues&) {
+    return DialogResult<OnePointValues>::Failed();
+}
+
+DialogResult<TwoPointsValues> CliOperator::AskTwoPoints(const TwoPointsValues&) {
+    return DialogResult<TwoPointsValues>::Failed();
+}
+
+DialogResult<ThreePointsValues> CliOperator::AskThreePoints(const ThreePointsValues&) {
+    return DialogResult<ThreePointsValues>::Failed();
+}
+
 bool ParseHostPort(const std::string& text, IpAddressChoice& out, std::string& error) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {
@@ -140,7 +153,8 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
     if (explicitTransport) settings.DisableWrites();
     link = std::make_unique<CInstrumentLink>(op, settings);
     link->StartUp();
-    context = std::make_unique<LinkContext>(LinkContext{*link, mutex, features, bar, op, log});
+    context =
+        std::make_unique<CurveContext>(CurveContext{{*link, mutex, features, bar, op, log}, op});
 
     if (o.baud) {
         int index = -1;

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
-#include "app/ShortcutBar.h"
-#include "app/SyncPrimitives.h"
+#include "app/OperatorFrontEnd.h"
+#include "base/SettingsStore.h"
+#include "base/ShortcutBar.h"
+#include "base/SyncPrimitives.h"
+#include "curves/CurveCommands.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "link/LinkCommands.h"
@@ -45,11 +46,12 @@ struct CurveDialogAnswers {
 };
 
 // The command line's operator: dialog answers come from the options, messages go to stderr.
-class CliOperator : public OperatorInterface {
+class CliOperator : public OperatorFrontEnd {
 public:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text, MessageIcon icon) override;
     std::unique_ptr<ProgressWindow> OpenProgress() override;
+    void PumpMessages() override {}
     DialogResult<SerialSetupChoice> AskSerialSetup(const SerialSetupChoice& preset) override;
     DialogResult<int> AskPortType(int current) override;
     DialogResult<int> AskGpibAddress(int current) override;
@@ -59,6 +61,10 @@ public:
     DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
     DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
     DialogResult<int> AskPidTableNumber(int preset) override;
+    // The reference-point dialogs have no options here (the calgen command answers them itself).
+    DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
+    DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
+    DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
 
     CurveDialogAnswers curve;
     std::vector<std::string> shownTexts;  // every message box text, in order
@@ -91,7 +97,7 @@ public:
     ShortcutBarModel bar;
     FeatureManager features{&bar};
     std::unique_ptr<CInstrumentLink> link;
-    std::unique_ptr<LinkContext> context;
+    std::unique_ptr<CurveContext> context;
 
 private:
     std::unique_ptr<sim::SimEngine> simEngine_;

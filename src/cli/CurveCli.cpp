@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "curves/CurveCommands.h"
 #include "curves/CurveTexts.h"
 
@@ -141,7 +141,7 @@ int RunCurveCommand(const CurveCliOptions& opts, CliSession* session) {
     }
     if (!session) return 1;
     CliOperator& op = session->op;
-    LinkContext& ctx = *session->context;
+    CurveContext& ctx = *session->context;
     if (opts.download->parsed()) {
         a.openFile = opts.file;
         if (!opts.out.empty()) {

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "app/CalGenRegistration.h"
 #include "app/Commands.h"
-#include "app/SettingsStore.h"
 #include "app/ViewHub.h"
+#include "base/SettingsStore.h"
 #include "calgen/CalGenCommands.h"
 #include "calgen/CalGenTypeSelection.h"
 #include "calgen/ReferencePointForms.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
 #include "curves/CurveTexts.h"
 #include "engine/SimEngine.h"

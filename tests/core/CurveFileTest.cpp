@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "curves/CurveCommands.h"
 #include "curves/SensorCurve.h"
 

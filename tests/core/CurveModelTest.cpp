@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "app/CurveRegistration.h"
 #include "app/ViewHub.h"
+#include "charts/StripChartModel.h"
 #include "curves/CurveCommands.h"
 #include "curves/CurveDialogModels.h"
 #include "curves/CurveTexts.h"
-#include "logging/StripChartModel.h"
 
 using namespace tavrix;
 using tavrix::test::ScriptedOperator;

@@ -3,8 +3,8 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
-#include "app/ShortcutBar.h"
+#include "base/SettingsStore.h"
+#include "base/ShortcutBar.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "link/LinkCommands.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "link/CInstrumentLink.h"
 #include "link/LinkCommands.h"
 

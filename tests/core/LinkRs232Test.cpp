@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
-#include "app/Texts.h"
+#include "base/SettingsStore.h"
+#include "base/Texts.h"
 #include "link/CInstrumentLink.h"
 
 using namespace tavrix;

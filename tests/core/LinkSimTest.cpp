@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 #include "link/CInstrumentLink.h"
 
 using namespace tavrix;

@@ -8,7 +8,7 @@
 #include "app/Commands.h"
 #include "app/ViewHub.h"
 #include "app/ViewLog.h"
-#include "app/WindowPlacement.h"
+#include "base/WindowPlacement.h"
 
 using namespace tavrix;
 using namespace std::chrono;

@@ -144,7 +144,7 @@ TEST(CalGenRoundTrip, AGeneratedCurveDownloadsAndUploadsBackUnchanged) {
     SessionMutex mutex;
     ShortcutBarModel bar;
     FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
     ctx.sleep = [](std::chrono::milliseconds) {};
 
     op.openFileAnswers.push_back(DialogResult<std::string>::Accept(generated));

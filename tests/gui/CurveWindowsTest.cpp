@@ -25,16 +25,16 @@
 #include <sstream>
 
 #include "GuiTestBench.h"
-#include "app/Texts.h"
+#include "base/QtFileDialog.h"
+#include "base/Texts.h"
+#include "charts/CGraph.h"
+#include "charts/CStripChart.h"
 #include "curves/CCalTblNumReq.h"
 #include "curves/CCurveHeaderEdit.h"
-#include "curves/CGraph.h"
 #include "curves/CPIDTblNumReq.h"
 #include "curves/CTfrDlg.h"
 #include "curves/CurveTexts.h"
-#include "curves/QtFileDialog.h"
 #include "curves/SensorCurve.h"
-#include "logging/CStripChart.h"
 
 using namespace tavrix;
 using namespace tavrix::test;

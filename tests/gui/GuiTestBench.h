@@ -10,8 +10,8 @@
 #include "app/CMainFrame.h"
 #include "app/CShortCutButtons.h"
 #include "app/CVoduradView.h"
-#include "app/SettingsStore.h"
 #include "app/SimulatedController.h"
+#include "base/SettingsStore.h"
 
 namespace tavrix::test {
 

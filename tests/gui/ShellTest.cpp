@@ -15,8 +15,8 @@
 
 #include "GuiTestBench.h"
 #include "app/QtOperator.h"
-#include "app/Texts.h"
-#include "logging/CStripChart.h"
+#include "base/Texts.h"
+#include "charts/CStripChart.h"
 
 using namespace tavrix;
 using namespace tavrix::test;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/OperatorInterface.h"
+#include "app/OperatorFrontEnd.h"
 
 namespace tavrix::test {
 
@@ -39,7 +39,7 @@ struct ProgressRecord {
 
 // The operator of the tests: answers dialogs from queues (an empty queue cancels) and records
 // every message box, question and progress window.
-class ScriptedOperator : public OperatorInterface {
+class ScriptedOperator : public OperatorFrontEnd {
 public:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& text, MessageIcon icon) override;
@@ -154,9 +154,10 @@ private:
 
 }  // namespace tavrix::test
 
-#include "app/SettingsStore.h"
-#include "app/ShortcutBar.h"
-#include "app/SyncPrimitives.h"
+#include "base/SettingsStore.h"
+#include "base/ShortcutBar.h"
+#include "base/SyncPrimitives.h"
+#include "curves/CurveCommands.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"
@@ -181,7 +182,7 @@ struct PtyLinkBench {
     SessionMutex mutex;
     ShortcutBarModel bar;
     FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
 };
 
 // The view's objects around a link to a simulated controller reached over TCP and a
@@ -207,7 +208,7 @@ struct SimLinkBench {
     SessionMutex mutex;
     ShortcutBarModel bar;
     FeatureManager features{&bar};
-    LinkContext ctx{link, mutex, features, bar, op, log};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
 };
 
 // The lines of a file split at CR LF; a tail without CR LF comes back as "<unterminated>...".

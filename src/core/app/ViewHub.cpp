@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace tavrix {
 
@@ -44,12 +44,12 @@ bool WorkerThread::JoinFor(std::chrono::milliseconds timeout) {
 // ---------------------------------------------------------------------------------------------
 // ViewHub
 
-ViewHub::ViewHub(SettingsStore& settings, OperatorInterface& op, ViewMessenger::Poster poster)
+ViewHub::ViewHub(SettingsStore& settings, OperatorFrontEnd& op, ViewMessenger::Poster poster)
     : settings_(settings),
       op_(op),
       link_(op, settings),
       messenger_(std::move(poster), quit_),
-      context_{link_, mutex_, features_, bar_, op_, log_} {
+      context_{{link_, mutex_, features_, bar_, op_, log_}, op_} {
     context_.communicationBusy = [this] { return AnyMonitorOpen() || loggingActive_.load(); };
     messenger_.SetHandler(
         [this](int message, intptr_t w, intptr_t l) { return OnMessage(message, w, l); });

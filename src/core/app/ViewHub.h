@@ -9,12 +9,13 @@
 #include <thread>
 
 #include "app/Commands.h"
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
-#include "app/ShortcutBar.h"
-#include "app/SyncPrimitives.h"
+#include "app/OperatorFrontEnd.h"
 #include "app/ViewLog.h"
 #include "app/ViewMessenger.h"
+#include "base/SettingsStore.h"
+#include "base/ShortcutBar.h"
+#include "base/SyncPrimitives.h"
+#include "curves/CurveCommands.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "link/LinkCommands.h"
@@ -52,7 +53,7 @@ public:
 
     static constexpr auto kJoinTimeout = std::chrono::seconds(30);
 
-    ViewHub(SettingsStore& settings, OperatorInterface& op, ViewMessenger::Poster poster);
+    ViewHub(SettingsStore& settings, OperatorFrontEnd& op, ViewMessenger::Poster poster);
     ~ViewHub();
     ViewHub(const ViewHub&) = delete;
     ViewHub& operator=(const ViewHub&) = delete;
@@ -84,7 +85,7 @@ public:
     std::function<bool()> shortcutBarVisible = [] { return true; };
 
     SettingsStore& Settings() { return settings_; }
-    OperatorInterface& Operator() { return op_; }
+    OperatorFrontEnd& Operator() { return op_; }
     CInstrumentLink& Link() { return link_; }
     SessionMutex& Mutex() { return mutex_; }
     ManualResetEvent& QuitEvent() { return quit_; }
@@ -94,7 +95,7 @@ public:
     ShortcutBarModel& Bar() { return bar_; }
     ViewLog& Log() { return log_; }
     ViewMessenger& Messenger() { return messenger_; }
-    LinkContext& Context() { return context_; }
+    CurveContext& Context() { return context_; }
 
     std::atomic<int>& MonitorOpen(int index) { return monitorOpen_[static_cast<size_t>(index)]; }
     bool AnyMonitorOpen() const;
@@ -108,7 +109,7 @@ private:
     bool MonitorSourcePresent(int index) const;
 
     SettingsStore& settings_;
-    OperatorInterface& op_;
+    OperatorFrontEnd& op_;
     ManualResetEvent quit_;
     ManualResetEvent sample_;
     SessionMutex mutex_;
@@ -117,7 +118,7 @@ private:
     ViewLog log_;
     CInstrumentLink link_;
     ViewMessenger messenger_;
-    LinkContext context_;
+    CurveContext context_;
     std::array<std::atomic<int>, 12> monitorOpen_{};
     std::atomic<bool> loggingActive_{false};
     std::atomic<double> loggingInterval_{30.0};

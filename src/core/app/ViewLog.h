@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorInterface.h"
+#include "base/LogSink.h"
 
 namespace tavrix {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/SyncPrimitives.h"
+#include "base/SyncPrimitives.h"
 
 namespace tavrix {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "curves/CurveCommands.h"
 #include "curves/LineReader.h"
 

@@ -2,15 +2,16 @@
 
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 #include "calgen/CalGenCurve.h"
+#include "calgen/CalGenDialogs.h"
 
 namespace tavrix {
 
 // What a generation command works with: the operator and the view's message log. Curve
 // generation works on files alone and never addresses the instrument.
 struct CalGenContext {
-    OperatorInterface& op;
+    CalGenDialogs& op;
     LogSink& log;
 };
 

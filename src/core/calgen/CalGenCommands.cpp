@@ -1,9 +1,7 @@
 #include "calgen/CalGenCommands.h"
 
-#include "app/Commands.h"
-#include "app/ViewHub.h"
+#include "base/CNumeric.h"
 #include "calgen/ReferencePoints.h"
-#include "curves/CNumeric.h"
 
 namespace tavrix {
 
@@ -231,25 +229,6 @@ int GeneratePlatinum(CalGenContext& ctx) {
         curve.points[i].reading = slope * curve.points[i].temperature + intercept;
 
     return Finish(ctx, source, FormatC(t::kPlatinumHeading, rHigh, tHigh, rLow, tLow), curve);
-}
-
-void RegisterCalGenCommands(ViewHub& hub) {
-    const struct {
-        int id;
-        int (*run)(CalGenContext&);
-    } commands[] = {
-        {ID_CALGEN_DIODE_300K, GenerateDiode300K},
-        {ID_CALGEN_DIODE_4K, GenerateDiode4K},
-        {ID_CALGEN_DIODE_2PT, GenerateDiodeTwoPoint},
-        {ID_CALGEN_DIODE_3PT, GenerateDiodeThreePoint},
-        {ID_CALGEN_PLATINUM, GeneratePlatinum},
-    };
-    for (const auto& c : commands) {
-        hub.RegisterOperation(c.id, [&hub, run = c.run] {
-            CalGenContext ctx{hub.Operator(), hub.Log()};
-            run(ctx);
-        });
-    }
 }
 
 }  // namespace tavrix

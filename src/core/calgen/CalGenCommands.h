@@ -4,8 +4,6 @@
 
 namespace tavrix {
 
-class ViewHub;
-
 // The five generation commands. Each asks for the source file, the reference points (shown
 // again until they pass their tests) and the output file, lists the new curve in the log and
 // writes it. They return a CalGenStatus; every record is released on every way out.
@@ -14,10 +12,6 @@ int GenerateDiode4K(CalGenContext& ctx);
 int GenerateDiodeTwoPoint(CalGenContext& ctx);
 int GenerateDiodeThreePoint(CalGenContext& ctx);
 int GeneratePlatinum(CalGenContext& ctx);
-
-// Plugs the commands into the hub under ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
-// ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT and ID_CALGEN_PLATINUM.
-void RegisterCalGenCommands(ViewHub& hub);
 
 namespace calgen_texts {
 inline constexpr const char* kNo30KBox = "30K is not within the range of the source curve.";

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix {
 

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "calibration/CalibTexts.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix {
 

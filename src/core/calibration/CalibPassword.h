@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibrationDialogs.h"
 

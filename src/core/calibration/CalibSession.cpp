@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "calibration/CalibTexts.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "link/CInstrumentLink.h"
 #include "link/LinkCommands.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 #include "calibration/CalibSteps.h"
 
 namespace tavrix {

@@ -1,6 +1,6 @@
 #include "calibration/CalibrationCommand.h"
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 #include "calibration/CalibPassword.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibTexts.h"

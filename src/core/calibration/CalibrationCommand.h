@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/OperatorInterface.h"
-#include "app/SyncPrimitives.h"
+#include "base/OperatorInterface.h"
+#include "base/SyncPrimitives.h"
 #include "calibration/CalibrationDialogs.h"
 
 namespace tavrix {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 
 namespace tavrix {
 

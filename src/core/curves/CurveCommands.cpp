@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/Texts.h"
-#include "app/ViewHub.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
+#include "base/Texts.h"
 #include "curves/CurveTexts.h"
 #include "curves/LineReader.h"
 
@@ -34,7 +33,7 @@ FileDialogRequest SaveRequest(const char* filter, const char* extension) {
 // Reads the names of the eight user curves ("SENSORIX? 61" .. "SENSORIX? 68") and lets the
 // operator choose one: its number 1..8, or 0 when an exchange failed (already reported) or the
 // operator cancelled.
-int ChooseUserCurve(LinkContext& ctx) {
+int ChooseUserCurve(CurveContext& ctx) {
     UserCurveChoice choice;
     for (int i = 0; i < 8; ++i) {
         std::string reply;
@@ -44,12 +43,12 @@ int ChooseUserCurve(LinkContext& ctx) {
         }
         choice.names[static_cast<size_t>(i)] = reply;
     }
-    auto chosen = ctx.op.ChooseUserCurve(choice);
+    auto chosen = ctx.dialogs.ChooseUserCurve(choice);
     return chosen.Ok() ? chosen.value.number : 0;
 }
 
 // The header editor for a curve just read; false when it was not accepted.
-bool EditHeader(OperatorInterface& op, SensorCurve& curve, const std::string& path, bool presetSave,
+bool EditHeader(CurveDialogs& op, SensorCurve& curve, const std::string& path, bool presetSave,
                 bool& saveRequested) {
     CurveHeaderEdit edit;
     std::vector<float> t, v;
@@ -192,10 +191,10 @@ void ReportFileResult(LogSink& log, int result, const SensorCurve& curve) {
 // ---------------------------------------------------------------------------------------------
 // Curve download
 
-void DownloadCurve(LinkContext& ctx) {
+void DownloadCurve(CurveContext& ctx) {
     SessionLock lock(ctx.sessionMutex, kLockWaitMs);
     if (!lock) return;
-    OperatorInterface& op = ctx.op;
+    CurveDialogs& op = ctx.dialogs;
     auto file = op.AskOpenFile(OpenRequest(ct::kDownloadFilter, ct::kDownloadExtension));
     if (!file.Ok()) return;
     const std::string path = file.value;
@@ -264,10 +263,10 @@ void DownloadCurve(LinkContext& ctx) {
 // ---------------------------------------------------------------------------------------------
 // Curve upload
 
-void UploadCurve(LinkContext& ctx) {
+void UploadCurve(CurveContext& ctx) {
     SessionLock lock(ctx.sessionMutex, kLockWaitMs);
     if (!lock) return;
-    OperatorInterface& op = ctx.op;
+    CurveDialogs& op = ctx.dialogs;
     std::string idn;
     if (ctx.link.Query("*IDN?", idn, 0) != 0 || idn.empty() || idn == ";") {
         ReportCommunicationFailure(ctx.link, op, ctx.log);
@@ -308,7 +307,7 @@ void UploadCurve(LinkContext& ctx) {
 // ---------------------------------------------------------------------------------------------
 // Conversion
 
-void ConvertCurve(OperatorInterface& op, LogSink& log) {
+void ConvertCurve(CurveDialogs& op, LogSink& log) {
     auto file = op.AskOpenFile(OpenRequest(ct::kConvertFilter, ct::kConvertExtension));
     if (!file.Ok()) return;
     const std::string path = file.value;
@@ -336,16 +335,6 @@ void ConvertCurve(OperatorInterface& op, LogSink& log) {
     }
     op.ShowMessage(ct::kConvertedNotSaved, MessageIcon::None);
     log.Append(ct::kLogConvertedNotSaved);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-void RegisterCurveCommands(ViewHub& hub) {
-    hub.RegisterOperation(ID_CURVE_DOWNLOAD, [&hub] { DownloadCurve(hub.Context()); });
-    hub.RegisterOperation(ID_CURVE_UPLOAD, [&hub] { UploadCurve(hub.Context()); });
-    hub.RegisterOperation(ID_CURVE_CONVERT, [&hub] { ConvertCurve(hub.Operator(), hub.Log()); });
-    hub.RegisterOperation(ID_PID_DOWNLOAD, [&hub] { DownloadPidTable(hub.Context()); });
-    hub.RegisterOperation(ID_PID_UPLOAD, [&hub] { UploadPidTable(hub.Context()); });
 }
 
 }  // namespace tavrix

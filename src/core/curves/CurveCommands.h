@@ -2,26 +2,26 @@
 
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
+#include "curves/CurveDialogs.h"
 #include "curves/SensorCurve.h"
 #include "link/LinkCommands.h"
 
 namespace tavrix {
 
-class ViewHub;
+// What the curve and PID table commands work on: the link's objects and the curve dialogs.
+struct CurveContext : LinkContext {
+    CurveDialogs& dialogs;
+};
 
 // The view's curve and PID table commands. Each instrument command takes SessionMutex with a
 // 1000 ms wait and gives up silently when it is busy; every way out releases it.
-void DownloadCurve(LinkContext& ctx);
-void UploadCurve(LinkContext& ctx);
-void DownloadPidTable(LinkContext& ctx);
-void UploadPidTable(LinkContext& ctx);
+void DownloadCurve(CurveContext& ctx);
+void UploadCurve(CurveContext& ctx);
+void DownloadPidTable(CurveContext& ctx);
+void UploadPidTable(CurveContext& ctx);
 // Works on files only: no lock, no instrument.
-void ConvertCurve(OperatorInterface& op, LogSink& log);
-
-// Plugs the five commands into the hub (curve download, upload and conversion, PID table
-// download and upload); the shortcut bar's messages reach them through the hub.
-void RegisterCurveCommands(ViewHub& hub);
+void ConvertCurve(CurveDialogs& op, LogSink& log);
 
 // Pre-check of a .crv file before curve generation reads it: the number of point lines
 // (3..200) with `headerLines` set to 2, 3 or 4; 0 after reporting the problem (message box

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "curves/SensorCurve.h"
 
 namespace tavrix {
@@ -17,7 +17,9 @@ void CurveHeaderEdit::SetCurveData(const std::vector<float>& temperatures,
     std::vector<float> t(temperatures.begin(),
                          temperatures.begin() + std::min<size_t>(count, temperatures.size()));
     std::vector<float> v(values.begin(), values.begin() + std::min<size_t>(count, values.size()));
-    graph = GraphModel::ForSensorCurve(t, v, unitCode);
+    graph = GraphModel::OneLine(
+        sensor_graph_texts::kTitle, sensor_graph_texts::kTemperatureAxis,
+        std::string(sensor_graph_texts::kOutputAxisPrefix) + UnitAxisLabel(unitCode), t, v);
 }
 
 void CurveHeaderEdit::SetHeader(const std::string& n, const std::string& t, float m, int unitCode,

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/GraphModel.h"
+#include "charts/GraphModel.h"
 
 namespace tavrix {
 
@@ -47,6 +47,13 @@ struct CurveHeaderEdit {
     void GetHeader(std::string& nameOut, std::string& typeOut, float& multiplierOut,
                    std::string& unitText) const;
 };
+
+// The header editor's graph: temperatures on x, the sensor values on y.
+namespace sensor_graph_texts {
+inline constexpr const char* kTitle = "Sensor Curve";
+inline constexpr const char* kTemperatureAxis = "Temperature (K)";
+inline constexpr const char* kOutputAxisPrefix = "Output ";
+}  // namespace sensor_graph_texts
 
 // The user-curve chooser (CCalTblNumReq): eight names, position 0 selected on opening.
 struct UserCurveChoice {

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/Texts.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
+#include "base/Texts.h"
 #include "curves/CurveCommands.h"
 #include "curves/CurveTexts.h"
 #include "curves/LineReader.h"
@@ -62,10 +62,10 @@ PidFileCheck CheckPidFile(const std::string& path) {
     return out;
 }
 
-void DownloadPidTable(LinkContext& ctx) {
+void DownloadPidTable(CurveContext& ctx) {
     SessionLock lock(ctx.sessionMutex, kLockWaitMs);
     if (!lock) return;
-    OperatorInterface& op = ctx.op;
+    CurveDialogs& op = ctx.dialogs;
     auto file =
         op.AskOpenFile({ct::kPidOpenFilter, ct::kPidExtension, kFileMustExist | kHideReadOnly, {}});
     if (!file.Ok()) return;
@@ -136,10 +136,10 @@ void DownloadPidTable(LinkContext& ctx) {
     progress->Close();
 }
 
-void UploadPidTable(LinkContext& ctx) {
+void UploadPidTable(CurveContext& ctx) {
     SessionLock lock(ctx.sessionMutex, kLockWaitMs);
     if (!lock) return;
-    OperatorInterface& op = ctx.op;
+    CurveDialogs& op = ctx.dialogs;
     auto file = op.AskSaveFile(
         {ct::kPidSaveFilter, ct::kPidExtension, kHideReadOnly | kOverwritePrompt, {}});
     if (!file.Ok()) return;

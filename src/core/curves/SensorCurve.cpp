@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 #include "curves/LineReader.h"
 
 namespace tavrix {

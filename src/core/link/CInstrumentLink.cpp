@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace tavrix {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/OperatorInterface.h"
-#include "app/SettingsStore.h"
+#include "base/OperatorInterface.h"
+#include "base/SettingsStore.h"
 #include "link/CCommPort.h"
 #include "link/CENetTCPIP.h"
 #include "link/GpibDriver.h"

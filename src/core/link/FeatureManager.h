@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/ShortcutBar.h"
+#include "base/ShortcutBar.h"
 
 namespace tavrix {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace tavrix {
 

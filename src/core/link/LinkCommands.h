@@ -5,11 +5,12 @@
 #include <string>
 #include <thread>
 
-#include "app/OperatorInterface.h"
-#include "app/ShortcutBar.h"
-#include "app/SyncPrimitives.h"
+#include "base/OperatorInterface.h"
+#include "base/ShortcutBar.h"
+#include "base/SyncPrimitives.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
+#include "link/LinkDialogs.h"
 
 namespace tavrix {
 
@@ -19,7 +20,7 @@ struct LinkContext {
     SessionMutex& sessionMutex;
     FeatureManager& features;
     ShortcutBar& bar;
-    OperatorInterface& op;
+    LinkDialogs& op;
     LogSink& log;
     // True while a monitor window is open or data logging runs.
     std::function<bool()> communicationBusy = [] { return false; };

@@ -12,8 +12,8 @@
 #include "app/CVoduradView.h"
 #include "app/Commands.h"
 #include "app/GuiResources.h"
-#include "app/SettingsStore.h"
-#include "app/WindowPlacement.h"
+#include "base/SettingsStore.h"
+#include "base/WindowPlacement.h"
 
 namespace tavrix {
 
@@ -22,7 +22,7 @@ constexpr const char* kIdle = "Ready";
 }
 
 CMainFrame::CMainFrame(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
-                       const QString& helpFile, OperatorInterface* injectedOperator)
+                       const QString& helpFile, OperatorFrontEnd* injectedOperator)
     : settings_(settings) {
     InitGuiResources();
     setWindowTitle(QString("%1 - %2").arg(kDocumentTitle, kFrameTitle));

@@ -11,7 +11,7 @@ class QTimer;
 namespace tavrix {
 
 class CVoduradView;
-class OperatorInterface;
+class OperatorFrontEnd;
 class SettingsStore;
 
 // The top-level window: the menu built from the command table, one status-bar pane, the view.
@@ -24,7 +24,7 @@ public:
     static constexpr int kDefaultHeight = 520;
 
     CMainFrame(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
-               const QString& helpFile, OperatorInterface* injectedOperator = nullptr);
+               const QString& helpFile, OperatorFrontEnd* injectedOperator = nullptr);
     ~CMainFrame() override;
 
     CVoduradView* View() const { return view_; }

@@ -13,8 +13,8 @@
 
 #include "app/Commands.h"
 #include "app/GuiResources.h"
-#include "app/OperatorInterface.h"
 #include "app/ViewMessenger.h"
+#include "base/OperatorInterface.h"
 #include "calgen/CSelectCalGenType.h"
 
 namespace tavrix {

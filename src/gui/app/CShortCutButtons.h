@@ -5,7 +5,7 @@
 #include <array>
 #include <functional>
 
-#include "app/ShortcutBar.h"
+#include "base/ShortcutBar.h"
 
 class QLabel;
 class QPushButton;

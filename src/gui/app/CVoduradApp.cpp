@@ -12,8 +12,8 @@
 #include "app/CVoduradView.h"
 #include "app/GuiResources.h"
 #include "app/QtOperator.h"
-#include "app/SettingsStore.h"
 #include "app/SimulatedController.h"
+#include "base/SettingsStore.h"
 
 namespace tavrix {
 
@@ -69,7 +69,7 @@ CVoduradApp::~CVoduradApp() {
     sim_.reset();
 }
 
-bool CVoduradApp::InitInstance(const Options& options, OperatorInterface* injectedOperator) {
+bool CVoduradApp::InitInstance(const Options& options, OperatorFrontEnd* injectedOperator) {
     settings_ = std::make_unique<SettingsStore>(SettingsStore::DefaultFolder());
     helpFile_ = "qrc:/tavrix/help.html";
     monitorTitles_ = {"Channel A", "Channel B", "Channel C", "Channel D", "Channel E", "Channel F",

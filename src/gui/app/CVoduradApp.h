@@ -10,7 +10,7 @@ class QApplication;
 namespace tavrix {
 
 class CMainFrame;
-class OperatorInterface;
+class OperatorFrontEnd;
 class SettingsStore;
 class SimulatedController;
 
@@ -39,7 +39,7 @@ public:
 
     // Start-up: builds everything and shows the main window. false when start-up failed (the
     // message is on stderr). `injectedOperator` replaces the Qt dialogs (tests).
-    bool InitInstance(const Options& options, OperatorInterface* injectedOperator = nullptr);
+    bool InitInstance(const Options& options, OperatorFrontEnd* injectedOperator = nullptr);
 
     CMainFrame* MainFrame() const { return frame_.get(); }
     SettingsStore* Settings() const { return settings_.get(); }

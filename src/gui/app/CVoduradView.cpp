@@ -12,15 +12,15 @@
 #include "app/CAboutDlg.h"
 #include "app/CHelpWindow.h"
 #include "app/CShortCutButtons.h"
+#include "app/CalGenRegistration.h"
 #include "app/CalibrationRegistration.h"
+#include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
-#include "app/WindowPlacement.h"
-#include "calgen/CalGenCommands.h"
+#include "base/WindowPlacement.h"
 #include "calibration/QtCalibrationDialogs.h"
+#include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
-#include "curves/CurveCommands.h"
 #include "logging/CDataLoggingInProcMessage.h"
-#include "logging/CStripChart.h"
 
 namespace tavrix {
 
@@ -39,7 +39,7 @@ WinRect ReadRect(const SettingsStore& s, const char* section) {
 }  // namespace
 
 CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
-                           const QString& helpFile, OperatorInterface* injectedOperator,
+                           const QString& helpFile, OperatorFrontEnd* injectedOperator,
                            QWidget* parent)
     : QAbstractScrollArea(parent),
       settings_(settings),

@@ -32,12 +32,12 @@ public:
 
     // `injectedOperator` replaces the Qt dialogs (tests); it must outlive the view.
     CVoduradView(SettingsStore& settings, const std::array<QString, 12>& monitorTitles,
-                 const QString& helpFile, OperatorInterface* injectedOperator = nullptr,
+                 const QString& helpFile, OperatorFrontEnd* injectedOperator = nullptr,
                  QWidget* parent = nullptr);
     ~CVoduradView() override;
 
     ViewHub& Hub() { return *hub_; }
-    OperatorInterface& Operator() { return *op_; }
+    OperatorFrontEnd& Operator() { return *op_; }
     // Null when an operator was injected.
     QtOperator* GuiOperator() { return qtOperator_.get(); }
 
@@ -79,7 +79,7 @@ private:
     // Declared before the hub: the hub uses the operator until it is gone.
     std::unique_ptr<QtOperator> qtOperator_;
     std::unique_ptr<QtCalibrationDialogs> calibrationDialogs_;
-    OperatorInterface* op_;
+    OperatorFrontEnd* op_;
     std::unique_ptr<ViewHub> hub_;
 
     std::array<CStripChart*, 12> monitors_{};

@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 
-#include "app/GuiThread.h"
-#include "app/MessageBoxes.h"
+#include "base/GuiThread.h"
+#include "base/MessageBoxes.h"
 #include "curves/CTfrDlg.h"
 #include "link/CCommSetUp.h"
 #include "link/CGPIBAddrEditDlg.h"

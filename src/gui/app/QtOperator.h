@@ -4,8 +4,8 @@
 #include <QWidget>
 #include <string>
 
-#include "app/OperatorInterface.h"
-#include "app/SyncPrimitives.h"
+#include "app/OperatorFrontEnd.h"
+#include "base/SyncPrimitives.h"
 #include "calgen/VaporPressureLauncher.h"
 
 namespace tavrix {
@@ -15,7 +15,7 @@ class SettingsStore;
 // The operator at the screen: Qt message boxes and dialogs. Calls from worker threads run on
 // the GUI thread while the worker waits; once the program quits, a waiting worker gives up
 // (the answer is then "No"/Cancel) instead of holding up the view's shut-down.
-class QtOperator : public OperatorInterface {
+class QtOperator : public OperatorFrontEnd {
 public:
     explicit QtOperator(const SettingsStore& settings);
 

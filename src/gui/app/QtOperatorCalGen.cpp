@@ -1,6 +1,6 @@
 // The reference-point dialogs of curve generation.
-#include "app/GuiThread.h"
 #include "app/QtOperator.h"
+#include "base/GuiThread.h"
 #include "calgen/COnePoint.h"
 #include "calgen/CTWOPOINTS.h"
 #include "calgen/CThreePoints.h"

@@ -1,12 +1,12 @@
 // The file dialogs and the curve and PID table dialogs.
 #include <QFileDialog>
 
-#include "app/GuiThread.h"
 #include "app/QtOperator.h"
+#include "base/GuiThread.h"
+#include "base/QtFileDialog.h"
 #include "curves/CCalTblNumReq.h"
 #include "curves/CCurveHeaderEdit.h"
 #include "curves/CPIDTblNumReq.h"
-#include "curves/QtFileDialog.h"
 
 namespace tavrix {
 

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 namespace tavrix {
 

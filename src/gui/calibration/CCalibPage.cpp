@@ -10,7 +10,7 @@
 
 #include "calibration/CMNumericEdit.h"
 #include "calibration/CalibTexts.h"
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix {
 

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 
 class QLineEdit;
 

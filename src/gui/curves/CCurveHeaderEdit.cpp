@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
-#include "curves/CGraph.h"
+#include "base/MessageBoxes.h"
+#include "charts/CGraph.h"
 #include "curves/CurveTexts.h"
 #include "curves/SensorCurve.h"
 

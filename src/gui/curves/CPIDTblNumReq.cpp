@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 #include "curves/CurveDialogModels.h"
 #include "curves/CurveTexts.h"
 

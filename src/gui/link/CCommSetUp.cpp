@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 namespace tavrix {
 

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <string>
 
-#include "app/OperatorInterface.h"
+#include "link/LinkDialogs.h"
 
 class QComboBox;
 class QLabel;

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <array>
 
-#include "app/OperatorInterface.h"
+#include "link/LinkDialogs.h"
 
 class QLineEdit;
 class QPushButton;

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/SyncPrimitives.h"
+#include "base/SyncPrimitives.h"
 
 namespace tavrix {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-#include "logging/StripChartModel.h"
+#include "charts/StripChartModel.h"
 
 class QCategoryAxis;
 class QChart;

@@ -1,4 +1,4 @@
-#include "app/OperatorInterface.h"
+#include "base/FileDialogRequest.h"
 
 namespace tavrix {
 

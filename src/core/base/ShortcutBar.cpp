@@ -1,6 +1,6 @@
-#include "app/ShortcutBar.h"
+#include "base/ShortcutBar.h"
 
-#include "app/Texts.h"
+#include "base/Texts.h"
 
 namespace tavrix {
 

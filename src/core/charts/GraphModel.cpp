@@ -1,8 +1,6 @@
-#include "logging/GraphModel.h"
+#include "charts/GraphModel.h"
 
 #include <algorithm>
-
-#include "curves/SensorCurve.h"
 
 namespace tavrix {
 
@@ -32,15 +30,16 @@ std::string GraphModel::CheckBeforeShow() const {
     return capacity_ == 0 ? graph_texts::kAtLeastOneLine : std::string();
 }
 
-GraphModel GraphModel::ForSensorCurve(const std::vector<float>& temperatures,
-                                      const std::vector<float>& sensorValues, int unitCode) {
+GraphModel GraphModel::OneLine(const std::string& title, const std::string& xLabel,
+                               const std::string& yLabel, const std::vector<float>& x,
+                               const std::vector<float>& y) {
     GraphModel g;
-    g.title = graph_texts::kSensorCurveTitle;
-    g.xLabel = graph_texts::kTemperatureAxis;
-    g.yLabel = std::string(graph_texts::kOutputAxisPrefix) + UnitAxisLabel(unitCode);
+    g.title = title;
+    g.xLabel = xLabel;
+    g.yLabel = yLabel;
     g.SetLineCapacity(1);
-    const size_t n = std::min(temperatures.size(), sensorValues.size());
-    g.AddLine(temperatures.data(), sensorValues.data(), n);
+    const size_t n = std::min(x.size(), y.size());
+    g.AddLine(x.data(), y.data(), n);
     return g;
 }
 

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "logging/GraphModel.h"
+#include "charts/GraphModel.h"
 
 class QChart;
 class QChartView;

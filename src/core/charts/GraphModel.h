@@ -33,10 +33,10 @@ public:
     std::string ShownXLabel() const { return xLabel.substr(0, kTextMax); }
     std::string ShownYLabel() const { return yLabel.substr(0, kTextMax); }
 
-    // The curve header editor's graph: one line through all points, temperatures on x and the
-    // sensor values on y, title "Sensor Curve", "Temperature (K)" and "Output " + unit label.
-    static GraphModel ForSensorCurve(const std::vector<float>& temperatures,
-                                     const std::vector<float>& sensorValues, int unitCode);
+    // A graph of one line through the points of x and y (as many as the shorter holds).
+    static GraphModel OneLine(const std::string& title, const std::string& xLabel,
+                              const std::string& yLabel, const std::vector<float>& x,
+                              const std::vector<float>& y);
 
 private:
     size_t capacity_ = 0;
@@ -50,9 +50,6 @@ inline constexpr const char* kTooManyLines = "The number of lines exceeded the m
 inline constexpr const char* kNoPointerSets = "Faile to create pointer sets";
 inline constexpr const char* kNoDataBuffer = "Unable to create new data buffer";
 inline constexpr const char* kFailedToCreateGraph = "Failed to create graph";
-inline constexpr const char* kSensorCurveTitle = "Sensor Curve";
-inline constexpr const char* kTemperatureAxis = "Temperature (K)";
-inline constexpr const char* kOutputAxisPrefix = "Output ";
 }  // namespace graph_texts
 
 }  // namespace tavrix

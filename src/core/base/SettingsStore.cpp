@@ -1,4 +1,4 @@
-#include "app/SettingsStore.h"
+#include "base/SettingsStore.h"
 
 // Plain 8-bit text: no wide-character conversion library is needed.
 #define SI_NO_CONVERSION

@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 
 class QFileDialog;
 

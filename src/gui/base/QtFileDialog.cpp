@@ -1,4 +1,4 @@
-#include "curves/QtFileDialog.h"
+#include "base/QtFileDialog.h"
 
 #include <QFileDialog>
 

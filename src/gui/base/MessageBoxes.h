@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "app/OperatorInterface.h"
+#include "base/OperatorInterface.h"
 
 namespace tavrix {
 

@@ -1,4 +1,4 @@
-#include "app/GuiThread.h"
+#include "base/GuiThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

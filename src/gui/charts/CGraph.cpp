@@ -1,4 +1,4 @@
-#include "curves/CGraph.h"
+#include "charts/CGraph.h"
 
 #include <QChart>
 #include <QChartView>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

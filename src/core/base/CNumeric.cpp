@@ -1,4 +1,4 @@
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 #include <locale.h>
 

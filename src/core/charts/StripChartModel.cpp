@@ -1,10 +1,10 @@
-#include "logging/StripChartModel.h"
+#include "charts/StripChartModel.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 
-#include "curves/CNumeric.h"
+#include "base/CNumeric.h"
 
 namespace tavrix {
 

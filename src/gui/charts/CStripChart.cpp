@@ -1,4 +1,4 @@
-#include "logging/CStripChart.h"
+#include "charts/CStripChart.h"
 
 #include <QCategoryAxis>
 #include <QChart>
@@ -16,7 +16,7 @@
 #include <QValueAxis>
 #include <ctime>
 
-#include "app/MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 namespace tavrix {
 

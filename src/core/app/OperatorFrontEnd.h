@@ -1,0 +1,14 @@
+#pragma once
+
+#include "calgen/CalGenDialogs.h"
+#include "curves/CurveDialogs.h"
+#include "link/LinkDialogs.h"
+
+namespace tavrix {
+
+// Everything the hub asks of the person at the screen: the basic calls and every subsystem's
+// dialogs. Each front end (the Qt operator, the command line, the tests' scripted operator)
+// implements all of it; one that cannot show a dialog answers DialogOutcome::CouldNotCreate.
+class OperatorFrontEnd : public LinkDialogs, public CurveDialogs, public CalGenDialogs {};
+
+}  // namespace tavrix
