@@ -8,6 +8,7 @@
 #include "CalGenCli.h"
 #include "CalibrationCli.h"
 #include "CliSession.h"
+#include "ConsoleCli.h"
 #include "CurveCli.h"
 
 using namespace tavrix;
@@ -146,6 +147,8 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    cli::ConsoleCliOptions consoleOptions;
+    cli::AddConsoleCommands(app, consoleOptions);
     cli::CalibrationCliOptions calibrationOptions;
     cli::AddCalibrationCommands(app, calibrationOptions);
 
@@ -168,6 +171,9 @@ int main(int argc, char** argv) {
     if (cli::CalibrationCommandParsed(calibrationOptions))
         return cli::RunCalibrationCommand(calibrationOptions, session);
 
+    if (cli::ConsoleCommandParsed(consoleOptions))
+        return cli::RunConsoleCommand(consoleOptions, session,
+                                      [&session] { return UnusableTransport(session); });
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);
     if (command->parsed()) return RunExchange(session, commandText, false);

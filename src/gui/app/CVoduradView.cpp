@@ -14,6 +14,7 @@
 #include "app/CShortCutButtons.h"
 #include "app/CalGenRegistration.h"
 #include "app/CalibrationRegistration.h"
+#include "app/ConsoleRegistration.h"
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
 #include "base/WindowPlacement.h"
@@ -136,6 +137,7 @@ void CVoduradView::RegisterGuiOperations() {
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
+    RegisterConsoleCommands(hub);
     calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
     calibrationDialogs_->SetParentWidget(this);
     if (qtOperator_) {
@@ -175,7 +177,9 @@ void CVoduradView::CreateFloatingWindows() {
             monitors_[static_cast<size_t>(i)]->setGeometry(ToQRect(places[static_cast<size_t>(i)]));
     }
 
-    terminal_ = new CSerialTerminal(this);
+    terminal_ = new CSerialTerminal(settings_, this);
+    terminal_->SetDestination(
+        [this](int message, intptr_t w, intptr_t l) { return hub_->OnMessage(message, w, l); });
     const WinRect termSaved = ReadRect(settings_, settings::kTerminalPos);
     terminal_->setGeometry(ToQRect(
         termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));
