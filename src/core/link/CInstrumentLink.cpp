@@ -72,16 +72,20 @@ std::string CInstrumentLink::SerialDevicePath(int portNumber) const {
 
 void CInstrumentLink::StartUp() {
     using namespace settings;
+    // A stored number out of its range (a damaged or hand-edited store) counts as absent.
     baudIndex_ = static_cast<uint16_t>(
-        settings_.GetInt(kCommunicationSetup, kBaudrateReadName, kDefaultBaudRate));
-    commPortIndex_ =
-        static_cast<uint16_t>(settings_.GetInt(kCommunicationSetup, kCommPort, kDefaultCommPort));
-    int type = settings_.GetInt(kCommunicationSetup, kPortType, kDefaultPortType);
-    gpib_.SetAddress(settings_.GetInt(kCommunicationSetup, kGpibAddr, kDefaultGpibAddr));
+        settings_.GetIntInRange(kCommunicationSetup, kBaudrateReadName, kDefaultBaudRate, 0, 7));
+    commPortIndex_ = static_cast<uint16_t>(
+        settings_.GetIntInRange(kCommunicationSetup, kCommPort, kDefaultCommPort, 0, 3));
+    int type = settings_.GetIntInRange(kCommunicationSetup, kPortType, kDefaultPortType, 0, 3);
+    gpib_.SetAddress(
+        settings_.GetIntInRange(kCommunicationSetup, kGpibAddr, kDefaultGpibAddr, 0, 31));
     int octets[4];
     for (int i = 0; i < 4; ++i)
-        octets[i] = settings_.GetInt(kCommunicationSetup, kIpAddr[i], kDefaultIpAddr[i]);
-    const int port = settings_.GetInt(kCommunicationSetup, kIpPort, kDefaultIpPort);
+        octets[i] =
+            settings_.GetIntInRange(kCommunicationSetup, kIpAddr[i], kDefaultIpAddr[i], 0, 255);
+    const int port =
+        settings_.GetIntInRange(kCommunicationSetup, kIpPort, kDefaultIpPort, 1, 65535);
     ipAddr_ = MyIPAddr::FromOctets(octets[0], octets[1], octets[2], octets[3],
                                    static_cast<unsigned long>(port));
     if (type == 1) type = kPortLan;  // an old store's LAN entry
