@@ -477,9 +477,8 @@ TEST(CliDownloads, WithoutAGpibDriverLibraryNothingSaysComplete) {
 }
 
 // The other end of the serial line closes in the middle of the points: every later write fails
-// with EIO. Disabled until the serial transport reports the results of its writes (the link's
-// write check, worked on beside this); the download side needs nothing more. Enable it then.
-TEST(CliDownloads, DISABLED_ASerialHangUpEndsTheTransferWithAFailure) {
+// with EIO, and the download must say so.
+TEST(CliDownloads, ASerialHangUpEndsTheTransferWithAFailure) {
     TempDir config;
     PtyInstrument instrument(
         [](const std::string& line) -> std::optional<std::string> {
@@ -519,7 +518,9 @@ TEST(CliEndToEnd, ExplicitTransportsWorkWhateverTheStoreHolds) {
     ASSERT_EQ(::mkfifo((fifo.Path() / "Tavrix.INI").c_str(), 0600), 0);
     const auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(fifo)}, 10000);
     EXPECT_EQ(r.exitCode, 0) << r.err;
+}
 
+// ---------------------------------------------------------------------------------------------
 // Calibration from the command line
 
 namespace {
