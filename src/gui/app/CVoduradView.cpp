@@ -13,10 +13,12 @@
 #include "app/CHelpWindow.h"
 #include "app/CShortCutButtons.h"
 #include "app/CalGenRegistration.h"
+#include "app/CalibrationRegistration.h"
 #include "app/ConsoleRegistration.h"
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
 #include "base/WindowPlacement.h"
+#include "calibration/QtCalibrationDialogs.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
 #include "logging/CDataLoggingInProcMessage.h"
@@ -171,6 +173,14 @@ void CVoduradView::RegisterGuiOperations() {
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
     RegisterConsoleCommands(hub);
+    calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
+    calibrationDialogs_->SetParentWidget(this);
+    if (qtOperator_) {
+        calibrationDialogs_->setMessageParent = [this](QWidget* w) {
+            qtOperator_->SetParentWidget(w ? w : this);
+        };
+    }
+    RegisterCalibrationCommand(hub, *calibrationDialogs_);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->Showing(); };
 }
 
