@@ -8,6 +8,7 @@
 #include "CalGenCli.h"
 #include "CliSession.h"
 #include "CurveCli.h"
+#include "PortsCli.h"
 
 using namespace tavrix;
 using tavrix::cli::CliSession;
@@ -145,6 +146,8 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    auto* ports = cli::AddPortsCommand(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -153,6 +156,7 @@ int main(int argc, char** argv) {
     if (simOpt->count() > 0) t.simModel = simModel;
     // Curve generation works on files alone: no link is opened.
     if (calgen->parsed()) return cli::RunCalGen(calgenOptions);
+    if (ports->parsed()) return cli::RunPorts();
 
     // Curve files and their conversion need no instrument.
     if (cli::CurveCommandParsed(curveOptions) && cli::CurveCommandIsFileOnly(curveOptions))

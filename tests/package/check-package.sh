@@ -27,7 +27,7 @@ diff -u "$work/expected" "$work/files" || fail "file list differs from expected-
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 names=" $(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | tr '\n' ' ') "
-for lib in libc6 libstdc++6 libqt6widgets6 libqt6charts6; do
+for lib in libc6 libstdc++6 libqt6widgets6 libqt6charts6 libudev1; do
   [[ "$names" == *" $lib "* ]] || fail "Depends lacks $lib"
 done
 [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture"
