@@ -45,7 +45,7 @@ int RunRead(const std::string& path) {
         ReportFileResult(log, r, c);
         return 1;
     }
-    auto mark = [](bool e) { return e ? ct::kLogSendMark : ""; };
+    auto mark = [](bool e) { return e ? ct::kLogErrorMark : ""; };
     std::printf("name: %s\n", c.sensorName.c_str());
     std::printf("type: %s%s\n", c.sensorType.c_str(), mark(c.typeError));
     std::printf("multiplier: %s%s\n", FormatC("%f", static_cast<double>(c.multiplier)).c_str(),
@@ -150,6 +150,10 @@ int RunCurveCommand(const CurveCliOptions& opts, CliSession* session) {
         }
         op.curve = a;
         DownloadCurve(ctx);
+        // A header field that cannot be sent is mended with the header options.
+        for (const std::string& text : op.shownTexts)
+            if (text.rfind(ct::kFieldName, 0) == 0 || text.rfind(ct::kFieldType, 0) == 0)
+                std::fprintf(stderr, "tavrix-cli: give the field with --name or --type\n");
         return Outcome(op, Shown(op, ct::kDownloadComplete) && !Shown(op, ct::kErrorsDisplayed),
                        "curve download");
     }
@@ -164,7 +168,8 @@ int RunCurveCommand(const CurveCliOptions& opts, CliSession* session) {
         a.openFile = opts.file;
         op.curve = a;
         DownloadPidTable(ctx);
-        return Outcome(op, Shown(op, ct::kDownloadComplete), "PID table download");
+        return Outcome(op, Shown(op, ct::kDownloadComplete) && !Shown(op, ct::kErrorsDisplayed),
+                       "PID table download");
     }
     if (opts.pidUpload->parsed()) {
         a.saveFile = opts.out;

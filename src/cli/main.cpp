@@ -7,6 +7,7 @@
 
 #include "CalGenCli.h"
 #include "CliSession.h"
+#include "ConsoleCli.h"
 #include "CurveCli.h"
 #include "PortsCli.h"
 
@@ -40,8 +41,8 @@ int RunIdentify(CliSession& s) {
     return 0;
 }
 
-// The link reports success for a command on a serial port that never opened, and for every
-// exchange over GPIB without a driver library; nothing reached an instrument then.
+// Why nothing could reach an instrument, when the transport itself is missing: a serial port
+// that never opened, a GPIB driver library that could not be loaded. Empty otherwise.
 std::string UnusableTransport(CliSession& s) {
     CInstrumentLink& link = *s.link;
     if (link.GetPortType() == kPortRs232) {
@@ -64,8 +65,8 @@ int RunExchange(CliSession& s, const std::string& text, bool expectReply) {
         return Fail("\"" + text + "\" is not a query (it needs a \"?\" after its first character)");
     std::string reply;
     const int status = s.link->Transact(&text, expectReply ? &reply : nullptr, 0);
-    if (status != 0) return ExchangeFailed(expectReply ? "query" : "command", status);
     if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
+    if (status != 0) return ExchangeFailed(expectReply ? "query" : "command", status);
     if (expectReply) {
         std::fwrite(reply.data(), 1, reply.size(), stdout);
         std::fputc('\n', stdout);
@@ -79,8 +80,8 @@ int RunTable(CliSession& s, const std::string& text, int lines) {
     const int n = s.link->FetchTable(lines, "Receiving table", &text, &reply);
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     std::fflush(stdout);
-    if (n < 0) return ExchangeFailed("table transfer", n);
     if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
+    if (n < 0) return ExchangeFailed("table transfer", n);
     std::fprintf(stderr, "tavrix-cli: %d line(s) received\n", n);
     return 0;
 }
@@ -146,6 +147,9 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    cli::ConsoleCliOptions consoleOptions;
+    cli::AddConsoleCommands(app, consoleOptions);
+
     auto* ports = cli::AddPortsCommand(app);
 
     try {
@@ -166,6 +170,9 @@ int main(int argc, char** argv) {
     if (!session.Open(t, !identify->parsed())) return 1;
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
+    if (cli::ConsoleCommandParsed(consoleOptions))
+        return cli::RunConsoleCommand(consoleOptions, session,
+                                      [&session] { return UnusableTransport(session); });
     if (identify->parsed()) return RunIdentify(session);
     if (query->parsed()) return RunExchange(session, queryText, true);
     if (command->parsed()) return RunExchange(session, commandText, false);

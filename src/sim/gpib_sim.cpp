@@ -64,6 +64,8 @@ struct Bus {
     std::deque<Message> queue;
     size_t offset = 0;        // bytes of the front message already read
     Clock::time_point due{};  // when the queued reply may be read (the delay fault)
+    long trickleMs = 0;       // then one byte every so often (the trickle fault)
+    long sent = 0;            // bytes of the queued reply handed out so far
     std::map<std::string, long> calls;
 
     Bus() { Defaults(); }
@@ -97,6 +99,12 @@ struct Bus {
     void Drop() {
         queue.clear();
         offset = 0;
+        sent = 0;
+    }
+
+    // When the next unread byte of the reply is there to be read.
+    Clock::time_point NextByteAt() const {
+        return due + std::chrono::milliseconds(trickleMs * sent);
     }
 };
 
@@ -191,6 +199,7 @@ GPIB_SIM_EXPORT int ibwrt(int ud, const void* buf, long count) {
             }
         }
         bus.due = Clock::now() + std::chrono::milliseconds(f.delayMs.load());
+        bus.trickleMs = f.trickleMs.load();
     }
     return Status(CMPL, 0, count);
 }
@@ -204,34 +213,46 @@ GPIB_SIM_EXPORT int ibrd(int ud, void* buf, long count) {
     if (!buf || count < 0) return Status(ERR, EARG, 0);
     if (bus.queue.empty()) return Status(ERR | TIMO, EABO, 0);
 
-    if (Clock::now() < bus.due) {
-        // A reply is on its way: wait for it up to the device's time-out.
-        long limit = bus.timeoutOverrideMs >= 0 ? bus.timeoutOverrideMs : dev->timeoutMs;
-        auto deadline =
-            limit > 0 ? Clock::now() + std::chrono::milliseconds(limit) : Clock::time_point::max();
-        auto wakeAt = std::min(bus.due, deadline);
+    long limit = bus.timeoutOverrideMs >= 0 ? bus.timeoutOverrideMs : dev->timeoutMs;
+    const auto deadline =
+        limit > 0 ? Clock::now() + std::chrono::milliseconds(limit) : Clock::time_point::max();
+    // Like a real read: up to `count` bytes or the end of the message, whatever has arrived
+    // when the time-out ends is handed out with TIMO.
+    size_t n = 0;
+    for (;;) {
+        if (bus.queue.empty()) return Status(ERR | TIMO, EABO, static_cast<long>(n));
+        Message& m = bus.queue.front();
+        if (m.busError) {
+            bus.Drop();
+            return Status(ERR, EBUS, 0);
+        }
+        while (bus.offset < m.bytes.size() && n < static_cast<size_t>(count) &&
+               Clock::now() >= bus.NextByteAt()) {
+            static_cast<char*>(buf)[n++] = m.bytes[bus.offset++];
+            ++bus.sent;
+            if (bus.trickleMs <= 0) {
+                // No trickle: the rest of the message is there at once.
+                const size_t more =
+                    std::min(m.bytes.size() - bus.offset, static_cast<size_t>(count) - n);
+                std::memcpy(static_cast<char*>(buf) + n, m.bytes.data() + bus.offset, more);
+                n += more;
+                bus.offset += more;
+                bus.sent += static_cast<long>(more);
+            }
+        }
+        if (bus.offset >= m.bytes.size() && Clock::now() >= bus.NextByteAt()) {
+            bus.queue.pop_front();
+            bus.offset = 0;
+            return Status(CMPL | END, 0, static_cast<long>(n));
+        }
+        if (n >= static_cast<size_t>(count)) return Status(CMPL, 0, static_cast<long>(n));
+        const auto wakeAt = std::min(bus.NextByteAt(), deadline);
+        if (Clock::now() >= deadline) return Status(ERR | TIMO, EABO, static_cast<long>(n));
         lock.unlock();
         std::this_thread::sleep_until(wakeAt);
         lock.lock();
-        if (bus.queue.empty() || Clock::now() < bus.due) return Status(ERR | TIMO, EABO, 0);
+        if (!Find(bus, ud)) return ibsta;
     }
-
-    Message& m = bus.queue.front();
-    if (m.busError) {
-        bus.Drop();
-        return Status(ERR, EBUS, 0);
-    }
-    size_t left = m.bytes.size() - bus.offset;
-    size_t n = std::min(left, static_cast<size_t>(count));
-    if (n) std::memcpy(buf, m.bytes.data() + bus.offset, n);
-    bus.offset += n;
-    int sta = CMPL;
-    if (bus.offset >= m.bytes.size()) {
-        sta |= END;
-        bus.queue.pop_front();
-        bus.offset = 0;
-    }
-    return Status(sta, 0, static_cast<long>(n));
 }
 
 GPIB_SIM_EXPORT void* tavrix_gpib_sim_engine(void) {

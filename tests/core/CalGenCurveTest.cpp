@@ -43,19 +43,36 @@ TEST(CalGenCurveTest, LinearReadingsInterpolateLinearlyAndEndsFollowTheSegmentRu
     EXPECT_EQ(two->table, nullptr);
 }
 
-// Expected values worked out independently in single precision (float operations, the double
-// constants 2.0, 1.0 and 6.0 of the table, 1/6 as a float); a double-precision spline differs
-// in the last bits at 15, 77.35, 123.4 and 450 K.
-TEST(CalGenCurveTest, SplineIsSinglePrecisionToTheBit) {
+// Expected values worked out independently: the table in single precision (float operations,
+// the double constants 2.0, 1.0 and 6.0, 1/6 as a float); the evaluation with h, b, a and
+// a^3 - a as floats and the rest of the sum in double, rounded once. A double-precision spline
+// differs in the last bits at 15, 77.35 and 450 K, an all-float evaluation at 3 and 123.4 K.
+TEST(CalGenCurveTest, SplineIsExactToTheBit) {
     auto c = Curve(kDiode);
-    const std::pair<float, float> expected[] = {{3.0f, 0x1.a77612p+0f},   {15.0f, 0x1.60f47cp+0f},
+    const std::pair<float, float> expected[] = {{3.0f, 0x1.a77614p+0f},   {15.0f, 0x1.60f47cp+0f},
                                                 {35.0f, 0x1.18110ap+0f},  {77.35f, 0x1.07991ep+0f},
-                                                {123.4f, 0x1.e480c8p-1f}, {300.0f, 0x1.23d70ap-1f},
+                                                {123.4f, 0x1.e480cap-1f}, {300.0f, 0x1.23d70ap-1f},
                                                 {450.0f, 0x1.ae0854p-3f}, {475.0f, 0x1.333334p-3f}};
     for (const auto& [t, v] : expected) EXPECT_EQ(EvalCurve(t, *c), v) << t;
     ASSERT_NE(c->table, nullptr);
     EXPECT_EQ(c->table[1].y2, 0x1.c00c0cp-9f);
     EXPECT_EQ(c->table[3].y2, -0x1.653b92p-11f);
+}
+
+// Temperatures where the printed reading ("%f", as the generated files hold it) depends on
+// the evaluation keeping b^3 - b and the sum wide; all-float arithmetic prints the digit in
+// brackets.
+TEST(CalGenCurveTest, PrintedReadingsMatchTheMixedPrecisionSum) {
+    auto c = Curve(kDiode);
+    const std::pair<float, const char*> cases[] = {
+        {3.65f, "1.631650"},   // [1.631649]
+        {3.7f, "1.629962"},    // [1.629963]
+        {10.05f, "1.469010"},  // [1.469011]
+        {17.7f, "1.331749"},   // [1.331748]
+        {22.45f, "1.242667"},  // [1.242668]
+        {29.0f, "1.131167"},   // [1.131168]
+    };
+    for (const auto& [t, printed] : cases) EXPECT_EQ(F(EvalCurve(t, *c)), printed) << t;
 }
 
 TEST(CalGenCurveTest, DescendingSourceAndAnyCursorGiveTheSameEvaluations) {

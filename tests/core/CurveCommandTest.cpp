@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "TcpInstrument.h"
 #include "TestSupport.h"
 #include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
@@ -150,7 +151,7 @@ TEST(CurveDownload, SendsTheEditedCurveAndLogsEveryLine) {
 TEST(CurveDownload, RefusedLinesAreMarkedAndTheTableIsStillClosed) {
     SimCurveBench b(kPortLan);
     ASSERT_TRUE(b.connected);
-    ASSERT_EQ(b.link.Command("SIM:FAULT REFUSECMD 1"), 0);
+    ASSERT_EQ(b.link.Command("SIM:FAULT REFUSETABLE 1"), 0);
     Download(b, Data("dt470.340"), 0);
     // Header and point lines marked; "CALC 1" and ";" are sent but never logged as marked.
     ASSERT_EQ(b.log.lines.size(), 4u + 5u + 2u);
@@ -614,3 +615,278 @@ INSTANTIATE_TEST_SUITE_P(Transports, CurveRoundTrip,
                                     : info.param == kPortLan ? std::string("Lan")
                                                              : std::string("Gpib");
                          });
+
+// ---------------------------------------------------------------------------------------------
+// Downloads that never pass a failure for success
+
+namespace {
+
+using tavrix::test::TcpInstrument;
+
+// An instrument over TCP that acknowledges every line; `hangUpAt` closes the connection when
+// that line arrives, `refuse` refuses it.
+struct StandInBench {
+    StandInBench(std::function<bool(const std::string&)> hangUpAt,
+                 std::function<bool(const std::string&)> refuse = nullptr)
+        : instrument(
+              [hangUpAt, refuse](const std::string& line) {
+                  TcpInstrument::Answer a;
+                  if (hangUpAt && hangUpAt(line)) {
+                      a.hangUp = true;
+                  } else if (line.rfind("SENSORIX?", 0) == 0) {
+                      a.reply = "NAME";
+                  } else if (line == "*IDN?") {
+                      a.reply = "Orvella Model 28,1,1.0";
+                  } else {
+                      a.refuse = refuse && refuse(line);
+                  }
+                  return a;
+              },
+              true),
+          settings(dir.Str()) {
+        link.SetPortType(kPortLan);
+        link.Lan().SetLineAcknowledgement(true);
+        link.Lan().SetTimeouts(1000, 1000);
+        link.IpAddr() = MyIPAddr(0x7F000001u, static_cast<unsigned long>(instrument.Port()));
+        connected = link.LanConnect() == 1;
+    }
+    // Lines from "CALC n" / "PIDT n:table" on.
+    std::vector<std::string> Table(const std::string& start) const {
+        const auto lines = instrument.Lines();
+        auto it = std::find(lines.begin(), lines.end(), start);
+        return {it, lines.end()};
+    }
+    TempDir dir;
+    TcpInstrument instrument;
+    SettingsStore settings;
+    ScriptedOperator op;
+    CollectingLog log;
+    CInstrumentLink link{op, settings};
+    SessionMutex mutex;
+    ShortcutBarModel bar;
+    FeatureManager features{&bar};
+    CurveContext ctx{{link, mutex, features, bar, op, log}, op};
+    bool connected = false;
+};
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+std::string WriteFile(const TempDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = dir.Str() + "/" + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return path;
+}
+
+}  // namespace
+
+TEST(CurveDownload, HeaderTextThatCannotBeSentStopsBeforeTheInstrumentIsAddressed) {
+    TempDir work;
+    const std::string points = "0.5 300\r\n1.0 100\r\n1.2 40\r\n1.6 4\r\n;\r\n";
+    // A name line ";" would end the table and run the type line as a command.
+    const std::string semicolonName =
+        WriteFile(work, "semi.crv", ";\r\nSETP 1,100\r\n1.0\r\nVolts\r\n" + points);
+    const std::string longSerial = WriteFile(
+        work, "long.340",
+        "Sensor Model:   DT-470\r\nSerial Number:  " + std::string(120, '7') +
+            "\r\nData Format:    2      (Volts/Kelvin)\r\nSetPoint Limit: 475.0\r\n"
+            "Temperature coefficient:  1 (Negative)\r\nNumber of Breakpoints:   4\r\n\r\n"
+            "No.   Units      Temperature (K)\r\n\r\n1 0.5 300\r\n2 1.0 100\r\n3 1.2 40\r\n"
+            "4 1.6 4\r\n");
+    auto setName = [](std::string name) {
+        return [name](CurveHeaderEdit h) {
+            h.name = name;
+            return DialogResult<CurveHeaderEdit>::Accept(h);
+        };
+    };
+    auto setType = [](std::string type) {
+        return [type](CurveHeaderEdit h) {
+            h.type = type;
+            return DialogResult<CurveHeaderEdit>::Accept(h);
+        };
+    };
+    struct Case {
+        std::string file;
+        ScriptedOperator::HeaderAnswer header;
+        std::string message;
+    } cases[] = {
+        {semicolonName, ScriptedOperator::AcceptHeader(),
+         "Sensor Name cannot be sent to the instrument: it holds \";\". Correct it and try "
+         "again."},
+        {longSerial, ScriptedOperator::AcceptHeader(),
+         "Sensor Name cannot be sent to the instrument: it is longer than 100 characters. "
+         "Correct it and try again."},
+        {Data("descending.crv"), setType("Diode;SETP 1,0"),
+         "Sensor Type cannot be sent to the instrument: it holds \";\". Correct it and try "
+         "again."},
+        {Data("descending.crv"), setName("Cold\rSETP 1,0"),
+         "Sensor Name cannot be sent to the instrument: it holds a control character. Correct "
+         "it and try again."},
+        {Data("descending.crv"), setName(std::string("A\0B", 3)),
+         "Sensor Name cannot be sent to the instrument: it holds a control character. Correct "
+         "it and try again."},
+    };
+    SimCurveBench b(kPortLan);
+    ASSERT_TRUE(b.connected);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        b.op.messages.clear();
+        b.log.lines.clear();
+        b.op.userCurvePresets.clear();
+        b.engine.ClearReceivedLines();
+        b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(c.file));
+        b.op.headerAnswers.push_back(c.header);
+        b.op.userCurveAnswers.push_back(DialogResult<int>::Accept(0));
+        DownloadCurve(b.ctx);
+        ASSERT_EQ(b.op.MessageTexts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(b.op.messages[0].icon, MessageIcon::Stop);
+        ASSERT_EQ(b.log.lines.size(), 1u);
+        EXPECT_EQ(b.log.lines[0].rfind(c.message.substr(0, 11), 0), 0u) << b.log.lines[0];
+        EXPECT_TRUE(b.Received().empty());  // not even the names were asked for
+        EXPECT_TRUE(b.op.userCurvePresets.empty());
+        EXPECT_TRUE(LockIsFree(b.mutex));
+    }
+    b.op.userCurveAnswers.clear();
+}
+
+TEST(CurveDownload, TheFirstLineThatFailsEndsTheTransfer) {
+    // descending.crv: "CALC 3" is line 1, the header lines 2..5, the points 6..9, ";" line 10.
+    struct Case {
+        const char* what;
+        std::function<bool(const std::string&)> hangUp, refuse;
+        int failedLine;
+    } cases[] = {
+        {"hang-up at the CALC line", [](const std::string& l) { return l == "CALC 3"; }, nullptr,
+         1},
+        {"hang-up at the name", [](const std::string& l) { return l == "USER"; }, nullptr, 2},
+        {"hang-up at the third point",
+         [](const std::string& l) { return l.rfind("1.200000", 0) == 0; }, nullptr, 8},
+        {"hang-up at the closing ;", [](const std::string& l) { return l == ";"; }, nullptr, 10},
+        // A refused "CALC" line: the instrument is not taking a curve, so the header lines
+        // would run as commands.
+        {"CALC refused", nullptr, [](const std::string& l) { return l == "CALC 3"; }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandInBench b(c.hangUp, c.refuse);
+        ASSERT_TRUE(b.connected);
+        b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(Data("descending.crv")));
+        b.op.headerAnswers.push_back([](CurveHeaderEdit h) {
+            h.name = "USER";
+            return DialogResult<CurveHeaderEdit>::Accept(h);
+        });
+        b.op.userCurveAnswers.push_back(DialogResult<int>::Accept(2));
+        DownloadCurve(b.ctx);
+
+        const auto messages = b.op.MessageTexts();
+        EXPECT_FALSE(Contains(messages, "Download Complete"));
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), "Communication Error");
+        ASSERT_EQ(b.op.progress.size(), 1u);
+        EXPECT_EQ(b.op.progress[0]->closed, 1);
+        EXPECT_EQ(b.log.lines.back(), "User Curve 3 is not downloaded: the link failed at line " +
+                                          std::to_string(c.failedLine) + " of 10\n");
+        // Nothing went out after the failed line but the closing ";" of a link still up.
+        const auto table = b.Table("CALC 3");
+        ASSERT_GE(table.size(), static_cast<size_t>(c.failedLine));
+        EXPECT_LE(table.size(), static_cast<size_t>(c.failedLine) + 1);
+        if (table.size() > static_cast<size_t>(c.failedLine)) {
+            EXPECT_EQ(table.back(), ";");
+        }
+        EXPECT_TRUE(LockIsFree(b.mutex));
+    }
+}
+
+TEST(PidTable, TitleAndEntriesAreCheckedAndAShortTitleIsSentAsTheTitle) {
+    TempDir work;
+    const std::string entries = "10.0 50.0 20.0 0.0 LOW\n40.0 80.0 15.0 0.0 MID\n;\n";
+    SimCurveBench b(kPortLan);
+    ASSERT_TRUE(b.connected);
+    b.op.openFileAnswers.push_back(
+        DialogResult<std::string>::Accept(WriteFile(work, "t.pid", "T\n" + entries)));
+    b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(2));
+    DownloadPidTable(b.ctx);
+    EXPECT_EQ(
+        TableLines(b.Received(), "PIDT 2:table"),
+        (std::vector<std::string>{"T", "10.0 50.0 20.0 0.0 LOW", "40.0 80.0 15.0 0.0 MID", ";"}));
+    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{"Download Complete"});
+    std::string count;
+    ASSERT_EQ(b.link.Query("PIDT 2:NENT?", count), 0);
+    EXPECT_EQ(count, "2");  // no entry was taken for the title
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"\n" + entries,
+         "The PID table title (line 1) cannot be sent to the instrument: it is empty. Correct it "
+         "and try again."},
+        {"Title;SETP 1,0\n" + entries,
+         "The PID table title (line 1) cannot be sent to the instrument: it holds \";\". Correct "
+         "it and try again."},
+        {"Title\n10.0 50.0 20.0 0.0 LOW\n10.0 50.0 20.0 0.0 LOW;SETP 1,0\n;\n",
+         "The PID table entry on line 3 cannot be sent to the instrument: it holds \";\". "
+         "Correct it and try again."},
+        {"Title\n10.0 50.0 20.0 0.0 LOW\x1b\n;\n",
+         "The PID table entry on line 2 cannot be sent to the instrument: it holds a control "
+         "character. Correct it and try again."},
+    };
+    for (const auto& [text, message] : refused) {
+        SCOPED_TRACE(message);
+        b.op.messages.clear();
+        b.engine.ClearReceivedLines();
+        b.op.openFileAnswers.push_back(
+            DialogResult<std::string>::Accept(WriteFile(work, "r.pid", text)));
+        b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(2));
+        DownloadPidTable(b.ctx);
+        EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{message});
+        EXPECT_TRUE(b.Received().empty());
+    }
+}
+
+TEST(PidTable, TheFirstLineThatFailsEndsTheTransferAndRefusedEntriesAreMarked) {
+    {
+        StandInBench b([](const std::string& l) { return l.rfind("40.0", 0) == 0; });
+        ASSERT_TRUE(b.connected);
+        b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(Data("table3.pid")));
+        b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(5));
+        DownloadPidTable(b.ctx);
+        EXPECT_FALSE(Contains(b.op.MessageTexts(), "Download Complete"));
+        EXPECT_EQ(b.op.MessageTexts().back(), "Communication Error");
+        EXPECT_EQ(b.log.lines.back(), "PID Table 5 is not downloaded: the link failed at line 4\n");
+        EXPECT_EQ(b.Table("PIDT 5:table").size(), 4u);  // nothing after the failed entry
+        EXPECT_EQ(b.op.progress.at(0)->closed, 1);
+    }
+    {
+        StandInBench b(nullptr, [](const std::string& l) { return l.rfind("40.0", 0) == 0; });
+        ASSERT_TRUE(b.connected);
+        b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(Data("table3.pid")));
+        b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(5));
+        DownloadPidTable(b.ctx);
+        EXPECT_EQ(b.op.MessageTexts(),
+                  (std::vector<std::string>{"Download Complete", ct::kErrorsDisplayed}));
+        EXPECT_EQ(b.log.lines[2], "40.0 80.0 15.0 0.0 MEDIUM **ERROR**\n");
+        EXPECT_EQ(b.Table("PIDT 5:table").back(), ";");
+    }
+}
+
+TEST(CurveTransfers, WithoutAGpibDriverNothingPassesForSent) {
+    tavrix::test::SimLinkBench b(28, "/nonexistent/libgpib.so");
+    b.link.StartUp();
+    b.link.SetPortType(kPortGpib);
+    b.ctx.sleep = [](std::chrono::milliseconds) {};
+    b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(Data("descending.crv")));
+    b.op.headerAnswers.push_back(ScriptedOperator::AcceptHeader());
+    b.op.userCurveAnswers.push_back(DialogResult<int>::Accept(0));
+    DownloadCurve(b.ctx);
+    b.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(Data("table3.pid")));
+    b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(1));
+    DownloadPidTable(b.ctx);
+    b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(b.dir.Str() + "/u.crv"));
+    UploadCurve(b.ctx);
+    b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(b.dir.Str() + "/u.pid"));
+    b.op.pidTableAnswers.push_back(DialogResult<int>::Accept(1));
+    UploadPidTable(b.ctx);
+    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>(4, "Communication Error"));
+    EXPECT_TRUE(b.op.userCurvePresets.empty());
+    EXPECT_TRUE(b.op.progress.empty());
+    EXPECT_FALSE(std::filesystem::exists(b.dir.Path() / "u.crv"));
+}

@@ -158,7 +158,41 @@ TEST(CrvReader, EmptyBinaryAndUnterminatedFiles) {
 
     SensorCurve unterminated;
     EXPECT_EQ(SensorCurve::ReadCrvFile(Data("unterminated.crv"), unterminated), kCurveReadOk);
-    EXPECT_EQ(unterminated.PointCount(), 4u);  // the last line has no LF and is not used
+    EXPECT_EQ(unterminated.PointCount(), 5u);  // a last line without LF is a point too
+}
+
+// The .crv reader and the pre-check must count the same points, or curve generation and the
+// download would work on different curves from one file.
+TEST(CrvReader, CountsTheSamePointsAsThePreCheck) {
+    const std::string header = "Agree\r\nDiode\r\n1.0000000\r\nVolts\r\n";
+    const std::string four = "0.1 300\r\n0.2 200\r\n0.3 100\r\n0.4 50\r\n";
+    struct Case {
+        const char* what;
+        std::string body;
+        int points;
+    } cases[] = {
+        {"ended by ;", four + ";\r\n", 4},
+        {"no ; line", four, 4},
+        {"last line without line end", four + "0.5 10", 5},
+        {"LF only, last line without line end", "0.1 300\n0.2 200\n0.3 100", 3},
+        {"points after the ; line", four + ";\r\n0.5 10\r\n0.6 5\r\n", 4},
+        {"text after the ; line", four + ";\r\nnot a point\r\n", 4},
+        {"; without line end", four + ";", 4},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.Str() + "/agree.crv";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << header << c.body;
+        ScriptedOperator op;
+        CollectingLog log;
+        int headerLines = 0;
+        EXPECT_EQ(CheckCurveFile(op, log, path, headerLines), c.points) << op.MessageTexts().size();
+        EXPECT_EQ(headerLines, 4);
+        SensorCurve curve;
+        EXPECT_EQ(SensorCurve::ReadCrvFile(path, curve), kCurveReadOk);
+        EXPECT_EQ(curve.PointCount(), static_cast<uint32_t>(c.points));
+    }
 }
 
 TEST(Reader340, MapsModelsUnitsAndMultiplierSign) {

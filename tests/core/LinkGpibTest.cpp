@@ -126,7 +126,7 @@ TEST(LinkGpib, ADroppedTableFailsWithCommunicationError) {
     EXPECT_FALSE(b.link->Gpib().IsOpen());
 }
 
-TEST(LinkGpib, AMissingLibraryGivesEmptyRepliesAndNoDevice) {
+TEST(LinkGpib, AMissingLibraryFailsEveryExchangeAndGivesNoDevice) {
     TempDir dir;
     SettingsStore settings(dir.Str());
     settings.WriteString("GPIB", "Library", dir.Str() + "/libgpib-missing.so");
@@ -136,9 +136,9 @@ TEST(LinkGpib, AMissingLibraryGivesEmptyRepliesAndNoDevice) {
     CInstrumentLink link(op, settings);
     link.StartUp();
     std::string reply = "x";
-    EXPECT_EQ(link.Query("*IDN?", reply), 0);
-    EXPECT_EQ(reply, "");
+    EXPECT_EQ(link.Query("*IDN?", reply), link_status::kGpibFailure);
     EXPECT_FALSE(link.GpibLibrary().Loaded());
+    EXPECT_TRUE(op.messages.empty());  // a write that fails shows nothing itself
 
     SessionMutex mutex;
     ShortcutBarModel bar;
@@ -151,6 +151,7 @@ TEST(LinkGpib, AMissingLibraryGivesEmptyRepliesAndNoDevice) {
     EXPECT_EQ(settings.GetInt("CommunicationSetup", "GPIBAddr", 0), 9);
     EXPECT_EQ(bar.Get().modelText, "No Device");
     EXPECT_EQ(bar.Get().statusWord, "Error");
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{"Communication Error"});
     EXPECT_TRUE(log.lines.empty());  // no RS232 check-list on GPIB
 }
 

@@ -95,6 +95,21 @@ TEST_P(LinkOverTransport, TrickledRepliesStillArriveWhole) {
     EXPECT_EQ(std::count(reply.begin(), reply.end(), ';'), 1);
 }
 
+TEST_P(LinkOverTransport, AReplyTricklingPastItsBoundFailsAndTheNextQueryGetsItsOwn) {
+    SimBench b(GetParam());
+    if (GetParam() == kPortLan) ASSERT_EQ(b.link.LanConnect(), 1);
+    b.engine.Faults().trickleMs = 60;  // the identification takes about 2 s to trickle
+    std::string reply;
+    const auto start = steady_clock::now();
+    EXPECT_NE(b.link.TransactQuiet("*IDN?", &reply), 0);
+    // LAN: 1 s from the send here; RS232: one attempt of 0.86 s.
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1500));
+    b.engine.Faults().trickleMs = 0;
+    ASSERT_EQ(b.link.Command("INP A:NAME Probe"), 0);
+    EXPECT_EQ(b.link.Query("INP A:NAME?", reply), 0);
+    EXPECT_EQ(reply, "Probe");
+}
+
 INSTANTIATE_TEST_SUITE_P(Rs232AndLan, LinkOverTransport, ::testing::Values(kPortRs232, kPortLan),
                          [](const auto& info) { return info.param == kPortLan ? "Lan" : "Rs232"; });
 

@@ -134,3 +134,85 @@ TEST(LinkStartUp, StoredValuesAreReadAndAStoredOneMeansLan) {
     EXPECT_EQ(link.SerialPort()->DevicePath(), "/dev/ttyACM0");
     EXPECT_EQ(link.SerialPort()->BaudRate(), 9600);
 }
+
+namespace {
+void WriteRaw(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+}  // namespace
+
+TEST(SettingsStore, OnlyARegularFileIsReadOrReplaced) {
+    // A FIFO would block every read until someone writes into it; a folder cannot be parsed.
+    TempDir fifoDir, folderDir;
+    ASSERT_EQ(::mkfifo((fifoDir.Path() / "Tavrix.INI").c_str(), 0600), 0);
+    std::filesystem::create_directory(folderDir.Path() / "Tavrix.INI");
+    for (const TempDir* dir : {&fifoDir, &folderDir}) {
+        SettingsStore s(dir->Str());
+        EXPECT_EQ(s.GetInt("CommunicationSetup", "GPIBAddr", 12), 12);
+        EXPECT_EQ(s.GetString("LOG", "INTERVAL", "30.0"), "30.0");
+        EXPECT_FALSE(s.WriteInt("CommunicationSetup", "GPIBAddr", 5));
+        EXPECT_FALSE(std::filesystem::is_regular_file(dir->Path() / "Tavrix.INI"));
+    }
+}
+
+TEST(SettingsStore, AWriteChangesItsValueAndKeepsEveryOtherByte) {
+    const std::string nul("\0", 1);
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string after;  // after writing CommunicationSetup/BaudRate = 3
+    } cases[] = {
+        {"value replaced in place, comments, unknown lines and CR LF kept",
+         "; operator's note\r\n[CommunicationSetup]\r\nPortType = 0\r\nnot a setting\r\n"
+         "BaudRate = 6\r\n# end\r\n",
+         "; operator's note\r\n[CommunicationSetup]\r\nPortType = 0\r\nnot a setting\r\n"
+         "BaudRate = 3\r\n# end\r\n"},
+        {"NUL bytes do not cut the file",
+         "[LOG]\nINTERVAL=2.0\n" + nul + "junk\n[CommunicationSetup]\nCommPort=2" + nul + "\n",
+         "[LOG]\nINTERVAL=2.0\n" + nul + "junk\n[CommunicationSetup]\nCommPort=2" + nul +
+             "\nBaudRate=3\n"},
+        {"a new key goes after the last key of its section",
+         "[CommunicationSetup]\nPortType=3\n\n[LOG]\nINTERVAL=1.0\n",
+         "[CommunicationSetup]\nPortType=3\nBaudRate=3\n\n[LOG]\nINTERVAL=1.0\n"},
+        {"an unterminated header owns nothing and stays",
+         "[LOG]\nINTERVAL=1.0\n[CommunicationSetup\nBaudRate=6",
+         "[LOG]\nINTERVAL=1.0\n[CommunicationSetup\nBaudRate=6\n[CommunicationSetup]\n"
+         "BaudRate=3\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteRaw(dir.Path() / "Tavrix.INI", c.before);
+        SettingsStore s(dir.Str());
+        ASSERT_TRUE(s.WriteInt("CommunicationSetup", "BaudRate", 3));
+        EXPECT_EQ(ReadAll(dir.Path() / "Tavrix.INI"), c.after);
+        // Writing again changes nothing more: no line is gained at every write.
+        ASSERT_TRUE(s.WriteInt("CommunicationSetup", "BaudRate", 3));
+        EXPECT_EQ(ReadAll(dir.Path() / "Tavrix.INI"), c.after);
+        EXPECT_EQ(s.GetInt("CommunicationSetup", "Baudrate", 0), 3);
+    }
+}
+
+TEST(LinkStartUp, StoredNumbersOutOfRangeFallBackToTheirDefaults) {
+    TempDir dir;
+    WriteRaw(dir.Path() / "Tavrix.INI",
+             "[CommunicationSetup]\nPortType=7\nCommPort=-5\nBaudRate=255\nGPIBAddr=99\n"
+             "IPAddr0=300\nIPAddr1=-1\nIPPort=0\n");
+    SettingsStore s(dir.Str());
+    ScriptedOperator op;
+    CInstrumentLink link(op, s);
+    link.StartUp();
+    EXPECT_EQ(link.GetPortType(), kPortRs232);
+    EXPECT_EQ(link.CommPortIndex(), 1);
+    EXPECT_EQ(link.BaudIndex(), 0);
+    EXPECT_EQ(link.GpibAddress(), 12);
+    EXPECT_STREQ(link.IpAddr().Get_Addr_Str(), "192.168.0.4");
+    EXPECT_EQ(link.IpAddr().Port(), 5000u);
+    // An explicit device still opens whatever the store held.
+    WriteRaw(dir.Path() / "Tavrix.INI", "[CommunicationSetup]\nCommPort=255\n");
+    CInstrumentLink other(op, s);
+    other.SetSerialDeviceOverride("/dev/null");
+    other.StartUp();
+    ASSERT_NE(other.SerialPort(), nullptr);
+    EXPECT_EQ(other.SerialPort()->DevicePath(), "/dev/null");
+}

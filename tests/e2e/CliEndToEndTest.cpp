@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "TcpInstrument.h"
 #include "TestSupport.h"
 
 using tavrix::test::TempDir;
@@ -255,7 +258,7 @@ TEST(CliCurves, FileCommandsNeedNoInstrument) {
                         {ConfigEnv(config)});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("result: 4\n"), std::string::npos);
-    EXPECT_NE(r.out.find("1.600000 4.000000\n1.200000 0.000000 **ERROR**\n"), std::string::npos)
+    EXPECT_NE(r.out.find("1.600000 4.000000\n1.200000 0.000000   **ERROR**\n"), std::string::npos)
         << r.out;
     r = RunProgram({TAVRIX_CLI_PATH, "curve", "check", CurveData("check_line3.crv")},
                    {ConfigEnv(config)});
@@ -306,7 +309,7 @@ TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
     EXPECT_NE(r.out.find("PID Table 2 is uploaded to " + pid), std::string::npos);
 
     // Refused lines are marked and the run fails with the error box text.
-    EXPECT_EQ(run({"command", "SIM:FAULT REFUSECMD 1"}).exitCode, 0);
+    EXPECT_EQ(run({"command", "SIM:FAULT REFUSETABLE 1"}).exitCode, 0);
     r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "1"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("0.500000     300.000000 **ERROR**\n"), std::string::npos) << r.out;
@@ -315,4 +318,204 @@ TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
     r = run({"pid", "download", CurveData("table17.pid"), "--table", "2"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("More than 16 entries"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Downloads whose failure must show as a failure: exit status, messages, and the bytes that
+// reached a stand-in instrument.
+
+namespace {
+
+using tavrix::test::PtyInstrument;
+using tavrix::test::TcpInstrument;
+
+// A stand-in over TCP that acknowledges lines and hangs up when `hangUpAt` says so.
+TcpInstrument::Responder StandIn(std::function<bool(const std::string&)> hangUpAt) {
+    return [hangUpAt](const std::string& line) {
+        TcpInstrument::Answer a;
+        if (hangUpAt && hangUpAt(line))
+            a.hangUp = true;
+        else if (line.rfind("SENSORIX?", 0) == 0)
+            a.reply = "NAME";
+        else if (line == "*IDN?")
+            a.reply = "Orvella Model 28,1,1.0";
+        return a;
+    };
+}
+
+std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& start) {
+    return {std::find(lines.begin(), lines.end(), start), lines.end()};
+}
+
+bool Says(const RunResult& r, const std::string& text) {
+    return r.out.find(text) != std::string::npos || r.err.find(text) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(CliDownloads, ALostConnectionEndsTheTransferWithAFailure) {
+    TempDir config;
+    {
+        TcpInstrument instrument(
+            StandIn([](const std::string& l) { return l == "1.000000     100.000000"; }), true);
+        const auto r =
+            RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
+                        "--lan-ack", "curve", "download", CurveData("descending.crv"),
+                        "--user-curve", "4", "--name", "LOST"},
+                       {ConfigEnv(config)});
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_FALSE(Says(r, "Download Complete")) << r.err;
+        EXPECT_NE(r.err.find("Communication Error"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("User Curve 4 is not downloaded: the link failed at line 7 of 10"),
+                  std::string::npos)
+            << r.out;
+        const std::vector<std::string> sent = {"CALC 4",
+                                               "LOST",
+                                               "Diode",
+                                               "1.000000",
+                                               "mVolts",
+                                               "0.500000     300.000000",
+                                               "1.000000     100.000000"};
+        EXPECT_EQ(From(instrument.Lines(), "CALC 4"), sent);
+    }
+    {
+        TcpInstrument instrument(
+            StandIn([](const std::string& l) { return l.rfind("40.0", 0) == 0; }), true);
+        const auto r =
+            RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
+                        "--lan-ack", "pid", "download", CurveData("table3.pid"), "--table", "3"},
+                       {ConfigEnv(config)});
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_FALSE(Says(r, "Download Complete")) << r.err;
+        EXPECT_EQ(From(instrument.Lines(), "PIDT 3:table").size(), 4u);  // up to the lost entry
+    }
+}
+
+TEST(CliDownloads, HeaderTextThatCannotBeSentIsRefusedBeforeAnythingIsSent) {
+    TempDir config;
+    // The name line ";" would end the table early and run the type line, a setpoint change.
+    const std::string semi = config.Str() + "/semi.crv";
+    {
+        std::FILE* f = std::fopen(semi.c_str(), "wb");
+        std::fputs(
+            ";\r\nSETP 1,100\r\n1.0\r\nVolts\r\n0.5 300\r\n1.0 100\r\n1.2 40\r\n1.6 4\r\n;\r\n", f);
+        std::fclose(f);
+    }
+    TcpInstrument instrument(StandIn(nullptr), true);
+    const std::vector<std::string> lan = {
+        TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()), "--lan-ack"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), lan.begin(), lan.end());
+        return RunProgram(args, {ConfigEnv(config)});
+    };
+    auto r = run({"curve", "download", semi, "--user-curve", "1"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Sensor Name cannot be sent to the instrument: it holds \";\""),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("--name"), std::string::npos) << r.err;
+    EXPECT_FALSE(Says(r, "Download Complete"));
+    r = run({"curve", "download", CurveData("descending.crv"), "--user-curve", "1", "--type",
+             std::string("Diode\x1bX")});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("Sensor Type cannot be sent"), std::string::npos) << r.err;
+    const std::string pid = config.Str() + "/semi.pid";
+    {
+        std::FILE* f = std::fopen(pid.c_str(), "wb");
+        std::fputs("Title\n10.0 50.0 20.0 0.0 LOW;SETP 1,0\n;\n", f);
+        std::fclose(f);
+    }
+    r = run({"pid", "download", pid, "--table", "1"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("The PID table entry on line 2 cannot be sent"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(instrument.Lines().empty());  // nothing at all reached the instrument
+
+    // Mended with the option, the same file goes out whole.
+    r = run({"curve", "download", semi, "--user-curve", "1", "--name", "Mended"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(From(instrument.Lines(), "CALC 1"),
+              (std::vector<std::string>{"CALC 1", "Mended", "SETP 1,100", "1.000000", "Volts",
+                                        "0.500000     300.000000", "1.000000     100.000000",
+                                        "1.200000     40.000000", "1.600000     4.000000", ";"}));
+}
+
+TEST(CliDownloads, AShortPidTitleArrivesAsTheTitleWithEveryEntry) {
+    TempDir config;
+    const std::string pid = config.Str() + "/short.pid";
+    {
+        std::FILE* f = std::fopen(pid.c_str(), "wb");
+        std::fputs("T\n\n10.0 50.0 20.0 0.0 LOW\n40.0 80.0 15.0 0.0 MID\n;\n", f);
+        std::fclose(f);
+    }
+    TcpInstrument instrument(StandIn(nullptr), true);
+    const auto r =
+        RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
+                    "--lan-ack", "pid", "download", pid, "--table", "2"},
+                   {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(From(instrument.Lines(), "PIDT 2:table"),
+              (std::vector<std::string>{"PIDT 2:table", "T", "10.0 50.0 20.0 0.0 LOW",
+                                        "40.0 80.0 15.0 0.0 MID", ";"}));
+}
+
+TEST(CliDownloads, WithoutAGpibDriverLibraryNothingSaysComplete) {
+    TempDir config;
+    const std::vector<std::string> env = {ConfigEnv(config),
+                                          "TAVRIX_GPIB_LIBRARY=/nonexistent/libgpib.so"};
+    auto r = RunProgram({TAVRIX_CLI_PATH, "--gpib", "12", "curve", "download",
+                         CurveData("descending.crv"), "--user-curve", "1"},
+                        env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_FALSE(Says(r, "Download Complete"));
+    EXPECT_NE(r.err.find("Communication Error"), std::string::npos) << r.err;
+    r = RunProgram({TAVRIX_CLI_PATH, "--gpib", "12", "pid", "download", CurveData("table3.pid"),
+                    "--table", "1"},
+                   env);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_FALSE(Says(r, "Download Complete"));
+}
+
+// The other end of the serial line closes in the middle of the points: every later write fails
+// with EIO, and the download must say so.
+TEST(CliDownloads, ASerialHangUpEndsTheTransferWithAFailure) {
+    TempDir config;
+    PtyInstrument instrument(
+        [](const std::string& line) -> std::optional<std::string> {
+            if (line.rfind("SENSORIX?", 0) == 0) return "NAME";
+            if (line == "*IDN?") return "Orvella Model 28,1,1.0";
+            return std::nullopt;
+        },
+        "\r\n", 8 + 1 + 1 + 4 + 2);  // names, *IDN?, CALC, header, two points
+    const auto r = RunProgram({TAVRIX_CLI_PATH, "--serial", instrument.SlavePath(), "curve",
+                               "download", CurveData("descending.crv"), "--user-curve", "1"},
+                              {ConfigEnv(config)});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_FALSE(Says(r, "Download Complete")) << r.err;
+    EXPECT_NE(r.err.find("Communication Error"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Please check the followings for RS232 connection:"), std::string::npos);
+}
+
+// A damaged store must not stand in the way of a transport given on the command line.
+TEST(CliEndToEnd, ExplicitTransportsWorkWhateverTheStoreHolds) {
+    SimProcess sim;
+    for (const char* stored : {"CommPort=-5\nBaudRate=255\n", "CommPort=255\nPortType=9\n"}) {
+        SCOPED_TRACE(stored);
+        TempDir config;
+        {
+            std::FILE* f = std::fopen((config.Path() / "Tavrix.INI").c_str(), "w");
+            std::fprintf(f, "[CommunicationSetup]\n%s", stored);
+            std::fclose(f);
+        }
+        auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(config)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        r = RunProgram({TAVRIX_CLI_PATH, "--serial", sim.PtyPath(), "identify"},
+                       {ConfigEnv(config)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
+    // A FIFO in place of the store neither hangs the program nor is replaced.
+    TempDir fifo;
+    ASSERT_EQ(::mkfifo((fifo.Path() / "Tavrix.INI").c_str(), 0600), 0);
+    const auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(fifo)}, 10000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
 }

@@ -101,11 +101,10 @@ private slots:
         QVERIFY(b.View().HelpWindow()->Browser()->toPlainText().contains(
             "Connecting to an instrument"));
 
-        // Commands nobody has taken on yet say so.
-        b.Hub().Execute(ID_COMMAND_FILE);
+        // A command without an operation says so.
+        b.Hub().Execute(0);
         QCOMPARE(b.op.MessageTexts(),
-                 std::vector<std::string>{
-                     "The command file runner is not available in this version yet."});
+                 std::vector<std::string>{"This operation is not available in this version yet."});
     }
 
     void connectEnablesWhatTheModelHas_data() {

@@ -151,8 +151,10 @@ std::vector<std::string> ScriptedOperator::MessageTexts() const {
 
 namespace tavrix::test {
 
-PtyInstrument::PtyInstrument(Responder responder, std::string terminator)
-    : responder_(std::move(responder)), terminator_(std::move(terminator)) {
+PtyInstrument::PtyInstrument(Responder responder, std::string terminator, int hangUpAfter)
+    : responder_(std::move(responder)),
+      terminator_(std::move(terminator)),
+      hangUpAfter_(hangUpAfter) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     grantpt(master_);
     unlockpt(master_);
@@ -202,6 +204,13 @@ void PtyInstrument::Run() {
             {
                 std::lock_guard lock(m_);
                 lines_.push_back(line);
+                if (hangUpAfter_ >= 0 && lines_.size() >= static_cast<size_t>(hangUpAfter_)) {
+                    // Both ends of this side go: the program's end sees a hang-up.
+                    ::close(master_);
+                    ::close(slaveKeep_);
+                    master_ = slaveKeep_ = -1;
+                    return;
+                }
             }
             auto answer = responder_ ? responder_(line) : std::nullopt;
             line.clear();

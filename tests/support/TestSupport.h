@@ -125,7 +125,10 @@ class PtyInstrument {
 public:
     using Responder = std::function<std::optional<std::string>(const std::string& line)>;
 
-    explicit PtyInstrument(Responder responder, std::string terminator = "\r\n");
+    // hangUpAfter >= 0: after that many lines the instrument closes its end (the program's
+    // writes then fail, as when a cable is pulled).
+    explicit PtyInstrument(Responder responder, std::string terminator = "\r\n",
+                           int hangUpAfter = -1);
     ~PtyInstrument();
 
     const std::string& SlavePath() const { return slavePath_; }
@@ -141,6 +144,7 @@ private:
 
     Responder responder_;
     std::string terminator_;
+    int hangUpAfter_ = -1;
     int master_ = -1;
     int slaveKeep_ = -1;
     int wake_[2] = {-1, -1};

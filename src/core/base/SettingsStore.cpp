@@ -1,16 +1,16 @@
 #include "base/SettingsStore.h"
 
-// Plain 8-bit text: no wide-character conversion library is needed.
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
+
+#include "base/IniText.h"
 
 namespace tavrix {
 
@@ -18,11 +18,41 @@ namespace {
 constexpr const char* kFileName = "Tavrix.INI";
 constexpr const char* kCompanyFolder = "Orvella, Inc";
 
-bool LoadInto(CSimpleIniA& ini, const std::string& path) {
-    ini.SetUnicode(false);
-    ini.SetMultiKey(false);
-    SI_Error rc = ini.LoadFile(path.c_str());
-    return rc >= 0;
+// A settings file larger than this is not one of ours: it is neither read nor overwritten.
+constexpr off_t kMaxFileBytes = 1 << 20;
+
+enum class Loaded { kAbsent, kRead, kUnusable };
+
+// Reads the store's text. Only a regular file is read: a FIFO, a device or a folder of that
+// name would block or mislead every read, so it counts as unusable (reads give the defaults,
+// writes are refused and leave it alone).
+Loaded LoadText(const std::string& path, std::string& text) {
+    text.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? Loaded::kAbsent : Loaded::kUnusable;
+    struct stat st {};
+    Loaded result = Loaded::kRead;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+        result = Loaded::kUnusable;
+    } else {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                text.append(buf, static_cast<size_t>(n));
+                if (text.size() > static_cast<size_t>(kMaxFileBytes)) {
+                    result = Loaded::kUnusable;
+                    break;
+                }
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) result = Loaded::kUnusable;
+            break;
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
 // Writes `data` to `path` so that a reader sees either the old or the new file, never a part.
@@ -76,27 +106,35 @@ std::string SettingsStore::FilePath() const {
     return folder_ + "/" + kFileName;
 }
 
-int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
+std::optional<std::string> SettingsStore::Value(const std::string& section,
+                                                const std::string& key) const {
     std::lock_guard lock(mutex_);
-    CSimpleIniA ini;
-    if (!LoadInto(ini, FilePath())) return def;
-    const char* v = ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    std::string text;
+    if (LoadText(FilePath(), text) != Loaded::kRead) return std::nullopt;
+    return IniText(std::move(text)).Get(section, key);
+}
+
+int SettingsStore::GetInt(const std::string& section, const std::string& key, int def) const {
+    const std::optional<std::string> v = Value(section, key);
     if (!v) return def;
+    const char* s = v->c_str();
     char* end = nullptr;
     errno = 0;
     // Decimal only: a hand-edited "09" is nine, not an octal error.
-    long n = strtol(v, &end, 10);
-    if (end == v || errno == ERANGE) return def;
+    const long n = strtol(s, &end, 10);
+    if (end == s || errno == ERANGE || n < INT_MIN || n > INT_MAX) return def;
     return static_cast<int>(n);
+}
+
+int SettingsStore::GetIntInRange(const std::string& section, const std::string& key, int def,
+                                 int low, int high) const {
+    const int v = GetInt(section, key, def);
+    return v < low || v > high ? def : v;
 }
 
 std::string SettingsStore::GetString(const std::string& section, const std::string& key,
                                      const std::string& def) const {
-    std::lock_guard lock(mutex_);
-    CSimpleIniA ini;
-    if (!LoadInto(ini, FilePath())) return def;
-    const char* v = ini.GetValue(section.c_str(), key.c_str(), nullptr);
-    return v ? std::string(v) : def;
+    return Value(section, key).value_or(def);
 }
 
 bool SettingsStore::WriteInt(const std::string& section, const std::string& key, int value) {
@@ -114,17 +152,13 @@ bool SettingsStore::Write(const std::string& section, const std::string& key,
     // A line break would end the value early and turn the rest into a line of its own.
     if (value.find_first_of("\r\n") != std::string::npos) return false;
     std::lock_guard lock(mutex_);
-    CSimpleIniA ini;
     const std::string path = FilePath();
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec) && !LoadInto(ini, path)) {
-        // An unreadable store is not overwritten: the operator's other settings would be lost.
-        return false;
-    }
-    if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0) return false;
-    std::string data;
-    if (ini.Save(data) < 0) return false;
-    return WriteAtomically(folder_, path, data);
+    std::string text;
+    // An unreadable store is not overwritten: the operator's other settings would be lost.
+    if (LoadText(path, text) == Loaded::kUnusable) return false;
+    IniText ini(std::move(text));
+    ini.Set(section, key, value);
+    return WriteAtomically(folder_, path, ini.Text());
 }
 
 }  // namespace tavrix

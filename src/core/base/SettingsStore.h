@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tavrix {
@@ -8,7 +9,9 @@ namespace tavrix {
 // The per-user settings store "Tavrix.INI": named sections of integer and string values.
 // Every read opens the file afresh and returns the default when the value (or the file) is
 // absent; every write rewrites the file atomically (temporary file + rename) and reports
-// success. Section and key names are compared without regard to case.
+// success. Section and key names are compared without regard to case. Only a regular file is
+// used: anything else of that name gives the defaults and refuses every write. A write changes
+// its one value and keeps every other byte of the file.
 class SettingsStore {
 public:
     // Uses the folder from DefaultFolder().
@@ -22,6 +25,9 @@ public:
     std::string FilePath() const;
 
     int GetInt(const std::string& section, const std::string& key, int def) const;
+    // As GetInt, but a stored number outside low..high gives the default too.
+    int GetIntInRange(const std::string& section, const std::string& key, int def, int low,
+                      int high) const;
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& def) const;
 
@@ -35,6 +41,7 @@ public:
 
 private:
     bool Write(const std::string& section, const std::string& key, const std::string& value);
+    std::optional<std::string> Value(const std::string& section, const std::string& key) const;
 
     std::string folder_;
     bool writesDisabled_ = false;

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <new>
 
-// The arithmetic below is deliberately single precision with the double constants of the
-// formulas, and extended precision for the shift: generated curves must come out identical to
-// the ones the program has always produced. Do not "tidy" it into double.
+// The arithmetic below is deliberately mixed: single precision where the values are stored as
+// floats, double for the rest of the spline sum and its constants, extended precision for the
+// shift. Generated curves must come out identical to the ones the program has always produced,
+// to the last printed digit. Do not "tidy" it into one precision.
 
 namespace tavrix {
 
@@ -85,13 +86,18 @@ float EvalCurve(float temperature, CalGenCurve& c) {
     }
     c.cursor = i;
 
+    // Only h, b, a and a^3 - a are held as floats; b^3 - b and the sum are double, rounded to
+    // a float once at the end.
     const float h = k[i + 1].temperature - k[i].temperature;
     const float b = (temperature - k[i].temperature) / h;
     const float a = 1 - b;
-    const float a3 = a * a * a - a;
-    const float b3 = b * b * b - b;
-    return a * k[i].reading + b * k[i + 1].reading +
-           (a3 * k[i].y2 + b3 * k[i + 1].y2) * (h * h) * kSixth;
+    const double ad = a, bd = b, hd = h;
+    const float a3 = static_cast<float>(ad * ad * ad - ad);
+    const double b3 = bd * bd * bd - bd;
+    const double sum = ad * k[i].reading + bd * k[i + 1].reading +
+                       (static_cast<double>(a3) * k[i].y2 + b3 * k[i + 1].y2) * (hd * hd) *
+                           static_cast<double>(kSixth);
+    return static_cast<float>(sum);
 }
 
 CalGenCurvePtr ShiftCurve(CalGenCurve& curve, int region, float ta, float ua, float tb, float ub) {

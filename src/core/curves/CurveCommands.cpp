@@ -7,6 +7,7 @@
 #include "base/Texts.h"
 #include "curves/CurveTexts.h"
 #include "curves/LineReader.h"
+#include "curves/TableLines.h"
 
 namespace tavrix {
 
@@ -37,7 +38,8 @@ int ChooseUserCurve(CurveContext& ctx) {
     UserCurveChoice choice;
     for (int i = 0; i < 8; ++i) {
         std::string reply;
-        if (ctx.link.Query(FormatC("SENSORIX? %d", kFirstUserCurveIndex + i), reply, 0) != 0) {
+        if (ctx.link.Query(FormatC("SENSORIX? %d", kFirstUserCurveIndex + i), reply, 0) != 0 ||
+            !InstrumentReached(ctx.link)) {
             ReportCommunicationFailure(ctx.link, ctx.op, ctx.log);
             return 0;
         }
@@ -218,6 +220,29 @@ void DownloadCurve(CurveContext& ctx) {
     }
     bool save = false;
     if (!EditHeader(op, curve, path, false, save)) return;
+
+    // Every line of the table is known now: one that cannot go out as it stands stops the
+    // download before the instrument is addressed at all.
+    std::vector<std::pair<std::string, std::string>> lines = {
+        // field, line
+        {ct::kFieldName, curve.sensorName},
+        {ct::kFieldType, curve.sensorType},
+        {ct::kFieldMultiplier, FormatC("%f", static_cast<double>(curve.multiplier))},
+        {ct::kFieldUnit, curve.unitText}};
+    const uint32_t count = curve.PointCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        const CurvePoint& p = curve.points[i];
+        lines.emplace_back(FormatC(ct::kFieldPoint, static_cast<int>(i + 1)),
+                           FormatC("%f     %f", static_cast<double>(p.sensorValue),
+                                   static_cast<double>(p.temperature)));
+    }
+    for (const auto& [field, line] : lines) {
+        if (const char* fault = TableLineFault(line)) {
+            op.ShowMessage(FormatC(ct::kCannotSend, field.c_str(), fault), MessageIcon::Stop);
+            ctx.log.Append(FormatC(ct::kLogCannotSend, field.c_str(), fault));
+            return;
+        }
+    }
     if (save) SaveCurveFile(op, curve);
 
     const int n = ChooseUserCurve(ctx);
@@ -233,26 +258,33 @@ void DownloadCurve(CurveContext& ctx) {
     progress->SetMessage(FormatC(ct::kDownloadingCurve, n));
     progress->SetRange(0, 100);
 
-    ctx.link.Command(FormatC("CALC %d", n), 1);
+    // The first line that does not reach the instrument ends the transfer: numbered from the
+    // "CALC" line (1) to the closing ";".
+    const int total = static_cast<int>(lines.size()) + 2;
+    auto abandon = [&](int failedLine) {
+        AbandonTableDownload(ctx, *progress,
+                             FormatC(ct::kLogCurveNotDownloaded, n, failedLine, total));
+    };
+    if (SendTableLine(ctx.link, FormatC("CALC %d", n), 1, false) == TableLineResult::kFailed)
+        return abandon(1);
     bool refused = false;
-    auto send = [&](const std::string& line) {
-        const bool marked = ctx.link.Command(line, 1) == link_status::kLanRefused;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const std::string& line = lines[k].second;
+        const TableLineResult r = SendTableLine(ctx.link, line, 1, true);
+        if (r == TableLineResult::kFailed) {
+            ctx.log.Append(line + "\n");
+            return abandon(static_cast<int>(k) + 2);
+        }
+        const bool marked = r == TableLineResult::kRefused;
         refused = refused || marked;
         ctx.log.Append(line + (marked ? ct::kLogSendMark : "") + "\n");
-    };
-    send(curve.sensorName);
-    send(curve.sensorType);
-    send(FormatC("%f", static_cast<double>(curve.multiplier)));
-    send(curve.unitText);
-    const uint32_t count = curve.PointCount();
-    for (uint32_t i = 0; i < count; ++i) {
-        const CurvePoint& p = curve.points[i];
-        send(FormatC("%f     %f", static_cast<double>(p.sensorValue),
-                     static_cast<double>(p.temperature)));
-        progress->SetPos(static_cast<int>(100.0 * i / count));
-        op.PumpMessages();
+        if (k >= 4) {
+            const uint32_t i = static_cast<uint32_t>(k - 4);
+            progress->SetPos(static_cast<int>(100.0 * i / count));
+            op.PumpMessages();
+        }
     }
-    ctx.link.Command(";", 0);
+    if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon(total);
     ctx.log.Append(";\n");
     op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
     ctx.log.Append(FormatC(ct::kLogCurveDownloaded, n, path.c_str()));
@@ -268,7 +300,8 @@ void UploadCurve(CurveContext& ctx) {
     if (!lock) return;
     CurveDialogs& op = ctx.dialogs;
     std::string idn;
-    if (ctx.link.Query("*IDN?", idn, 0) != 0 || idn.empty() || idn == ";") {
+    if (ctx.link.Query("*IDN?", idn, 0) != 0 || !InstrumentReached(ctx.link) || idn.empty() ||
+        idn == ";") {
         ReportCommunicationFailure(ctx.link, op, ctx.log);
         return;
     }

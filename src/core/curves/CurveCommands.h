@@ -42,10 +42,12 @@ void ReportFileResult(LogSink& log, int result, const SensorCurve& curve);
 
 // The check pass of a PID table download.
 struct PidFileCheck {
-    enum Status { kOk, kReadError, kSyntaxError, kNoEntry, kTooManyEntries };
+    // kUnsendable: the title or an entry cannot go out as one table line (see fault).
+    enum Status { kOk, kReadError, kSyntaxError, kNoEntry, kTooManyEntries, kUnsendable };
     Status status = kOk;
     int entries = 0;
-    int line = 0;  // the file line that failed the check
+    int line = 0;                 // the file line that failed the check
+    const char* fault = nullptr;  // why, for kUnsendable
 };
 PidFileCheck CheckPidFile(const std::string& path);
 // One entry line: "%f %f %f %f %s" with the sign rules; the word holds at most 11 characters.

@@ -38,6 +38,20 @@ inline constexpr const char* kPidNoEntry = "No table entry";
 inline constexpr const char* kPidTooManyEntries = "More than 16 entries";
 inline constexpr const char* kPidErrorInFile = "Error detected in file";
 inline constexpr const char* kPidTooLong = "PID table entry is too long.";
+// A line of a download that cannot be sent as it stands: "%s" the field, then the reason.
+inline constexpr const char* kCannotSend =
+    "%s cannot be sent to the instrument: %s. Correct it and try again.";
+inline constexpr const char* kFaultSemicolon = "it holds \";\"";
+inline constexpr const char* kFaultControl = "it holds a control character";
+inline constexpr const char* kFaultTooLong = "it is longer than 100 characters";
+inline constexpr const char* kFaultEmpty = "it is empty";
+inline constexpr const char* kFieldName = "Sensor Name";
+inline constexpr const char* kFieldType = "Sensor Type";
+inline constexpr const char* kFieldMultiplier = "Multiplier";
+inline constexpr const char* kFieldUnit = "Unit";
+inline constexpr const char* kFieldPoint = "Point %d";
+inline constexpr const char* kFieldPidTitle = "The PID table title (line 1)";
+inline constexpr const char* kFieldPidEntry = "The PID table entry on line %d";
 
 // Progress window texts.
 inline constexpr const char* kDownloadingCurve = "Downloading to User Curve %d. Please wait...";
@@ -68,6 +82,11 @@ inline constexpr const char* kLogPidTooManyEntries = "More than 16 PID table ent
 inline constexpr const char* kLogPidDownloaded = "PID Table %d is downloaded from %s\n";
 inline constexpr const char* kLogPidErrorIn = "Error detected in %s\n";
 inline constexpr const char* kLogPidTooLong = "PID table entry is too long.\n";
+inline constexpr const char* kLogCannotSend = "%s cannot be sent: %s\n";
+inline constexpr const char* kLogCurveNotDownloaded =
+    "User Curve %d is not downloaded: the link failed at line %d of %d\n";
+inline constexpr const char* kLogPidNotDownloaded =
+    "PID Table %d is not downloaded: the link failed at line %d\n";
 inline constexpr const char* kLogPidUploaded = "PID Table %d is uploaded to %s\n";
 
 // Dialogs.

@@ -7,6 +7,7 @@
 #include "curves/CurveCommands.h"
 #include "curves/CurveTexts.h"
 #include "curves/LineReader.h"
+#include "curves/TableLines.h"
 
 namespace tavrix {
 
@@ -18,6 +19,13 @@ constexpr int kLockWaitMs = 1000;
 
 bool StartsTableEnd(const std::string& line) {
     return !line.empty() && line[0] == ';';
+}
+
+// Why the title or an entry cannot be sent as it stands. A blank title would be taken for a
+// blank line, and the first entry for the title.
+const char* PidLineFault(const std::string& line, bool title) {
+    if (title && line.find_first_not_of(' ') == std::string::npos) return ct::kFaultEmpty;
+    return TableLineFault(line);
 }
 
 }  // namespace
@@ -49,7 +57,14 @@ PidFileCheck CheckPidFile(const std::string& path) {
             out.status = PidFileCheck::kReadError;
             return out;
         }
-        if (title || line.size() < 3) continue;
+        if (!title && line.size() < 3) continue;
+        // The title and every entry go out unchanged: each must be a line the instrument
+        // takes as one table line.
+        if ((out.fault = PidLineFault(line, title))) {
+            out.status = PidFileCheck::kUnsendable;
+            return out;
+        }
+        if (title) continue;
         if (!IsPidEntry(line)) {
             out.status = PidFileCheck::kSyntaxError;
             return out;
@@ -88,26 +103,42 @@ void DownloadPidTable(CurveContext& ctx) {
             return fail(ct::kPidNoEntry, FormatC(ct::kLogPidNoEntry, path.c_str()));
         case PidFileCheck::kTooManyEntries:
             return fail(ct::kPidTooManyEntries, FormatC(ct::kLogPidTooManyEntries, path.c_str()));
+        case PidFileCheck::kUnsendable: {
+            const std::string field = check.line == 1 ? std::string(ct::kFieldPidTitle)
+                                                      : FormatC(ct::kFieldPidEntry, check.line);
+            op.ShowMessage(FormatC(ct::kCannotSend, field.c_str(), check.fault), MessageIcon::Stop);
+            ctx.log.Append(FormatC(ct::kLogCannotSend, field.c_str(), check.fault));
+            return;
+        }
         case PidFileCheck::kOk:
             break;
     }
     const int entries = check.entries;
 
     std::string idn;
-    if (ctx.link.Query("*IDN?", idn, 0) != 0) {
+    if (ctx.link.Query("*IDN?", idn, 0) != 0 || !InstrumentReached(ctx.link)) {
         ReportCommunicationFailure(ctx.link, op, ctx.log);
         return;
     }
     auto progress = op.OpenProgress();
     progress->SetMessage(FormatC(ct::kDownloadingPid, t));
     progress->SetRange(0, 100);
-    ctx.link.Command(FormatC("PIDT %d:table", t), 0);
+    // Every line is checked: the first one that does not reach the instrument ends the
+    // transfer (numbered from the "PIDT" line, 1). A refused line is marked and the table goes
+    // on, as in a curve download.
+    int lineNo = 1;
+    auto abandon = [&] {
+        AbandonTableDownload(ctx, *progress, FormatC(ct::kLogPidNotDownloaded, t, lineNo));
+    };
+    if (SendTableLine(ctx.link, FormatC("PIDT %d:table", t), 0, false) == TableLineResult::kFailed)
+        return abandon();
 
-    // Sending pass: the title line, then lines until every counted entry has gone out. Blank
-    // lines are skipped without using up an entry, so none of the checked entries is lost.
+    // Sending pass: the title line, then lines until every counted entry has gone out. The
+    // title goes out whatever its length; blank lines after it are skipped without using up
+    // an entry, so none of the checked entries is lost.
     LineReader reader(path, kPidLineMax);
     std::string line;
-    bool fileError = false;
+    bool fileError = false, refused = false;
     int linesRead = 0, sent = 0;
     for (bool title = true; title || sent < entries; title = false) {
         const LineReader::Outcome o = reader.Next(line);
@@ -116,15 +147,27 @@ void DownloadPidTable(CurveContext& ctx) {
             break;
         }
         ++linesRead;
-        if (line.size() < 3) continue;
+        if (!title && line.size() < 3) continue;
+        // The file may have changed since the check: what goes out is checked again.
+        if (PidLineFault(line, title)) {
+            fileError = true;
+            break;
+        }
         if (!title) ++sent;
-        ctx.link.Command(line, 1);
-        ctx.log.Append(line + "\n");
+        ++lineNo;
+        const TableLineResult r = SendTableLine(ctx.link, line, 1, true);
+        if (r == TableLineResult::kFailed) {
+            ctx.log.Append(line + "\n");
+            return abandon();
+        }
+        refused = refused || r == TableLineResult::kRefused;
+        ctx.log.Append(line + (r == TableLineResult::kRefused ? ct::kLogSendMark : "") + "\n");
         progress->SetPos(std::min(100, 100 * linesRead / entries));
         op.PumpMessages();
     }
     // The table is closed on the instrument either way.
-    ctx.link.Command(";", 0);
+    ++lineNo;
+    if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon();
     ctx.log.Append(";\n");
     if (fileError) {
         op.ShowMessage(ct::kPidErrorInFile, MessageIcon::None);
@@ -134,6 +177,7 @@ void DownloadPidTable(CurveContext& ctx) {
         ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
     }
     progress->Close();
+    if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
 }
 
 void UploadPidTable(CurveContext& ctx) {
@@ -149,7 +193,8 @@ void UploadPidTable(CurveContext& ctx) {
     const int t = number.value;
 
     std::string countReply;
-    if (ctx.link.Query(FormatC("PIDT %d:NENT?", t), countReply, 0) != 0) {
+    if (ctx.link.Query(FormatC("PIDT %d:NENT?", t), countReply, 0) != 0 ||
+        !InstrumentReached(ctx.link)) {
         ReportCommunicationFailure(ctx.link, op, ctx.log);
         return;
     }

@@ -75,8 +75,12 @@ std::string AfterColon(const std::string& line) {
     return out;
 }
 
+// What a reader's line handler tells the frame.
+enum class Taken { kGoOn, kTableEnd, kFull };
+
 // Shared frame of both readers: reads lines, hands each to `take`, stops on the outcomes
-// that end a read.
+// that end a read. A last line without a line end is a line like any other: the pre-check
+// counts it too.
 template <typename Take>
 CurveReadResult ReadFrame(const std::string& path, size_t maxChars, SensorCurve& target,
                           Take take) {
@@ -88,17 +92,18 @@ CurveReadResult ReadFrame(const std::string& path, size_t maxChars, SensorCurve&
     std::string line;
     for (;;) {
         const LineReader::Outcome o = reader.Next(line);
-        if (o == LineReader::kEnd || o == LineReader::kLastLine) break;
+        if (o == LineReader::kEnd) break;
         if (o == LineReader::kError) return kCurveReadStreamFailed;
         if (o == LineReader::kTooLong) {
             target.stopLine = reader.LineNumber();
             return kCurveReadLineTooLong;
         }
-        const CurveReadResult r = take(curve, reader.LineNumber(), line, result);
-        if (r == kCurveReadTooManyPoints) {
+        const Taken r = take(curve, reader.LineNumber(), line, result);
+        if (r == Taken::kFull) {
             target.stopLine = reader.LineNumber();
-            return r;
+            return kCurveReadTooManyPoints;
         }
+        if (r == Taken::kTableEnd || o == LineReader::kLastLine) break;
     }
     if (result == kCurveReadOk) curve.SortBySensorValue();
     target = std::move(curve);
@@ -159,58 +164,61 @@ int UnitIndexOfCode(int unitCode) {
 }
 
 CurveReadResult SensorCurve::ReadCrvFile(const std::string& path, SensorCurve& target) {
-    return ReadFrame(path, kCrvLineMax, target,
-                     [](SensorCurve& c, int k, const std::string& line, CurveReadResult& result) {
-                         switch (k) {
-                             case 1:
-                                 c.sensorName = WithoutCr(line);
-                                 return kCurveReadOk;
-                             case 2:
-                                 c.typeError = false;
-                                 c.sensorType = WithoutCr(line);
-                                 return kCurveReadOk;
-                             case 3:
-                                 c.multiplierError = false;
-                                 c.multiplierText = WithoutCr(line);
-                                 if (!ScanFloat(line, c.multiplier)) {
-                                     c.multiplierError = true;
-                                     c.multiplier = 1.0f;
-                                     result = kCurveReadFieldErrors;
-                                 }
-                                 return kCurveReadOk;
-                             case 4: {
-                                 c.unitError = false;
-                                 c.unitText = WithoutCr(line);
-                                 const std::string up = Upper(c.unitText);
-                                 if (up.find("MVOLTS") != std::string::npos) {
-                                     c.unitCode = kUnitMilliVolts;
-                                 } else if (up.find("VOLTS") != std::string::npos) {
-                                     c.unitCode = kUnitVolts;
-                                 } else if (up.find("LOGOHM") != std::string::npos) {
-                                     c.unitCode = kUnitLogOhms;
-                                 } else if (up.find("OHMS") != std::string::npos) {
-                                     c.unitCode = kUnitOhms;
-                                 } else {
-                                     c.unitError = true;
-                                     c.unitCode = kUnitVolts;
-                                     result = kCurveReadFieldErrors;
-                                 }
-                                 return kCurveReadOk;
-                             }
-                             default:
-                                 break;
-                         }
-                         if (!line.empty() && line[0] == ';') return kCurveReadOk;
-                         CurvePoint p = PointFrom(line, 0);
-                         if (p.lineError) result = kCurveReadFieldErrors;
-                         return c.AddPoint(std::move(p)) ? kCurveReadOk : kCurveReadTooManyPoints;
-                     });
+    return ReadFrame(
+        path, kCrvLineMax, target,
+        [](SensorCurve& c, int k, const std::string& line, CurveReadResult& result) -> Taken {
+            switch (k) {
+                case 1:
+                    c.sensorName = WithoutCr(line);
+                    return Taken::kGoOn;
+                case 2:
+                    c.typeError = false;
+                    c.sensorType = WithoutCr(line);
+                    return Taken::kGoOn;
+                case 3:
+                    c.multiplierError = false;
+                    c.multiplierText = WithoutCr(line);
+                    if (!ScanFloat(line, c.multiplier)) {
+                        c.multiplierError = true;
+                        c.multiplier = 1.0f;
+                        result = kCurveReadFieldErrors;
+                    }
+                    return Taken::kGoOn;
+                case 4: {
+                    c.unitError = false;
+                    c.unitText = WithoutCr(line);
+                    const std::string up = Upper(c.unitText);
+                    if (up.find("MVOLTS") != std::string::npos) {
+                        c.unitCode = kUnitMilliVolts;
+                    } else if (up.find("VOLTS") != std::string::npos) {
+                        c.unitCode = kUnitVolts;
+                    } else if (up.find("LOGOHM") != std::string::npos) {
+                        c.unitCode = kUnitLogOhms;
+                    } else if (up.find("OHMS") != std::string::npos) {
+                        c.unitCode = kUnitOhms;
+                    } else {
+                        c.unitError = true;
+                        c.unitCode = kUnitVolts;
+                        result = kCurveReadFieldErrors;
+                    }
+                    return Taken::kGoOn;
+                }
+                default:
+                    break;
+            }
+            // The table ends at its ";" line, as it does in the instrument:
+            // nothing after it is part of the curve.
+            if (!line.empty() && line[0] == ';') return Taken::kTableEnd;
+            CurvePoint p = PointFrom(line, 0);
+            if (p.lineError) result = kCurveReadFieldErrors;
+            return c.AddPoint(std::move(p)) ? Taken::kGoOn : Taken::kFull;
+        });
 }
 
 CurveReadResult SensorCurve::Read340File(const std::string& path, SensorCurve& target) {
     return ReadFrame(
         path, k340LineMax, target,
-        [](SensorCurve& c, int k, const std::string& line, CurveReadResult& result) {
+        [](SensorCurve& c, int k, const std::string& line, CurveReadResult& result) -> Taken {
             switch (k) {
                 case 1: {
                     c.typeError = false;
@@ -221,11 +229,11 @@ CurveReadResult SensorCurve::Read340File(const std::string& path, SensorCurve& t
                         c.typeError = true;
                         result = kCurveReadFieldErrors;
                     }
-                    return kCurveReadOk;
+                    return Taken::kGoOn;
                 }
                 case 2:
                     c.sensorName = AfterColon(line);
-                    return kCurveReadOk;
+                    return Taken::kGoOn;
                 case 3: {
                     c.unitText = AfterColon(line);
                     int code = 0;
@@ -235,7 +243,7 @@ CurveReadResult SensorCurve::Read340File(const std::string& path, SensorCurve& t
                     } else {
                         c.unitCode = code;
                     }
-                    return kCurveReadOk;
+                    return Taken::kGoOn;
                 }
                 case 5: {
                     c.multiplierError = false;
@@ -248,15 +256,15 @@ CurveReadResult SensorCurve::Read340File(const std::string& path, SensorCurve& t
                         c.multiplierError = true;
                         result = kCurveReadFieldErrors;
                     }
-                    return kCurveReadOk;
+                    return Taken::kGoOn;
                 }
                 default:
                     break;
             }
-            if (k < 10) return kCurveReadOk;
+            if (k < 10) return Taken::kGoOn;
             CurvePoint p = PointFrom(line, 1);
             if (p.lineError) result = kCurveReadFieldErrors;
-            return c.AddPoint(std::move(p)) ? kCurveReadOk : kCurveReadTooManyPoints;
+            return c.AddPoint(std::move(p)) ? Taken::kGoOn : Taken::kFull;
         });
 }
 

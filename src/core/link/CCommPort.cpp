@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace tavrix {
@@ -179,8 +182,16 @@ int CCommPort::ClearTransmitQueue() {
     if (!IsOpen()) return -9;
     // Our writes return as soon as the kernel holds the bytes, so what still waits in the
     // transmit queue is the tail of an earlier command. Discarding it would cut that command
-    // short on the wire (and on a pseudo-terminal even bytes already sent); let it go out.
-    return ::tcdrain(fd_) == 0 ? 0 : -6;
+    // short on the wire (and on a pseudo-terminal even bytes already sent); let it go out, but
+    // wait no longer than the port's time-out (tcdrain could wait for ever on a stalled line).
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -6;
+        if (queued <= 0) return 0;
+        if (Clock::now() >= deadline) return -6;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 int CCommPort::WriteBlock(int count, const char* bytes) {
@@ -195,8 +206,9 @@ int CCommPort::WriteBlock(int count, const char* bytes) {
             done += static_cast<int>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -6;
+        if (n == 0) return -6;  // the device takes nothing: a write that cannot complete
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -6;  // EIO on a hung-up line too
         int w = WaitFor(fd_, POLLOUT, deadline);
         if (w == 0) return -15;
         if (w < 0) return -6;
@@ -210,11 +222,17 @@ int CCommPort::WriteByte(unsigned char byte) {
 }
 
 int CCommPort::ReadByte() {
-    if (!IsOpen()) return -1;
+    const int b = ReadByte(Clock::time_point::max());
+    return b < 0 ? -1 : b;
+}
+
+int CCommPort::ReadByte(Clock::time_point notAfter) {
+    if (!IsOpen()) return -2;
     // Bytes are taken from the port in blocks and handed out one at a time: one system call
     // per reply instead of one per byte.
     if (readPos_ < readLen_) return readAhead_[readPos_++];
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs);
+    const auto deadline = std::min(
+        notAfter, Clock::now() + std::chrono::milliseconds(timeoutValue_ * kTimeoutUnitMs));
     for (;;) {
         ssize_t n = ::read(fd_, readAhead_, sizeof readAhead_);
         if (n > 0) {
@@ -222,10 +240,12 @@ int CCommPort::ReadByte() {
             readPos_ = 1;
             return readAhead_[0];
         }
-        if (n == 0) return -1;  // hang-up: the other end is gone
+        if (n == 0) return -2;  // hang-up: the other end is gone
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-        if (WaitFor(fd_, POLLIN, deadline) != 1) return -1;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -2;
+        const int w = WaitFor(fd_, POLLIN, deadline);
+        if (w == 0) return -1;
+        if (w < 0) return -2;
     }
 }
 

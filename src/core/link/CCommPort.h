@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -33,6 +34,9 @@ public:
     int WriteBlock(int count, const char* bytes);  // count written, -15 time-out, -9, -6
     int WriteByte(unsigned char byte);             // 0, or -1
     int ReadByte();  // 0..255, or -1 on time-out and on every other failure
+    // The same, but never waits past `notAfter` (an exchange's overall deadline), and tells a
+    // time-out (-1) from a failed or hung-up port (-2).
+    int ReadByte(std::chrono::steady_clock::time_point notAfter);
 
     bool IsOpen() const { return fd_ >= 0; }
     int PortNumber() const { return portNumber_; }

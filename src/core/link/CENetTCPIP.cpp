@@ -65,22 +65,26 @@ CENetTCPIP::~CENetTCPIP() {
 
 int CENetTCPIP::Connect(char* address, unsigned long port) {
     Disconnect();
-    inbox_.clear();
-    lineEndPending_ = false;
     ResetTable();
+    havePeer_ = false;
 
     if (address == nullptr || port == 0 || port > 65535) return 0;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     if (::inet_pton(AF_INET, address, &peer.sin_addr) != 1) return 0;
+    peer_ = peer;
+    havePeer_ = true;
+    return Open() ? 1 : 0;
+}
 
+bool CENetTCPIP::Open() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    if (fd < 0) return false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_) != 0) {
         if (errno != EINPROGRESS && errno != EINTR) {
             ::close(fd);
-            return 0;
+            return false;
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs_);
         short revents = 0;
@@ -89,17 +93,20 @@ int CENetTCPIP::Connect(char* address, unsigned long port) {
         if (PollUntil(fd, POLLOUT, deadline, &revents) <= 0 ||
             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
             ::close(fd);
-            return 0;
+            return false;
         }
     }
     // Commands are short lines answered at once; do not let Nagle hold them back.
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     fd_ = fd;
-    return 1;
+    inbox_.clear();
+    lineEndPending_ = false;
+    return true;
 }
 
 void CENetTCPIP::Disconnect() {
+    reopenDue_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -107,6 +114,23 @@ void CENetTCPIP::Disconnect() {
     inbox_.clear();
     lineEndPending_ = false;
     if (tableActive_ && !tableDone_) tableFailed_ = true;
+}
+
+void CENetTCPIP::Abandon() {
+    const bool wasOpen = fd_ >= 0 || reopenDue_;
+    Disconnect();
+    reopenDue_ = wasOpen && havePeer_;
+}
+
+bool CENetTCPIP::Reopen() {
+    reopenDue_ = false;
+    if (!havePeer_ || !Open()) {
+        // Tried again at the next exchange: the instrument may be back by then.
+        reopenDue_ = havePeer_;
+        return false;
+    }
+    ++reopens_;
+    return true;
 }
 
 bool CENetTCPIP::Receive(int waitMs) {
@@ -150,8 +174,8 @@ bool CENetTCPIP::DiscardStale() {
 }
 
 int CENetTCPIP::Send(const char* data, int length, int /*mode*/) {
-    if (fd_ < 0) return 1;
     if (length < 0 || (data == nullptr && length > 0)) return 1;
+    if (fd_ < 0 && (!reopenDue_ || !Reopen())) return 1;
     // A late reply to an abandoned exchange must never pass for the answer to this command.
     ResetTable();
     if (!DiscardStale()) {
@@ -165,6 +189,7 @@ int CENetTCPIP::Send(const char* data, int length, int /*mode*/) {
     out += "\r\n";
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    replyDeadline_ = deadline;
     size_t done = 0;
     while (done < out.size()) {
         ssize_t n = ::send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
@@ -176,8 +201,12 @@ int CENetTCPIP::Send(const char* data, int length, int /*mode*/) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             short revents = 0;
             int r = PollUntil(fd_, POLLOUT, deadline, &revents);
-            if (r == 0) return 1;  // the peer does not take data: keep the connection
             if (r > 0 && (revents & POLLOUT)) continue;
+            if (r == 0) {
+                // The peer takes no data; a line cut short would join the next one.
+                Abandon();
+                return 1;
+            }
         }
         Disconnect();  // EPIPE, reset, or the socket failed
         return 1;
@@ -187,7 +216,7 @@ int CENetTCPIP::Send(const char* data, int length, int /*mode*/) {
 }
 
 int CENetTCPIP::AwaitAcknowledgement() {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    const auto deadline = replyDeadline_;
     for (;;) {
         const size_t lf = inbox_.find('\n');
         if (lf != std::string::npos) {
@@ -198,7 +227,10 @@ int CENetTCPIP::AwaitAcknowledgement() {
             continue;  // not an acknowledgement: a stray line is dropped
         }
         const int wait = MsLeft(deadline);
-        if (wait <= 0) return 1;
+        if (wait <= 0) {
+            Abandon();  // a late acknowledgement must not pass for the next one
+            return 1;
+        }
         if (!Receive(wait)) {
             Disconnect();
             return 1;
@@ -218,7 +250,8 @@ int CENetTCPIP::Read(char* buffer, int size) {
     const size_t limit = static_cast<size_t>(size) - 1;
     std::string piece;
     bool peerGone = false;
-    auto deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    // The whole reply is due within the time-out of its send, however slowly it trickles.
+    const auto deadline = replyDeadline_;
     for (;;) {
         size_t i = 0;
         bool lineEnd = false;
@@ -244,12 +277,11 @@ int CENetTCPIP::Read(char* buffer, int size) {
             return 0;
         }
         const int wait = MsLeft(deadline);
-        if (wait <= 0) return 0;
-        const size_t before = inbox_.size();
+        if (wait <= 0) {
+            Abandon();
+            return 0;
+        }
         if (!Receive(wait)) peerGone = true;
-        // A trickling reply is given the time-out afresh after each byte.
-        if (inbox_.size() > before)
-            deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
     }
 }
 
@@ -266,6 +298,8 @@ void CENetTCPIP::FailTable() {
     tableFailed_ = true;
     table_.clear();
     tableLine_.clear();
+    // The rest of the table may still be on its way.
+    Abandon();
 }
 
 int CENetTCPIP::Get_Table(const char* command, int length) {
@@ -273,6 +307,7 @@ int CENetTCPIP::Get_Table(const char* command, int length) {
     ResetTable();
     tableActive_ = true;
     tableLastByte_ = Clock::now();
+    tableDeadline_ = tableLastByte_ + tableBound_;
     return 1;
 }
 
@@ -303,7 +338,9 @@ void CENetTCPIP::TakeTableLines() {
     }
     // Anything after the ";" line is left for the next Send to discard.
     inbox_.erase(0, i);
-    if (!tableDone_ && table_.size() + tableLine_.size() > kMaxTableBytes) FailTable();
+    if (!tableDone_ &&
+        (tableLines_ > tableMaxLines_ || table_.size() + tableLine_.size() > kMaxTableBytes))
+        FailTable();
 }
 
 void CENetTCPIP::PumpTable(int waitMs) {
@@ -324,7 +361,9 @@ void CENetTCPIP::PumpTable(int waitMs) {
         Disconnect();
         return;
     }
-    if (Clock::now() - tableLastByte_ > std::chrono::milliseconds(readTimeoutMs_)) FailTable();
+    const auto now = Clock::now();
+    if (now - tableLastByte_ > std::chrono::milliseconds(readTimeoutMs_) || now > tableDeadline_)
+        FailTable();
 }
 
 int CENetTCPIP::Get_Received_Counter(int* count) {
@@ -334,6 +373,7 @@ int CENetTCPIP::Get_Received_Counter(int* count) {
 }
 
 int CENetTCPIP::Table_Ready() {
+    // Bounded: PumpTable fails the transfer at its deadline.
     while (tableActive_ && !tableDone_ && !tableFailed_) PumpTable(100);
     return tableDone_ ? 1 : 0;
 }

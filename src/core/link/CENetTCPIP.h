@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -31,6 +33,11 @@ private:
 // One TCP connection to the instrument. On the wire a command goes out followed by CR LF and
 // every reply line ends in LF (a CR before it is dropped). A multi-line table ends with a line
 // holding ";". No call spins while it waits: reads wait on poll() with bounded time-outs.
+//
+// A reply has the read time-out from its send, however it trickles. When a reply or a table
+// is abandoned (time-out, overrun), the connection is closed at once and opened again before
+// the next line is sent: whatever the instrument still sends for the old line goes to a
+// closed connection and can never pass for the answer to the next one.
 class CENetTCPIP {
 public:
     CENetTCPIP();
@@ -41,7 +48,13 @@ public:
     // 1 connected, 0 failure (bad address, refused, or no answer within the connect time-out).
     int Connect(char* address, unsigned long port);
     void Disconnect();
-    bool IsConnected() const { return fd_ >= 0; }
+    // Also true while a connection closed after a time-out waits to be opened again.
+    bool IsConnected() const { return fd_ >= 0 || reopenDue_; }
+    // Times the connection was opened again after an abandoned exchange (for tests).
+    int Reopens() const { return reopens_; }
+    // Gives up the reply under way: the connection is closed now and opened again before the
+    // next line is sent.
+    void Abandon();
 
     // 0 sent, 1 failure (not connected, write failed), 2 the instrument refused the line.
     // Refusals are only known from a peer that acknowledges lines (see SetLineAcknowledgement).
@@ -77,6 +90,12 @@ public:
         readTimeoutMs_ = readMs;
     }
     int ReadTimeoutMs() const { return readTimeoutMs_; }
+    // Bounds of the next table transfer: its overall time from Get_Table, and the number of
+    // lines beyond which it is no table of ours. Either ends the transfer as failed.
+    void SetTableBounds(std::chrono::milliseconds overall, int maxLines) {
+        tableBound_ = overall;
+        tableMaxLines_ = maxLines;
+    }
 
     // Upper bound of a table's size; a larger one fails the transfer.
     static constexpr size_t kMaxTableBytes = 64u << 20;
@@ -95,8 +114,18 @@ private:
 
     // Waits for the acknowledgement line of a sent command: 0 taken, 2 refused, 1 failure.
     int AwaitAcknowledgement();
+    // Opens the connection again to the last address; false when that fails.
+    bool Reopen();
+    // Connects fd_ to peer_; false on failure.
+    bool Open();
 
     int fd_ = -1;
+    sockaddr_in peer_{};
+    bool havePeer_ = false;
+    bool reopenDue_ = false;
+    int reopens_ = 0;
+    // The reply to the last line sent must be complete by then.
+    std::chrono::steady_clock::time_point replyDeadline_{};
     bool acknowledge_ = false;
     int connectTimeoutMs_ = 3000;
     int readTimeoutMs_ = 3000;
@@ -111,6 +140,9 @@ private:
     std::string table_;
     std::string tableLine_;
     std::chrono::steady_clock::time_point tableLastByte_{};
+    std::chrono::steady_clock::time_point tableDeadline_{};
+    std::chrono::milliseconds tableBound_{std::chrono::minutes(15)};
+    int tableMaxLines_ = 1 << 30;
 };
 
 }  // namespace tavrix

@@ -11,6 +11,9 @@ namespace tavrix {
 using namespace link_status;
 
 namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 void SetProgress(ProgressWindow& progress, int lines, int expected) {
     const int n = expected > 0 ? expected : 1;
     progress.SetPos(static_cast<int>(static_cast<long long>(lines) * 100 / n));
@@ -40,7 +43,7 @@ const char* CInstrumentLink::StatusText(int status) {
         case kOk:
             return "success";
         case kRs232Timeout:
-            return "no complete reply from the instrument (RS232 read time-out)";
+            return "RS232 failure (no complete reply in time, or the port refused the write)";
         case kTooLong:
             return "command longer than 100 characters";
         case kBadPortType:
@@ -72,16 +75,20 @@ std::string CInstrumentLink::SerialDevicePath(int portNumber) const {
 
 void CInstrumentLink::StartUp() {
     using namespace settings;
+    // A stored number out of its range (a damaged or hand-edited store) counts as absent.
     baudIndex_ = static_cast<uint16_t>(
-        settings_.GetInt(kCommunicationSetup, kBaudrateReadName, kDefaultBaudRate));
-    commPortIndex_ =
-        static_cast<uint16_t>(settings_.GetInt(kCommunicationSetup, kCommPort, kDefaultCommPort));
-    int type = settings_.GetInt(kCommunicationSetup, kPortType, kDefaultPortType);
-    gpib_.SetAddress(settings_.GetInt(kCommunicationSetup, kGpibAddr, kDefaultGpibAddr));
+        settings_.GetIntInRange(kCommunicationSetup, kBaudrateReadName, kDefaultBaudRate, 0, 7));
+    commPortIndex_ = static_cast<uint16_t>(
+        settings_.GetIntInRange(kCommunicationSetup, kCommPort, kDefaultCommPort, 0, 3));
+    int type = settings_.GetIntInRange(kCommunicationSetup, kPortType, kDefaultPortType, 0, 3);
+    gpib_.SetAddress(
+        settings_.GetIntInRange(kCommunicationSetup, kGpibAddr, kDefaultGpibAddr, 0, 31));
     int octets[4];
     for (int i = 0; i < 4; ++i)
-        octets[i] = settings_.GetInt(kCommunicationSetup, kIpAddr[i], kDefaultIpAddr[i]);
-    const int port = settings_.GetInt(kCommunicationSetup, kIpPort, kDefaultIpPort);
+        octets[i] =
+            settings_.GetIntInRange(kCommunicationSetup, kIpAddr[i], kDefaultIpAddr[i], 0, 255);
+    const int port =
+        settings_.GetIntInRange(kCommunicationSetup, kIpPort, kDefaultIpPort, 1, 65535);
     ipAddr_ = MyIPAddr::FromOctets(octets[0], octets[1], octets[2], octets[3],
                                    static_cast<unsigned long>(port));
     if (type == 1) type = kPortLan;  // an old store's LAN entry
@@ -128,6 +135,28 @@ void CInstrumentLink::LanDisconnect() {
     if (GetPortType() == kPortLan) lan_.Disconnect();
 }
 
+milliseconds CInstrumentLink::Rs232AttemptBound(int baud) {
+    const long long bits = 10LL * static_cast<long long>(kMaxReplyLength + 2);
+    const long long lineMs = (bits * 1000 + baud - 1) / (baud > 0 ? baud : 1);
+    return milliseconds(kSerialTimeoutValue * CCommPort::kTimeoutUnitMs + lineMs);
+}
+
+milliseconds CInstrumentLink::TableDeadline(int expectedLines, int portType, int baud,
+                                            milliseconds floor) {
+    long long perLineMs = 50;
+    if (portType == kPortRs232 && baud > 0)
+        perLineMs = std::max(
+            perLineMs,
+            (10LL * static_cast<long long>(kMaxCommandLength + 2) * 1000 + baud - 1) / baud);
+    const long long ms = std::max(expectedLines, 1) * perLineMs;
+    return std::clamp(milliseconds(ms), std::min(floor, kTableCeiling), kTableCeiling);
+}
+
+int CInstrumentLink::TableLineLimit(int expectedLines) {
+    // The expected count may leave out header lines or come from a reply that was no number.
+    return 2 * std::max(expectedLines, 1) + 256;
+}
+
 void CInstrumentLink::CommunicationError() {
     op_.ShowMessage(texts::kCommunicationError, MessageIcon::Stop);
 }
@@ -163,63 +192,154 @@ int CInstrumentLink::TransactQuiet(const std::string& command, std::string* repl
     }
 }
 
-void CInstrumentLink::WriteFramed(const std::string& command, bool pacing) {
-    serial_->WriteByte('\n');
-    if (!command.empty()) serial_->WriteBlock(static_cast<int>(command.size()), command.data());
-    if (pacing) std::this_thread::sleep_for(std::chrono::milliseconds(kPacingMs));
-    serial_->WriteByte('\n');
+bool CInstrumentLink::WriteFramed(const std::string& command, bool pacing) {
+    if (serial_->WriteByte('\n') != 0) return false;
+    const int n = static_cast<int>(command.size());
+    if (n > 0 && serial_->WriteBlock(n, command.data()) != n) return false;
+    if (pacing) std::this_thread::sleep_for(milliseconds(kPacingMs));
+    return serial_->WriteByte('\n') == 0;
 }
 
 int CInstrumentLink::TransactRs232(const std::string* command, std::string* reply, int pacing,
                                    bool quiet) {
-    if (!serial_) {
-        if (!quiet && command && reply && IsQuery(*command)) CommunicationError();
-        return (command && reply && IsQuery(*command)) ? kRs232Timeout : kOk;
-    }
-    serial_->ClearReceiveQueue();
-    serial_->ClearTransmitQueue();
     const bool query = command && reply && IsQuery(*command);
+    auto fail = [&] {
+        if (!quiet) CommunicationError();
+        return kRs232Timeout;
+    };
+    if (!serial_) return command ? fail() : kOk;
+    ClearSerialQueues();
     const int attempts = quiet ? 1 : kRs232Attempts;
+    const milliseconds bound = Rs232AttemptBound(serial_->BaudRate());
+    Clock::time_point firstSend{}, lastSend{};
+    int linesSeen = 0;                  // reply lines received in this exchange, for any attempt
+    bool foreignLine = serialMidLine_;  // a line begun before this exchange is still arriving
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (command) WriteFramed(*command, !quiet && pacing != 0);
+        lastSend = Clock::now();
+        if (attempt == 1) firstSend = lastSend;
+        // A write that fails will not succeed when repeated: the port or the line is gone.
+        if (command && !WriteFramed(*command, !quiet && pacing != 0)) return fail();
         if (!query) return kOk;
         reply->clear();
+        const auto deadline = Clock::now() + bound;
+        // The tail of a line begun before this attempt is no answer to it.
+        bool staleLine = serialMidLine_;
         for (;;) {
-            const int b = serial_->ReadByte();
-            if (b < 0) break;  // time-out ends this attempt
+            const int b = ReadSerialByte(deadline);
+            if (b < 0) break;  // time-out (or a dead port) ends this attempt
             if (b == '\n') {
-                std::erase(*reply, '\r');
+                if (staleLine) {
+                    staleLine = false;
+                    if (foreignLine) {
+                        foreignLine = false;
+                        TakeOwedLine();
+                    } else {
+                        ++linesSeen;  // an earlier attempt's answer
+                    }
+                    continue;
+                }
+                if (TakeOwedLine()) {  // the late answer to an earlier exchange's query
+                    reply->clear();
+                    continue;
+                }
+                ++linesSeen;
+                Owe(DrainEarlierAnswers(attempt - linesSeen, firstSend, lastSend), lastSend);
                 return kOk;
             }
+            // CR is removed before anything is counted; NUL is dropped as on GPIB and LAN.
+            if (b == '\r' || b == '\0' || staleLine) continue;
             reply->push_back(static_cast<char>(b));
             if (reply->size() > kMaxReplyLength) {
                 // An endless line is not a reply; repeating the query would not help.
                 reply->clear();
-                if (!quiet) CommunicationError();
-                return kRs232Timeout;
+                return fail();
             }
         }
     }
-    if (!quiet) CommunicationError();
-    return kRs232Timeout;
+    reply->clear();
+    Owe(attempts - linesSeen, lastSend);
+    return fail();
+}
+
+void CInstrumentLink::Owe(int lines, Clock::time_point lastSend) {
+    if (lines <= 0) return;
+    serialOwed_ = std::min(kRs232Attempts, serialOwed_ + lines);
+    // An answer later than this is taken as never coming.
+    serialOwedUntil_ = lastSend + 2 * Rs232AttemptBound(serial_->BaudRate());
+}
+
+bool CInstrumentLink::TakeOwedLine() {
+    if (serialOwed_ > 0 && Clock::now() <= serialOwedUntil_) {
+        --serialOwed_;
+        return true;
+    }
+    serialOwed_ = 0;
+    return false;
+}
+
+void CInstrumentLink::ClearSerialQueues() {
+    // A flood is not read away for ever: past this much it is flushed, and the next line end
+    // is taken as the end of whatever was in flight.
+    constexpr int kMostToReadAway = 1 << 16;
+    const auto now = Clock::now();
+    int n = 0;
+    for (int b; n < kMostToReadAway && (b = ReadSerialByte(now)) >= 0; ++n)
+        if (b == '\n') TakeOwedLine();
+    if (n == kMostToReadAway) {
+        serial_->ClearReceiveQueue();
+        serialMidLine_ = true;
+    }
+    serial_->ClearTransmitQueue();
+}
+
+int CInstrumentLink::ReadSerialByte(Clock::time_point deadline) {
+    const int b = serial_->ReadByte(deadline);
+    if (b >= 0) serialMidLine_ = b != '\n';
+    return b;
+}
+
+int CInstrumentLink::DrainEarlierAnswers(int owed, Clock::time_point firstSend,
+                                         Clock::time_point lastSend) {
+    if (owed <= 0) return 0;
+    // The answer taken may have been the first attempt's; the later attempts' answers then
+    // come as long after their sends as it came after the first.
+    const auto until = lastSend + (Clock::now() - firstSend) +
+                       milliseconds(kSerialTimeoutValue * CCommPort::kTimeoutUnitMs);
+    while (owed > 0) {
+        const int b = ReadSerialByte(until);
+        if (b == -2) return 0;  // the port failed: nothing more will come
+        if (b < 0) {
+            if (Clock::now() >= until) return owed;
+            continue;
+        }
+        if (b == '\n') --owed;
+    }
+    return 0;
 }
 
 int CInstrumentLink::TransactGpib(const std::string* command, std::string* reply, bool quiet) {
     if (command && gpib_.Write(*command) != 0) return kGpibFailure;
     if (!(command && reply && IsQuery(*command))) return kOk;
     reply->clear();
-    for (;;) {
+    auto fail = [&] {
+        reply->clear();
+        if (!quiet) CommunicationError();
+        return kGpibFailure;
+    };
+    const auto deadline = Clock::now() + kGpibReplyBound;
+    for (bool first = true;; first = false) {
         std::string piece;
-        if (gpib_.Read(piece) != 0) {
-            if (!quiet) CommunicationError();
-            return kGpibFailure;
+        bool timedOut = false;
+        if (gpib_.Read(piece, &timedOut) != 0) return fail();
+        if (piece.empty()) {
+            // Nothing at all within the time-out is no answer (the device was cleared).
+            if (first && timedOut) return fail();
+            return kOk;
         }
-        if (piece.empty()) return kOk;
         reply->append(piece);
-        if (reply->size() > kMaxReplyLength) {
-            reply->clear();
-            if (!quiet) CommunicationError();
-            return kGpibFailure;
+        if (reply->size() > kMaxReplyLength || Clock::now() >= deadline) {
+            gpib_.Clear();  // the rest must not wait for the next query
+            return fail();
         }
     }
 }
@@ -246,6 +366,7 @@ int CInstrumentLink::TransactLan(const std::string* command, std::string* reply,
         if (buffer[0] == '\0') return kOk;
         reply->append(buffer);
         if (reply->size() > kMaxReplyLength) {
+            lan_.Abandon();  // the rest of the line must not reach the next query
             reply->clear();
             if (!quiet) CommunicationError();
             return kLanFailure;
@@ -285,30 +406,43 @@ int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMe
 
 int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::string& reply,
                                 ProgressWindow& progress) {
-    if (!serial_) {
+    auto fail = [&] {
+        progress.Close();
         CommunicationError();
         return kRs232Timeout;
-    }
-    serial_->ClearReceiveQueue();
-    serial_->ClearTransmitQueue();
-    WriteFramed(command, false);
+    };
+    if (!serial_) return fail();
+    ClearSerialQueues();
+    if (!WriteFramed(command, false)) return fail();
+    const auto deadline =
+        Clock::now() + TableDeadline(expected, kPortRs232, serial_->BaudRate(), tableFloor_);
+    const int lineLimit = TableLineLimit(expected);
     reply.clear();
     int lines = 0;
     bool lineHasSemicolon = false;
+    bool staleLine = serialMidLine_;
+    size_t lineStart = 0;
     for (;;) {
-        const int b = serial_->ReadByte();
-        if (b < 0 || reply.size() > kMaxTableBytes) {
-            progress.Close();
-            CommunicationError();
-            return kRs232Timeout;
+        const int b = ReadSerialByte(deadline);
+        if (b < 0 || reply.size() > kMaxTableBytes) return fail();
+        if (staleLine) {  // the tail of an earlier reply
+            staleLine = b != '\n';
+            if (!staleLine) TakeOwedLine();
+            continue;
         }
-        if (b == '\r') continue;
+        if (b == '\r' || b == '\0') continue;
         reply.push_back(static_cast<char>(b));
         if (b == ';') lineHasSemicolon = true;
+        if (b == '\n' && TakeOwedLine()) {  // a late answer to an earlier query
+            reply.resize(lineStart);
+            lineHasSemicolon = false;
+            continue;
+        }
         if (b == '\n') {
+            lineStart = reply.size();
             // Earlier lines held no ";" (or the table would have ended), so this line decides.
             if (lineHasSemicolon) return lines;
-            ++lines;
+            if (++lines > lineLimit) return fail();
             SetProgress(progress, lines, expected);
         }
     }
@@ -317,30 +451,38 @@ int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::s
 int CInstrumentLink::FetchGpib(int expected, const std::string& command, std::string& reply,
                                ProgressWindow& progress) {
     if (gpib_.Write(command) != 0) return kGpibFailure;
+    auto fail = [&] {
+        reply.clear();
+        progress.Close();
+        CommunicationError();
+        return kGpibFailure;
+    };
+    const auto deadline = Clock::now() + TableDeadline(expected, kPortGpib, 0, tableFloor_);
+    const int lineLimit = TableLineLimit(expected);
     reply.clear();
     int lines = 0;
     for (;;) {
         std::string piece;
-        if (gpib_.Read(piece) != 0) {
-            progress.Close();
-            CommunicationError();
-            return kGpibFailure;
-        }
-        if (piece.empty() || piece[0] == ';') return lines;
+        bool timedOut = false;
+        if (gpib_.Read(piece, &timedOut) != 0) return fail();
+        // A table ends only with its ";" piece: a time-out before it means lines were lost.
+        if (timedOut) return fail();
+        if (!piece.empty() && piece[0] == ';') return lines;
         reply.append(piece);
         reply.push_back('\n');
         ++lines;
         SetProgress(progress, lines, expected);
-        if (reply.size() > kMaxTableBytes) {
-            progress.Close();
-            CommunicationError();
-            return kGpibFailure;
+        if (reply.size() > kMaxTableBytes || lines > lineLimit || Clock::now() >= deadline) {
+            gpib_.Clear();  // the rest of the table must not wait for the next query
+            return fail();
         }
     }
 }
 
 int CInstrumentLink::FetchLan(int expected, const std::string& command, std::string& reply,
                               ProgressWindow& progress) {
+    lan_.SetTableBounds(TableDeadline(expected, kPortLan, 0, tableFloor_),
+                        TableLineLimit(expected));
     if (lan_.Get_Table(command.data(), static_cast<int>(command.size())) == 0) {
         CommunicationError();
         return kLanFailure;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,23 @@ public:
     static constexpr int kSerialTimeoutValue = 50;
     static constexpr int kPacingMs = 100;
     static constexpr size_t kProgressMessageMax = 70;
+
+    // Overall bounds of the waits; none of them restarts when a byte arrives.
+    // One RS232 attempt: the port's time-out for the first byte plus the time the longest
+    // reply (4096 characters and CR LF, 10 bits each) takes on the line at `baud`.
+    static std::chrono::milliseconds Rs232AttemptBound(int baud);
+    // A GPIB query's reply, from its write (each read may add the driver's one-second time-out).
+    static constexpr std::chrono::milliseconds kGpibReplyBound{5000};
+    // A table: the expected lines at `perLine` each (RS232: the time a 100-character line takes
+    // at `baud`, at least 50 ms; GPIB and LAN: 50 ms), within the floor and the ceiling.
+    static constexpr std::chrono::milliseconds kTableFloor{30000};
+    static constexpr std::chrono::milliseconds kTableCeiling{900000};
+    static std::chrono::milliseconds TableDeadline(int expectedLines, int portType, int baud,
+                                                   std::chrono::milliseconds floor = kTableFloor);
+    // A lower floor, for tests that prove the deadline without waiting half a minute.
+    void SetTableFloor(std::chrono::milliseconds floor) { tableFloor_ = floor; }
+    // A table with more lines than this is not the one asked for: the transfer fails.
+    static int TableLineLimit(int expectedLines);
 
     CInstrumentLink(OperatorInterface& op, SettingsStore& settings);
     ~CInstrumentLink();  // link shut-down
@@ -119,7 +137,22 @@ private:
                   ProgressWindow& progress);
     int FetchLan(int expected, const std::string& command, std::string& reply,
                  ProgressWindow& progress);
-    void WriteFramed(const std::string& command, bool pacing);
+    // LF, the command, LF; false when any of the writes failed.
+    bool WriteFramed(const std::string& command, bool pacing);
+    // After an answer to a repeated query: reads the answers the earlier attempts may still
+    // get, so that none of them is taken for the next query's.
+    // Clears the serial queues at the start of an exchange. What has arrived is read away
+    // rather than flushed, so that the link knows whether a line is still in flight.
+    void ClearSerialQueues();
+    // Reads one byte before `deadline` and keeps track of where the line stands.
+    int ReadSerialByte(std::chrono::steady_clock::time_point deadline);
+    // Returns how many of them did not come.
+    int DrainEarlierAnswers(int owed, std::chrono::steady_clock::time_point firstSend,
+                            std::chrono::steady_clock::time_point lastSend);
+    // Queries left unanswered by an exchange: their answers may still come, for a while.
+    void Owe(int lines, std::chrono::steady_clock::time_point lastSend);
+    // True (and one fewer owed) when a line that just ended may be such a late answer.
+    bool TakeOwedLine();
     void CommunicationError();
 
     OperatorInterface& op_;
@@ -134,6 +167,12 @@ private:
     CENetTCPIP lan_;
     std::atomic<int> modelCode_{0};
     std::string serialOverride_;
+    // The last byte from the serial port was not a LF: the rest of that line (the tail of an
+    // abandoned reply) is still to come and is no answer to anything sent later.
+    bool serialMidLine_ = false;
+    int serialOwed_ = 0;
+    std::chrono::steady_clock::time_point serialOwedUntil_{};
+    std::chrono::milliseconds tableFloor_ = kTableFloor;
     bool shutDown_ = false;
 };
 

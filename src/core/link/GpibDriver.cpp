@@ -117,10 +117,21 @@ int GpibDriver::ibwrt(int ud, const void* buf, long count) {
 int GpibDevice::Open() {
     if (descriptor_ > 0) return 0;
     descriptor_ = driver_.ibdev(0, address_, 0, kTimeoutCode, 1, 0);
+    // Without the library the call is skipped and no status says so: no device is there.
+    if (descriptor_ < 0 || !driver_.Loaded() || (driver_.Ibsta() & GpibDriver::ERR)) {
+        Offline();
+        return -6;
+    }
+    driver_.ibclr(descriptor_);
     if (driver_.Ibsta() & GpibDriver::ERR) {
         Offline();
         return -6;
     }
+    return 0;
+}
+
+int GpibDevice::Clear() {
+    if (descriptor_ < 0) return 0;
     driver_.ibclr(descriptor_);
     if (driver_.Ibsta() & GpibDriver::ERR) {
         Offline();
@@ -139,8 +150,9 @@ int GpibDevice::Write(const std::string& command) {
     return 0;
 }
 
-int GpibDevice::Read(std::string& piece) {
+int GpibDevice::Read(std::string& piece, bool* timedOut) {
     piece.clear();
+    if (timedOut) *timedOut = false;
     if (Open() != 0) return -6;
     char buffer[kPieceSize + 1] = {};
     driver_.ibrd(descriptor_, buffer, kPieceSize);
@@ -153,12 +165,12 @@ int GpibDevice::Read(std::string& piece) {
         return 0;
     }
     if (sta & GpibDriver::TIMO) {
-        // Nothing more within the time-out: the reply is complete.
-        driver_.ibclr(descriptor_);
-        if (driver_.Ibsta() & GpibDriver::ERR) {
-            Offline();
-            return -6;
-        }
+        const bool cutShort = driver_.Ibcntl() > 0;
+        // Nothing more within the time-out: the reply is complete. The clear makes sure that
+        // nothing the instrument still sends is taken for the next reply.
+        if (Clear() != 0) return -6;
+        if (cutShort) return -6;  // part of a piece came, the rest never did
+        if (timedOut) *timedOut = true;
         return 0;
     }
     Offline();

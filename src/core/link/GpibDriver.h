@@ -62,7 +62,12 @@ public:
 
     int Open();                             // 0, or -6
     int Write(const std::string& command);  // 0, or -6
-    int Read(std::string& piece);           // 0 with up to 100 bytes (empty: nothing more), or -6
+    // 0 with up to 100 bytes (empty: nothing more), or -6. `timedOut` tells whether an empty
+    // piece came from a time-out (nothing arrived) rather than from an empty message. A time-out
+    // in the middle of a piece is a failed read: the device is cleared and -6 returned.
+    int Read(std::string& piece, bool* timedOut = nullptr);
+    // Device clear: whatever the instrument still holds for us is dropped. 0, or -6 (offline).
+    int Clear();
     void Offline();  // ibonl 0 unless there is no descriptor; descriptor back to -1
 
     bool IsOpen() const { return descriptor_ > 0; }

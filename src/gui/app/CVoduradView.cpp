@@ -13,6 +13,7 @@
 #include "app/CHelpWindow.h"
 #include "app/CShortCutButtons.h"
 #include "app/CalGenRegistration.h"
+#include "app/ConsoleRegistration.h"
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
 #include "base/WindowPlacement.h"
@@ -134,6 +135,7 @@ void CVoduradView::RegisterGuiOperations() {
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
+    RegisterConsoleCommands(hub);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
 }
 
@@ -165,7 +167,9 @@ void CVoduradView::CreateFloatingWindows() {
             monitors_[static_cast<size_t>(i)]->setGeometry(ToQRect(places[static_cast<size_t>(i)]));
     }
 
-    terminal_ = new CSerialTerminal(this);
+    terminal_ = new CSerialTerminal(settings_, this);
+    terminal_->SetDestination(
+        [this](int message, intptr_t w, intptr_t l) { return hub_->OnMessage(message, w, l); });
     const WinRect termSaved = ReadRect(settings_, settings::kTerminalPos);
     terminal_->setGeometry(ToQRect(
         termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));

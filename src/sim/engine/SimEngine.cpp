@@ -38,6 +38,7 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.dropTableAfter = -1;
                 f.refuseLines = false;
                 f.refuseCommands = false;
+                f.refuseTableLines = false;
             } else if (name == "SILENT") {
                 f.silent = v != 0;
             } else if (name == "DELAY") {
@@ -52,6 +53,8 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.refuseLines = v != 0;
             } else if (name == "REFUSECMD") {
                 f.refuseCommands = v != 0;
+            } else if (name == "REFUSETABLE") {
+                f.refuseTableLines = v != 0;
             }
         } else if (c.keyword == "APPLY" && name.size() == 1) {
             st.ApplyStandard(name[0] - 'A', std::strtod(value.c_str(), nullptr));
@@ -117,6 +120,10 @@ SimResponse SimEngine::Execute(std::string_view line) {
     }
     st.AdvanceSeconds(1);
     if (st.InInputMode()) {
+        if (faults_.refuseTableLines && text != ";") {
+            resp.refused = true;
+            return resp;
+        }
         resp.refused = !st.InputLine(text);
         return resp;
     }

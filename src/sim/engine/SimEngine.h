@@ -17,7 +17,8 @@ struct SimFaults {
     std::atomic<bool> garbage{false};      // answer queries with random bytes (NULs too, no LF)
     std::atomic<int> dropTableAfter{-1};   // drop the connection after N lines of a table
     std::atomic<bool> refuseLines{false};  // refuse every command line (see SimResponse::refused)
-    std::atomic<bool> refuseCommands{false};  // refuse every line that is not a query
+    std::atomic<bool> refuseCommands{false};    // refuse every line that is not a query
+    std::atomic<bool> refuseTableLines{false};  // refuse the lines of a table, not its ";"
 };
 
 // The answer to one received command line.

@@ -1,0 +1,138 @@
+#include "ConsoleCli.h"
+
+#include <editline/readline.h>
+#include <unistd.h>
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "consoles/CommandFileRunner.h"
+#include "consoles/Terminal.h"
+
+namespace tavrix::cli {
+
+namespace {
+
+constexpr const char* kPrompt = "Enter Command: ";
+
+// One line as the terminal window handles it; false when it was not exchanged.
+bool HandleLine(CliSession& s, TerminalModel& model, const std::string& line) {
+    if (line.empty()) return true;
+    if (line.size() > kTerminalLineMax) {
+        // The window's field takes no more; cutting it here would send another command.
+        std::fprintf(stderr,
+                     "tavrix-cli: a terminal line holds at most %zu characters (this one has "
+                     "%zu): not sent\n",
+                     kTerminalLineMax, line.size());
+        return false;
+    }
+    const TerminalExchange ex = HandleTerminalCommand(*s.context, model.Send(line));
+    if (!ex.sent) {
+        std::fprintf(stderr, "tavrix-cli: the instrument is busy: \"%s\" not sent\n", line.c_str());
+        return false;
+    }
+    return !ex.failed;
+}
+
+using Unusable = std::function<std::string()>;
+
+// Nothing reaches an instrument over this transport: said once, and the run ends.
+bool Unreachable(const Unusable& unusable) {
+    const std::string problem = unusable();
+    if (problem.empty()) return false;
+    std::fprintf(stderr, "tavrix-cli: %s\n", problem.c_str());
+    return true;
+}
+
+bool KnownBeforeExchanges(const CliSession& s) {
+    return s.link->GetPortType() != kPortGpib;
+}
+
+int RunTerminal(CliSession& s, const Unusable& unusable) {
+    if (KnownBeforeExchanges(s) && Unreachable(unusable)) return 1;
+    int failures = 0;
+    if (::isatty(STDIN_FILENO)) {
+        // Typed lines join the history the terminal window keeps. The history is stored even
+        // when explicit transport options keep the communication settings untouched.
+        SettingsStore historyStore(s.settings.Folder());
+        TerminalModel model(&historyStore);
+        using_history();
+        stifle_history(static_cast<int>(CommandHistory::kMaxEntries));
+        for (const std::string& entry : model.History().Entries()) add_history(entry.c_str());
+        for (;;) {
+            char* raw = readline(kPrompt);
+            if (!raw) break;
+            const std::string line(raw);
+            std::free(raw);
+            if (!line.empty()) add_history(line.c_str());
+            if (!HandleLine(s, model, line)) ++failures;
+            if (!line.empty() && Unreachable(unusable)) return 1;
+        }
+        std::fputc('\n', stdout);
+    } else {
+        // Lines from a script or a pipe stay out of the history.
+        TerminalModel model;
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!HandleLine(s, model, line)) ++failures;
+            if (!line.empty() && Unreachable(unusable)) return 1;
+        }
+    }
+    std::fflush(stdout);
+    if (failures > 0) {
+        std::fprintf(stderr, "tavrix-cli: %d line(s) failed\n", failures);
+        return 1;
+    }
+    return 0;
+}
+
+int RunCommands(const ConsoleCliOptions& o, CliSession& s, const Unusable& unusable) {
+    if (KnownBeforeExchanges(s) && Unreachable(unusable)) return 2;
+    s.op.curve.openFile = o.file;
+    CommandFileOptions options;
+    options.errorLogPath = o.errorLog;
+    options.fallbackFolder = s.settings.Folder();
+    const CommandFileRun run = RunCommandFile(*s.context, options);
+    std::fflush(stdout);
+    if (!run.errorLogPath.empty())
+        std::fprintf(stderr, "tavrix-cli: error log: %s\n", run.errorLogPath.c_str());
+    using Outcome = CommandFileRun::Outcome;
+    if (Unreachable(unusable)) return 2;
+    if (run.outcome == Outcome::NoErrorLog || run.errorLogIncomplete) return 3;
+    if (run.outcome == Outcome::Completed) return run.errors == 0 ? 0 : 1;
+    if (run.outcome == Outcome::Aborted) return 2;
+    std::fprintf(stderr, "tavrix-cli: the command file was not run\n");
+    return 2;
+}
+
+}  // namespace
+
+void AddConsoleCommands(CLI::App& app, ConsoleCliOptions& o) {
+    o.terminal = app.add_subcommand(
+        "terminal",
+        "Read command lines from standard input and exchange each as the terminal window does "
+        "(at most 47 characters a line); print \"query:\", \"response:\", \"command:\"");
+    o.runCommands = app.add_subcommand(
+        "run-commands",
+        "Run an XML command file; exit 0 when it completed without errors, 1 with errors, 2 when "
+        "aborted or not run, 3 when ErrorLog.txt could not be written");
+    o.runCommands->add_option("FILE", o.file, "The command file (.xml)")->required();
+    o.runCommands->add_option("--error-log", o.errorLog,
+                              "Write the error log here instead of ErrorLog.txt in the current "
+                              "directory");
+}
+
+bool ConsoleCommandParsed(const ConsoleCliOptions& o) {
+    return (o.terminal && o.terminal->parsed()) || (o.runCommands && o.runCommands->parsed());
+}
+
+int RunConsoleCommand(const ConsoleCliOptions& o, CliSession& session,
+                      const std::function<std::string()>& unusable) {
+    if (o.terminal->parsed()) return RunTerminal(session, unusable);
+    return RunCommands(o, session, unusable);
+}
+
+}  // namespace tavrix::cli
