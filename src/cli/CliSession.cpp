@@ -153,6 +153,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
     if (explicitTransport) settings.DisableWrites();
     link = std::make_unique<CInstrumentLink>(op, settings);
     link->StartUp();
+    if (o.gpibEoi) link->SetGpibEndOnEoi(true);
     context =
         std::make_unique<CurveContext>(CurveContext{{*link, mutex, features, bar, op, log}, op});
 

@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
     app.add_option("--baud", t.baud,
                    "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
     auto* gpibOpt = app.add_option("--gpib", t.gpibAddress, "GPIB: the primary address 0..31");
+    app.add_flag("--gpib-eoi", t.gpibEoi,
+                 "GPIB: a reply ends with the piece that carries END (EOI on its last byte) "
+                 "instead of a read timing out (as the setting [GPIB] EndOnEOI=1)");
     auto* lanOpt = app.add_option("--lan", t.lan, "LAN: HOST:PORT of the instrument");
     app.add_flag("--lan-ack", t.lanAck,
                  "LAN: the instrument acknowledges each command line (tavrix-sim --ack), so "
