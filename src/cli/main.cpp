@@ -9,6 +9,7 @@
 #include "CliSession.h"
 #include "ConsoleCli.h"
 #include "CurveCli.h"
+#include "LoggingCli.h"
 #include "PortsCli.h"
 
 using namespace tavrix;
@@ -150,6 +151,9 @@ int main(int argc, char** argv) {
     cli::CurveCliOptions curveOptions;
     cli::AddCurveCommands(app, curveOptions);
 
+    cli::LoggingCliOptions loggingOptions;
+    cli::AddLoggingCommands(app, loggingOptions);
+
     cli::ConsoleCliOptions consoleOptions;
     cli::AddConsoleCommands(app, consoleOptions);
 
@@ -169,8 +173,12 @@ int main(int argc, char** argv) {
     if (cli::CurveCommandParsed(curveOptions) && cli::CurveCommandIsFileOnly(curveOptions))
         return cli::RunCurveCommand(curveOptions, nullptr);
 
+    // Before any thread starts, so that only the waiting loop takes them.
+    if (cli::LoggingCommandParsed(loggingOptions)) cli::BlockStopSignals();
     CliSession session;
     if (!session.Open(t, !identify->parsed())) return 1;
+    if (cli::LoggingCommandParsed(loggingOptions))
+        return cli::RunLoggingCommand(loggingOptions, session);
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
 
     if (cli::ConsoleCommandParsed(consoleOptions))

@@ -155,17 +155,19 @@ PtyInstrument::PtyInstrument(Responder responder, std::string terminator, int ha
     : responder_(std::move(responder)),
       terminator_(std::move(terminator)),
       hangUpAfter_(hangUpAfter) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Close-on-exec throughout: a program under test started from here must not inherit the
+    // instrument's end, or closing it would never look like a hang-up to that program.
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     grantpt(master_);
     unlockpt(master_);
     slavePath_ = ptsname(master_);
     // Keep a slave open so the master never sees a hang-up between the link's opens.
-    slaveKeep_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    slaveKeep_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios t{};
     tcgetattr(slaveKeep_, &t);
     cfmakeraw(&t);
     tcsetattr(slaveKeep_, TCSANOW, &t);
-    if (::pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
+    if (::pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
     thread_ = std::thread([this] { Run(); });
 }
 

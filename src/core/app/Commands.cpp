@@ -122,6 +122,8 @@ std::string CommandPrompt(int id) {
     if (monitor >= 0 && monitor < 8)
         return std::string("Channel ") + static_cast<char>('A' + monitor) +
                " temperature monitor at Datalogging time interval";
+    if (monitor == 8 || monitor == 9) return "Heater output monitor at Datalogging time interval";
+    if (monitor == 10 || monitor == 11) return "Analog output monitor at Datalogging time interval";
     return "";
 }
 

@@ -98,6 +98,7 @@ public:
     CurveContext& Context() { return context_; }
 
     std::atomic<int>& MonitorOpen(int index) { return monitorOpen_[static_cast<size_t>(index)]; }
+    const std::array<std::atomic<int>, 12>& MonitorFlags() const { return monitorOpen_; }
     bool AnyMonitorOpen() const;
     std::atomic<bool>& LoggingActive() { return loggingActive_; }
     bool MonitorThreadRunning() const { return monitorThread_.Running(); }

@@ -20,6 +20,7 @@
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
 #include "logging/CDataLoggingInProcMessage.h"
+#include "logging/QtLogging.h"
 
 namespace tavrix {
 
@@ -74,6 +75,40 @@ CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12
     logTimer_->start();
 
     RegisterGuiOperations();
+    CreateLogging();
+}
+
+QTimer* CVoduradView::SampleTimer() const {
+    return sampleTimer_->Timer();
+}
+
+void CVoduradView::CreateLogging() {
+    loggingProgress_ = new CDataLoggingInProcMessage(this);
+    loggingProgress_->hide();
+    if (!qtOperator_) loggingProgress_->SetMessageTarget(op_);
+    qtDialogs_ = std::make_unique<QtLoggingDialogs>(this, qtOperator_ ? nullptr : op_);
+    dialogs_.fallback = qtDialogs_.get();
+    sampleTimer_ = std::make_unique<QtLogTimer>(this, [this] { logging_->OnTimer(); });
+    logging_ = std::make_unique<HubLogging>(
+        *hub_, LoggingFrontEnd{dialogs_, *loggingProgress_, *sampleTimer_, clock_,
+                               [this](int i, const MonitorReading& r) {
+                                   if (CStripChart* m = monitors_[static_cast<size_t>(i)])
+                                       m->ApplyReading(r);
+                               }});
+}
+
+void CVoduradView::OnMonitorClosed(const QString& title, const QRect& frame) {
+    for (int i = 0; i < kMonitorCount; ++i) {
+        if (monitorTitles_[static_cast<size_t>(i)] != title) continue;
+        const WinRect r = ToWinRect(frame);
+        const char* section = settings::kMonitorPos[i];
+        settings_.WriteInt(section, settings::kWinLeft, r.left);
+        settings_.WriteInt(section, settings::kWinTop, r.top);
+        settings_.WriteInt(section, settings::kWinRight, r.right);
+        settings_.WriteInt(section, settings::kWinBottom, r.bottom);
+        hub_->MonitorOpen(i) = 0;
+        return;
+    }
 }
 
 CVoduradView::~CVoduradView() {
@@ -158,6 +193,7 @@ void CVoduradView::CreateFloatingWindows() {
             m->setWindowTitle(monitorTitles_[static_cast<size_t>(i)]);
             // Closing a monitor only hides it; it is no longer open for the monitor thread.
             connect(m, &QDialog::finished, this, [this, i] { hub_->MonitorOpen(i) = 0; });
+            connect(m, &CStripChart::placeHandedBack, this, &CVoduradView::OnMonitorClosed);
             monitors_[static_cast<size_t>(i)] = m;
             saved[static_cast<size_t>(i)] = ReadRect(settings_, settings::kMonitorPos[i]);
         }
@@ -186,7 +222,6 @@ void CVoduradView::CreateFloatingWindows() {
     bar_->move(barRect.left, barRect.top);
     bar_->show();
 
-    loggingProgress_ = new CDataLoggingInProcMessage(this);
     const WinRect logRect = CentreOn(screen, loggingProgress_->width(), loggingProgress_->height());
     loggingProgress_->setGeometry(ToQRect(logRect));
     loggingProgress_->hide();

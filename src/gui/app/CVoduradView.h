@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/CHelpWindow.h"
+#include "app/HubLogging.h"
 #include "app/ViewHub.h"
+#include "logging/LogClock.h"
 
 class QTimer;
 
@@ -18,6 +20,8 @@ class CDataLoggingInProcMessage;
 class CSerialTerminal;
 class CShortCutButtons;
 class CStripChart;
+class QtLogTimer;
+class QtLoggingDialogs;
 class QtOperator;
 
 // The main window's client area and the hub's window: draws the message log, owns the floating
@@ -53,6 +57,11 @@ public:
     CSerialTerminal* Terminal() const { return terminal_; }
     CDataLoggingInProcMessage* LoggingProgress() const { return loggingProgress_; }
     CHelpWindow* HelpWindow() const { return help_; }
+    HubLogging& Logging() { return *logging_; }
+    // Timer 100, the pace of data logging.
+    QTimer* SampleTimer() const;
+    // Replaces the setup dialog (tests); null brings the Qt dialog back.
+    void SetLoggingDialogs(LoggingDialogs* dialogs) { dialogs_.target = dialogs; }
 
     int LineHeight() const;
     // Draws the log now when it changed (the timer does this every 50 ms).
@@ -85,6 +94,23 @@ private:
     CShortCutButtons* bar_ = nullptr;
     CDataLoggingInProcMessage* loggingProgress_ = nullptr;
     QPointer<CHelpWindow> help_;
+
+    // The setup dialog the engine asks: the Qt one unless a test put its own.
+    struct DialogsSwitch : LoggingDialogs {
+        LoggingDialogs* target = nullptr;
+        LoggingDialogs* fallback = nullptr;
+        DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
+            return (target ? target : fallback)->AskLogSetup(preset);
+        }
+    };
+    void CreateLogging();
+    void OnMonitorClosed(const QString& title, const QRect& frame);
+
+    std::unique_ptr<QtLoggingDialogs> qtDialogs_;
+    DialogsSwitch dialogs_;
+    std::unique_ptr<QtLogTimer> sampleTimer_;
+    SystemLogClock clock_;
+    std::unique_ptr<HubLogging> logging_;
 
     QTimer* logTimer_;
     uint64_t drawnGeneration_ = UINT64_MAX;

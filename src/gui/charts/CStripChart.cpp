@@ -1,5 +1,14 @@
 #include "charts/CStripChart.h"
 
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "charts/ChartExport.h"
+
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
@@ -88,6 +97,22 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
     view_->setObjectName("stripChartView");
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setMinimumSize(200, 150);
+    view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        QAction* save = menu.addAction("Save Image...");
+        QAction* copy = menu.addAction("Copy Data");
+        QAction* chosen = menu.exec(view_->mapToGlobal(at));
+        if (chosen == copy) CopyData();
+        if (chosen != save) return;
+        QString path = QFileDialog::getSaveFileName(this, "Save Image", windowTitle() + ".png",
+                                                    "PNG image (*.png);;SVG image (*.svg)");
+        if (path.isEmpty()) return;
+        if (!path.endsWith(".png", Qt::CaseInsensitive) &&
+            !path.endsWith(".svg", Qt::CaseInsensitive))
+            path += ".png";
+        if (!SaveImage(path)) QMessageBox::critical(this, windowTitle(), "Could not write " + path);
+    });
 
     auto* top = new QHBoxLayout(this);
     top->addLayout(column);
@@ -121,6 +146,33 @@ void CStripChart::SetUnit(const std::string& unit) {
 void CStripChart::SetName(const std::string& name) {
     model_.SetName(name);
     Rebuild();
+}
+
+void CStripChart::ApplyReading(const MonitorReading& reading, const std::string& timeLabel) {
+    std::string label = timeLabel;
+    if (label.empty()) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char text[16] = {};
+        std::strftime(text, sizeof text, "%H:%M:%S", &local);
+        label = text;
+    }
+    Redraw(ApplyMonitorReading(model_, reading, label));
+}
+
+bool CStripChart::SaveImage(const QString& path) {
+    if (path.endsWith(".svg", Qt::CaseInsensitive)) {
+        QFile f(path);
+        const QByteArray svg = QByteArray::fromStdString(ChartSvg(model_));
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(svg) == svg.size() &&
+               f.flush();
+    }
+    return view_->grab().save(path, "PNG");
+}
+
+void CStripChart::CopyData() {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(ChartDataCsv(model_)));
 }
 
 void CStripChart::Clear() {

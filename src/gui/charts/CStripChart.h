@@ -5,6 +5,7 @@
 #include <QString>
 #include <string>
 
+#include "charts/MonitorReading.h"
 #include "charts/StripChartModel.h"
 
 class QCategoryAxis;
@@ -37,6 +38,14 @@ public:
     void SetName(const std::string& name);
     // Discards the readings ("Clear").
     void Clear();
+    // A monitor reading labelled `timeLabel` (the local time when empty): a new unit starts a
+    // fresh chart, a new name retitles it.
+    void ApplyReading(const MonitorReading& reading, const std::string& timeLabel = {});
+
+    // The context menu's "Save Image..." (PNG, or SVG by the name's extension) and "Copy Data"
+    // (time and value as CSV text on the clipboard). false when the file could not be written.
+    bool SaveImage(const QString& path);
+    void CopyData();
 
     QRadioButton* AutoButton() const { return auto_; }
     QRadioButton* ManualButton() const { return manual_; }

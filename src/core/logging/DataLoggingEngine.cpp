@@ -1,0 +1,300 @@
+#include "logging/DataLoggingEngine.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+#include "base/CNumeric.h"
+#include "link/LinkCommands.h"
+#include "logging/LogFileWriter.h"
+
+namespace tavrix {
+
+DataLoggingEngine::DataLoggingEngine(LoggingContext ctx, LoggingProgressWindow& progress,
+                                     LogClock& clock)
+    : ctx_(std::move(ctx)), progress_(progress), clock_(clock) {}
+
+std::string DataLoggingEngine::FilePath() const {
+    std::lock_guard lock(fileMutex_);
+    return path_;
+}
+
+std::string DataLoggingEngine::Stamp(const char* format) {
+    const LocalTime t = clock_.Now();
+    return FormatC(format, t.month, t.day, t.year, t.hour, t.minute, t.second);
+}
+
+int DataLoggingEngine::Start(LoggingDialogs& dialogs, LogTimer& timer) {
+    DataLogSetupModel setup;
+    setup.interval = ctx_.interval();
+    setup.EnableFrom(ctx_.features);
+    const DialogResult<DataLogSetupModel> r = dialogs.AskLogSetup(setup);
+    // The dialog's interval (an applied one too) is kept and stored on every way out.
+    const double interval =
+        r.outcome == DialogOutcome::CouldNotCreate ? setup.interval : r.value.interval;
+    int result = -1;
+    if (r.outcome == DialogOutcome::CouldNotCreate) {
+        ctx_.op.ShowMessage("Could not create dialog box", MessageIcon::Stop);
+    } else if (r.Ok()) {
+        FileDialogRequest save;
+        save.filter = logging_texts::kSaveFilter;
+        save.defaultExtension = "csv";
+        save.options = kHideReadOnly | kOverwritePrompt;
+        const DialogResult<std::string> file = ctx_.op.AskSaveFile(save);
+        if (file.Ok()) result = BeginRun(r.value.mask, interval, file.value, timer);
+    }
+    ctx_.setInterval(interval);
+    if (!ctx_.settings.WriteString(settings::kLog, settings::kInterval, FormatC("%f", interval)))
+        ctx_.op.ShowMessage("Unable to Write to Initialization File", MessageIcon::Stop);
+    return result;
+}
+
+int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::string& path,
+                                LogTimer& timer) {
+    if (runOpen_.load()) return -1;
+    LoggingProgressModel& pm = progress_.Model();
+    {
+        std::lock_guard lock(fileMutex_);
+        path_ = path;
+    }
+    pm.fileText = path;
+    for (auto& e : enabled_) e = 0;
+    pm.ClearLabels();
+    for (int i = 0; i < kLogSourceCount; ++i) {
+        if (!(mask & kLogSources[static_cast<size_t>(i)].maskBit)) continue;
+        if (!LogSourceAvailable(ctx_.features, i)) continue;
+        enabled_[static_cast<size_t>(i)] = 1;
+        pm.AddLabel(i);
+    }
+    entryCount_ = 0;
+    rowsWritten = 0;
+    fileErrorReported_ = false;
+    pm.entriesText = FormatC("%d", 0);
+    pm.intervalText = FormatC("%8.1lf", interval);
+    progress_.Refresh();
+
+    // Exchanges of the start are made under the lock too: a monitor may be polling.
+    std::optional<SessionLock> lock;
+    lock.emplace(ctx_.mutex, kMutexWaitMs);
+    std::string id;
+    static const std::string kIdn = "*idn?;";
+    const int status = lock->Owned() ? ctx_.link.Transact(&kIdn, &id) : link_status::kNoReply;
+    if (status < 0) ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
+    if (id.size() > kIdReplyMax) {
+        ctx_.op.ShowMessage(logging_texts::kIdTooLong, MessageIcon::None);
+        return -1;
+    }
+    if (status != 0) return -1;
+
+    std::string error;
+    if (!LogFileWriter::Create(path, error)) {
+        ReportFileError(error);
+        return -1;
+    }
+    ctx_.loggingActive = true;
+    runOpen_ = true;
+    progress_.Show();
+
+    std::string header;
+    for (int i = 0; i < 12; ++i) {
+        if (!enabled_[static_cast<size_t>(i)]) continue;
+        const LogSource& s = kLogSources[static_cast<size_t>(i)];
+        const std::string q = FormatC(i < 8 ? "%s:NAME?;UNITS?;" : "%s:NAME?;", s.prefix);
+        std::string reply;
+        if (ctx_.link.Transact(&q, &reply) < 0) {
+            ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
+            WriteText(header, true);
+            lock.reset();
+            progress_.PressStop();
+            return -1;
+        }
+        if (i < 8) {
+            const size_t semi = reply.find(';');
+            const std::string name = semi == std::string::npos ? "" : reply.substr(0, semi);
+            const std::string unit = semi == std::string::npos ? reply : reply.substr(semi + 1);
+            header += FormatC("%s name:%s,unit:%s\n", s.prefix, name.c_str(), unit.c_str());
+        } else {
+            header += FormatC("%s name:%s\n", s.prefix, reply.c_str());
+        }
+    }
+    header += FormatC("Sampling interval:%8.1lf seconds\n", interval);
+    header += "Entry Number";
+    for (int i = 0; i < kLogSourceCount; ++i)
+        if (enabled_[static_cast<size_t>(i)]) header += kLogSources[static_cast<size_t>(i)].columns;
+    header += "\n";
+    const std::string started = Stamp("Data logging started at %d/%d/%d %d:%d:%d\n");
+    header += started;
+    lock.reset();
+    if (!WriteText(header, true)) {
+        progress_.PressStop();
+        return -1;
+    }
+    ctx_.log.Append(started);
+
+    timer_ = &timer;
+    timerHeld_ = timer.SetTimer(kTimerId, static_cast<int>(std::lround(interval * 1000.0)));
+    return 0;
+}
+
+bool DataLoggingEngine::WriteText(const std::string& text, bool sync) {
+    if (text.empty()) return true;
+    std::string error;
+    std::string path;
+    {
+        std::lock_guard lock(fileMutex_);
+        path = path_;
+    }
+    if (LogFileWriter::Append(path, text, sync, error)) return true;
+    ReportFileError(error);
+    return false;
+}
+
+void DataLoggingEngine::ReportFileError(const std::string& error) {
+    if (fileErrorReported_.exchange(true)) return;
+    const std::string path = FilePath();
+    ctx_.op.ShowMessage(
+        "Cannot write the data log file " + path + ": " + error + "\nData logging is stopped.",
+        MessageIcon::Stop);
+    ctx_.log.Append("Data logging stopped: cannot write " + path + " (" + error + ")\n");
+}
+
+void DataLoggingEngine::Stop() {
+    std::unique_lock lock(fileMutex_);
+    ctx_.loggingActive = false;
+    if (timer_ && timerHeld_) timer_->KillTimer(timerHeld_);
+    timerHeld_ = 0;
+    if (!runOpen_.exchange(false)) return;
+    const std::string path = path_;
+    lock.unlock();
+    // Rows are what reached the file: a cycle that saw the stop wrote none.
+    std::string closing = FormatC("Number of entries = %d\n", static_cast<int>(rowsWritten.load()));
+    const std::string ended = Stamp("Data logging terminated at %d/%d/%d %d:%d:%d \n");
+    closing += ended;
+    std::string error;
+    if (!fileErrorReported_.load()) WriteText(closing, true);
+    ctx_.log.Append(ended);
+}
+
+void DataLoggingEngine::OnTick(ManualResetEvent& sample) {
+    ++ticks;
+    if (sample.IsSet()) ++coalescedTicks;
+    sample.Set();
+}
+
+std::vector<DataLoggingEngine::Batch> DataLoggingEngine::Batches(
+    const std::array<int, kLogSourceCount>& enabled) {
+    std::vector<Batch> out;
+    std::string cmd;
+    for (int i = 0; i < kLogSourceCount; ++i) {
+        if (cmd.size() > kBatchThreshold) {
+            out.push_back({cmd, true});
+            cmd.clear();
+        }
+        if (enabled[static_cast<size_t>(i)]) {
+            if (!cmd.empty()) cmd += ":";
+            cmd += kLogSources[static_cast<size_t>(i)].sampleQuery;
+        }
+    }
+    if (!cmd.empty()) out.push_back({cmd, false});
+    return out;
+}
+
+DataLoggingEngine::Flush DataLoggingEngine::Exchange(const std::string& cmd, std::string& reply) {
+    reply.clear();
+    int status;
+    {
+        SessionLock lock(ctx_.mutex, kMutexWaitMs);
+        if (!lock) return Flush::Busy;
+        status = ctx_.link.Transact(&cmd, &reply);
+    }
+    return status < 0 ? Flush::Failed : Flush::Ok;
+}
+
+int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
+    sample.Reset();
+    ++entryCount_;
+    const LocalTime t = clock_.Now();
+    const std::string timeField = FormatC("%d:%d:%d", t.hour, t.minute, t.second);
+
+    std::array<int, kLogSourceCount> enabled{};
+    for (int i = 0; i < kLogSourceCount; ++i)
+        enabled[static_cast<size_t>(i)] = enabled_[static_cast<size_t>(i)];
+    std::string replies;
+    bool failed = false;
+    const std::vector<Batch> batches = Batches(enabled);
+    for (const Batch& b : batches) {
+        std::string reply;
+        const Flush f = Exchange(b.text, reply);
+        if (f != Flush::Ok) {
+            failed = true;
+            // A batch sent during the walk reports a failed exchange at once.
+            if (b.inWalk && f == Flush::Failed) ctx_.send(LogReport::LinkLost);
+            break;
+        }
+        // Batches are joined by one ";": a walk that ends on a flush adds no empty column.
+        if (&b != &batches.front()) replies += ";";
+        replies += reply;
+    }
+    if (failed) {
+        ++failedCycles;
+        ctx_.send(LogReport::CommError);
+        ctx_.send(LogReport::LinkLost);
+        std::lock_guard lock(fileMutex_);
+        std::string error;
+        if (!path_.empty())
+            LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
+        return -1;
+    }
+    std::string row = timeField + "," + replies;
+    for (char& c : row)
+        if (c == ';') c = ',';
+    if (row.empty() || row.back() != '\r') row += "\n";
+    bool written = false;
+    std::string error;
+    {
+        std::lock_guard lock(fileMutex_);
+        if (ctx_.loggingActive.load() && runOpen_.load()) {
+            written = LogFileWriter::Append(path_, row, syncEachRow.load(), error);
+            if (written) ++rowsWritten;
+        } else {
+            error.clear();
+        }
+    }
+    if (!written && !error.empty()) {
+        lastFileError_ = error;
+        ctx_.send(LogReport::FileError);
+        return -2;
+    }
+    if (written) ++cyclesMade;
+    if (written && onRowWritten) onRowWritten(rowsWritten.load(), row);
+    ctx_.send(LogReport::Sampled);
+    return 0;
+}
+
+void DataLoggingEngine::RunSamplingThread(const ManualResetEvent& quit, ManualResetEvent& sample) {
+    for (;;) {
+        if (quit.IsSet()) return;
+        if (!sample.WaitFor(std::chrono::milliseconds(50))) continue;
+        if (quit.IsSet()) return;
+        Cycle(sample);
+    }
+}
+
+void DataLoggingEngine::OnSampled() {
+    progress_.Model().entriesText = FormatC("%d", entryCount_.load());
+    progress_.Refresh();
+}
+
+void DataLoggingEngine::OnCommError() {
+    --entryCount_;
+    ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
+    progress_.PressStop();
+}
+
+void DataLoggingEngine::OnFileError() {
+    --entryCount_;
+    ReportFileError(lastFileError_);
+    progress_.PressStop();
+}
+
+}  // namespace tavrix

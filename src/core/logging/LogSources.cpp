@@ -1,0 +1,26 @@
+#include "logging/LogSources.h"
+
+#include "link/FeatureManager.h"
+
+namespace tavrix {
+
+bool LogSourceAvailable(const FeatureManager& f, int index) {
+    if (index < 0 || index >= kLogSourceCount) return false;
+    switch (kLogSources[static_cast<size_t>(index)].need) {
+        case LogSourceNeed::AnyInstrument:
+            return f.AnyInstrument();
+        case LogSourceNeed::InputsCD:
+            return f.InputsCDPresent();
+        case LogSourceNeed::InputsEH:
+            return f.InputsEHPresent();
+        case LogSourceNeed::Heaters:
+            return f.HeatersPresent();
+        case LogSourceNeed::Analog1:
+            return f.Analog1Present();
+        case LogSourceNeed::Analog2:
+            return f.Analog2Present();
+    }
+    return false;
+}
+
+}  // namespace tavrix

@@ -1,0 +1,88 @@
+#include "logging/LoggingDialogs.h"
+
+#include <cmath>
+
+#include "base/CNumeric.h"
+
+namespace tavrix {
+
+namespace {
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+}  // namespace
+
+void DataLogSetupModel::EnableFrom(const FeatureManager& features) {
+    for (int i = 0; i < kLogSourceCount; ++i)
+        enabled[static_cast<size_t>(i)] = LogSourceAvailable(features, i) ? 1 : 0;
+}
+
+void DataLogSetupModel::Toggle(int index) {
+    if (index < 0 || index >= kLogSourceCount) return;
+    mask ^= kLogSources[static_cast<size_t>(index)].maskBit;
+}
+
+void DataLogSetupModel::SelectAll() {
+    for (int i = 0; i < kLogSourceCount; ++i)
+        if (enabled[static_cast<size_t>(i)]) mask |= kLogSources[static_cast<size_t>(i)].maskBit;
+}
+
+std::string DataLogSetupModel::CheckInterval(const std::string& text, double& out) {
+    size_t first = 0, last = text.size();
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    const std::string core = text.substr(first, last - first);
+    double v = 0.0;
+    int used = 0;
+    if (core.empty() || ScanC(core.c_str(), "%lf%n", &v, &used) != 1 ||
+        static_cast<size_t>(used) != core.size() || !std::isfinite(v))
+        return logging_texts::kEnterANumber;
+    if (v < kIntervalLow || v > kIntervalHigh) return logging_texts::kIntervalRange;
+    out = v;
+    return {};
+}
+
+std::string DataLogSetupModel::Apply(const std::string& intervalText) {
+    return CheckInterval(intervalText, interval);
+}
+
+std::string DataLogSetupModel::Start(const std::string& intervalText) {
+    if (mask == 0) return logging_texts::kSelectSource;
+    return Apply(intervalText);
+}
+
+std::string DataLogSetupModel::IntervalText() const {
+    return FormatC("%g", interval);
+}
+
+bool LoggingProgressModel::AddLabel(int sourceIndex) {
+    if (sourceIndex < 0 || sourceIndex >= kLogSourceCount) return false;
+    const LogSource& s = kLogSources[static_cast<size_t>(sourceIndex)];
+    size_t first = 0, end = 8;
+    if (s.group == LogSourceGroup::Output) first = 8, end = 12;
+    if (s.group == LogSourceGroup::Setpoint) first = 12, end = 16;
+    for (size_t i = first; i < end; ++i) {
+        if (labels[i].empty()) {
+            labels[i] = s.label;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string LoggingProgressModel::CheckFields() const {
+    if (fileText.size() > kFileTextMax) return logging_texts::kFileTextTooLong;
+    return {};
+}
+
+void HeadlessProgressWindow::PressStop() {
+    lastCheckMessage = model_.CheckFields();
+    if (lastCheckMessage.empty()) {
+        visible = false;
+    } else if (showMessage) {
+        showMessage(lastCheckMessage);
+    }
+    if (onStop) onStop();
+}
+
+}  // namespace tavrix

@@ -1,0 +1,184 @@
+// tavrix-cli's logging, monitor and internal-log commands run as an operator runs them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+using tavrix::test::CrLfLines;
+using tavrix::test::TempDir;
+using namespace std::chrono;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A program in the background, its output in files of the scratch folder.
+class Child {
+public:
+    Child(const TempDir& dir, const std::string& tag, std::vector<std::string> args)
+        : out_(dir.Str() + "/" + tag + ".out"), err_(dir.Str() + "/" + tag + ".err") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            const std::string env = "TAVRIX_CONFIG_DIR=" + dir.Str();
+            putenv(const_cast<char*>(env.c_str()));
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            Wait(5000);
+        }
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+    // The exit code, -1 for a signal, -2 when it did not end in time.
+    int Wait(int ms) {
+        const auto deadline = steady_clock::now() + milliseconds(ms);
+        while (steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                waited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return -2;
+    }
+    std::string Out() const { return Slurp(out_); }
+    std::string Err() const { return Slurp(err_); }
+
+private:
+    std::string out_, err_;
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+const std::regex kRow(R"(\d{1,2}:\d{1,2}:\d{1,2},[-0-9.]+,[-0-9.]+,[-0-9.]+,[0-3])");
+
+int CountRows(const std::vector<std::string>& lines) {
+    int n = 0;
+    for (const auto& l : lines)
+        if (std::regex_match(l, kRow)) ++n;
+    return n;
+}
+
+std::vector<std::string> SplitLf(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t p; (p = text.find('\n', start)) != std::string::npos; start = p + 1)
+        out.push_back(text.substr(start, p - start));
+    return out;
+}
+
+std::vector<std::string> LogArgs(const std::string& out, std::vector<std::string> transport) {
+    std::vector<std::string> args = {TAVRIX_CLI_PATH};
+    args.insert(args.end(), transport.begin(), transport.end());
+    for (const char* a : {"log", "--sources", "A,B,heater1", "--interval", "0.1", "--out"})
+        args.push_back(a);
+    args.push_back(out);
+    return args;
+}
+
+}  // namespace
+
+TEST(CliLogging, AKilledRunLeavesOnlyWholeRowsAsManyAsItReported) {
+    TempDir dir;
+    const std::string file = dir.Str() + "/kill.csv";
+    Child cli(dir, "cli", LogArgs(file, {"--sim=28"}));
+    std::this_thread::sleep_for(milliseconds(2500));
+    cli.Signal(SIGKILL);
+    EXPECT_EQ(cli.Wait(5000), -1);
+    const std::string bytes = Slurp(file);
+    ASSERT_FALSE(bytes.empty());
+    // Every line ends in CR LF: nothing half written.
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    const auto lines = CrLfLines(file);
+    for (size_t i = 6; i < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], kRow)) << lines[i];
+    const int onDisk = CountRows(lines);
+    const int reported = CountRows(SplitLf(cli.Out()));
+    EXPECT_GT(reported, 5);
+    // A row reaches the disk before it is reported; the one in flight may be on disk unreported.
+    EXPECT_TRUE(onDisk == reported || onDisk == reported + 1) << onDisk << " " << reported;
+}
+
+TEST(CliLogging, SigintAndSigtermEndTheRunWithItsClosingLines) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        TempDir dir;
+        const std::string file = dir.Str() + "/run.csv";
+        Child cli(dir, "cli", LogArgs(file, {"--sim=28"}));
+        std::this_thread::sleep_for(milliseconds(1200));
+        cli.Signal(sig);
+        EXPECT_EQ(cli.Wait(5000), 0) << cli.Err();
+        const auto lines = CrLfLines(file);
+        ASSERT_GE(lines.size(), 8u);
+        const int rows = CountRows(lines);
+        EXPECT_GT(rows, 3);
+        EXPECT_EQ(lines[lines.size() - 2], "Number of entries = " + std::to_string(rows));
+        EXPECT_EQ(lines.back().rfind("Data logging terminated at ", 0), 0u);
+        EXPECT_EQ(lines.back().back(), ' ');
+    }
+}
+
+TEST(CliLogging, ASourceTheModelLacksIsRefusedBeforeTheRun) {
+    TempDir dir;
+    const std::string file = dir.Str() + "/none.csv";
+    Child cli(dir, "cli",
+              {TAVRIX_CLI_PATH, "--sim=31", "log", "--sources", "A,heater1", "--interval", "1",
+               "--out", file});
+    EXPECT_EQ(cli.Wait(10000), 1);
+    EXPECT_NE(cli.Err().find("source heater1 is not available"), std::string::npos) << cli.Err();
+    EXPECT_FALSE(std::filesystem::exists(file));
+    Child bad(
+        dir, "bad",
+        {TAVRIX_CLI_PATH, "--sim=28", "log", "--sources", "A,Z", "--interval", "1", "--out", file});
+    EXPECT_EQ(bad.Wait(10000), 1);
+    EXPECT_NE(bad.Err().find("unknown source \"Z\""), std::string::npos);
+}
+
+TEST(CliLogging, ALostInstrumentEndsTheRunWithItsClosingLinesAndFails) {
+    TempDir dir;
+    Child sim(dir, "sim", {TAVRIX_SIM_PATH, "--tcp", "0"});
+    std::string port;
+    for (int i = 0; i < 100 && port.empty(); ++i) {
+        std::smatch m;
+        const std::string out = sim.Out();
+        if (std::regex_search(out, m, std::regex(R"(tcp: (\d+))"))) port = m[1];
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    ASSERT_FALSE(port.empty());
+    const std::string file = dir.Str() + "/lost.csv";
+    Child cli(dir, "cli", LogArgs(file, {"--lan", "127.0.0.1:" + port}));
+    std::this_thread::sleep_for(milliseconds(1500));
+    sim.Signal(SIGKILL);
+    EXPECT_EQ(cli.Wait(30000), 1) << cli.Err();
+    EXPECT_NE(cli.Err().find("Communication Error"), std::string::npos);
+    const auto lines = CrLfLines(file);
+    ASSERT_GE(lines.size(), 3u);
+    const int rows = CountRows(lines);
+    EXPECT_GT(rows, 0);
+    EXPECT_EQ(lines[lines.size() - 3], "Number of entries = " + std::to_string(rows));
+    EXPECT_EQ(lines[lines.size() - 2].rfind("Data logging terminated at ", 0), 0u);
+    EXPECT_EQ(lines.back(), "Exit due to Communication Error.");
+}

@@ -1,0 +1,220 @@
+// The data logging windows and the monitors in the running program, on the simulator; the
+// screenshots go to the build folder's screenshots/.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "GuiTestBench.h"
+#include "app/Commands.h"
+#include "logging/CDataLogSetup.h"
+#include "logging/CDataLoggingInProcMessage.h"
+#include "charts/CStripChart.h"
+
+using namespace tavrix;
+using namespace tavrix::test;
+
+namespace {
+void SaveGrab(QWidget& w, const char* name) {
+    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
+    QVERIFY2(w.grab().save(path), qPrintable(path));
+}
+
+// The setup dialog's answer, worked out by the test.
+struct TestDialogs : LoggingDialogs {
+    std::function<DialogResult<DataLogSetupModel>(DataLogSetupModel)> answer;
+    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
+        return answer(preset);
+    }
+};
+
+// The longest gap between the ticks of a 5 ms timer while events run for `ms` or until `until`.
+qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
+    QTimer probe;
+    QElapsedTimer clock;
+    qint64 last = -1, longest = 0;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (last >= 0) longest = std::max(longest, now - last);
+        last = now;
+    });
+    clock.start();
+    probe.start(5);
+    PumpUntil(until, ms);
+    return longest;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+    return CrLfLines(path);
+}
+}  // namespace
+
+class LoggingWindowsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { FreshConfigFolder(); }
+
+    void setupDialogBindsItsRules() {
+        FeatureManager f;
+        f.Update(32);
+        DataLogSetupModel preset;
+        preset.EnableFrom(f);
+        preset.interval = 30.0;
+        ScriptedOperator op;
+        CDataLogSetup dlg(preset);
+        dlg.SetMessageTarget(&op);
+        dlg.show();
+        QCOMPARE(dlg.windowTitle(), QString("Data Logging Setup Dialog"));
+        QCOMPARE(dlg.IntervalEdit()->text(), QString("30"));
+        QVERIFY(!dlg.Box(2)->isEnabled());
+        // Start with nothing checked: the message, and the dialog stays open.
+        QTest::mouseClick(dlg.StartButton(), Qt::LeftButton);
+        QCOMPARE(op.MessageTexts(),
+                 std::vector<std::string>{"Please make channel selection as data source."});
+        QVERIFY(dlg.isVisible());
+        QTest::mouseClick(dlg.SelectAllButton(), Qt::LeftButton);
+        for (int i = 0; i < 16; ++i) QCOMPARE(dlg.Box(i)->isChecked(), i < 2 || i >= 8);
+        QCOMPARE(int(dlg.Model().mask), 0xFF03);
+        QTest::mouseClick(dlg.Box(0), Qt::LeftButton);
+        QCOMPARE(int(dlg.Model().mask), 0xFF02);
+        dlg.adjustSize();
+        Pump(30);
+        SaveGrab(dlg, "logging-setup");
+        dlg.IntervalEdit()->setText("0.05");
+        QTest::mouseClick(dlg.ApplyButton(), Qt::LeftButton);
+        QCOMPARE(op.MessageTexts().back(), std::string("Enter a number between 0.1 and 120000."));
+        dlg.IntervalEdit()->setText("0.1");
+        QTest::mouseClick(dlg.ApplyButton(), Qt::LeftButton);
+        QCOMPARE(dlg.Model().interval, 0.1);
+        QTest::mouseClick(dlg.CancelButton(), Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(dlg.Model().interval, 0.1);
+    }
+
+    void aRunThroughTheViewWithMonitorsOpen() {
+        GuiBench::Options o;
+        // The monitor thread's first wait is one interval long.
+        o.beforeInitialUpdate = [](ViewHub& hub) {
+            hub.Settings().WriteString("LOG", "INTERVAL", "0.2");
+        };
+        GuiBench b(o);
+        const qint64 idle = LongestProbeGap(1000, [] { return false; });
+        qInfo("GUI idle baseline: longest gap %lld ms between 5 ms probe ticks", idle);
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
+        TestDialogs dialogs;
+        dialogs.answer = [](DataLogSetupModel m) {
+            m.mask = 0x0001 | 0x0002 | 0x0100 | 0x1000;
+            m.interval = 0.1;
+            return DialogResult<DataLogSetupModel>::Accept(m);
+        };
+        b.View().SetLoggingDialogs(&dialogs);
+        const std::string path = b.Settings().Folder() + "/gui-run.csv";
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
+        for (int id : {ID_MONITOR_A, ID_MONITOR_B, ID_MONITOR_HEATER1, ID_MONITOR_ANALOG1})
+            b.View().OnCommand(id);
+        b.View().OnCommand(ID_LOG_START);
+        QVERIFY(b.View().SampleTimer()->isActive());
+        QCOMPARE(b.View().SampleTimer()->interval(), 100);
+        QVERIFY(!b.Hub().IsEnabled(ID_LOG_START));
+        QVERIFY(b.Hub().IsEnabled(ID_DATALOG_UPLOAD));
+        CDataLoggingInProcMessage& progress = *b.View().LoggingProgress();
+        QVERIFY(progress.isVisible());
+        QCOMPARE(progress.Slot(0)->text(), QString("Channel A"));
+        QCOMPARE(progress.Slot(8)->text(), QString("Heater1"));
+        QCOMPARE(progress.Slot(12)->text(), QString("Loop1 Setpoint"));
+
+        // The GUI thread's longest stall while logging with four monitors polling: the longest
+        // gap between the ticks of a 5 ms probe timer, against the same probe before the run.
+        const qint64 busy = LongestProbeGap(
+            15000, [&] { return b.View().Logging().Engine().rowsWritten.load() >= 30; });
+        QVERIFY(b.View().Logging().Engine().rowsWritten.load() >= 30);
+        qInfo(
+            "GUI stall while logging at 0.1 s with four monitors: longest gap %lld ms between "
+            "5 ms probe ticks",
+            busy);
+        QVERIFY(progress.EntriesField()->text().toInt() >= 10);
+        progress.adjustSize();
+        SaveGrab(progress, "logging-progress");
+        CStripChart& monitor = *b.View().Monitor(0);
+        QVERIFY(PumpUntil([&] { return !monitor.Model().Labels()[97].empty(); }, 5000));
+        QCOMPARE(monitor.Model().Unit(), std::string("K"));
+        monitor.resize(640, 360);
+        Pump(50);
+        SaveGrab(monitor, "monitor-live");
+
+        // Stop: the closing lines, the timer gone, the command enabled again.
+        QTest::mouseClick(progress.StopButton(), Qt::LeftButton);
+        QVERIFY(!b.View().SampleTimer()->isActive());
+        QVERIFY(!progress.isVisible());
+        const auto lines = FileLines(path);
+        QVERIFY(lines.size() > 20);
+        const long rows = b.View().Logging().Engine().rowsWritten.load();
+        QCOMPARE(lines[lines.size() - 2], "Number of entries = " + std::to_string(rows));
+        QCOMPARE(int(lines.size()), int(rows) + 8);
+
+        // The operator switches input A to Celsius: a fresh chart with the new unit.
+        {
+            SessionLock lock(b.Hub().Mutex(), 1000);
+            b.Hub().Link().Command("INP A:UNIT C");
+        }
+        QVERIFY(PumpUntil([&] { return monitor.Model().Unit() == "C"; }, 5000));
+        QVERIFY(monitor.Model().Labels()[90].empty());
+
+        // Closing the monitor hands its place to the settings and stops its polls.
+        monitor.move(123, 145);
+        Pump(20);
+        monitor.reject();
+        QCOMPARE(b.Hub().MonitorOpen(0).load(), 0);
+        QVERIFY(b.Settings().GetInt("CHAPOS", "WinRight", 0) > 0);
+        QCOMPARE(b.Settings().GetInt("CHAPOS", "WinLeft", -1), monitor.frameGeometry().left());
+    }
+
+    void aTooLongFileNameKeepsTheWindowButStopsTheRun() {
+        GuiBench b;
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
+        TestDialogs dialogs;
+        dialogs.answer = [](DataLogSetupModel m) {
+            m.mask = 0x0001;
+            m.interval = 5;
+            return DialogResult<DataLogSetupModel>::Accept(m);
+        };
+        b.View().SetLoggingDialogs(&dialogs);
+        const std::string dir = b.Settings().Folder() + "/" + std::string(90, 'd');
+        QDir().mkpath(QString::fromStdString(dir));
+        const std::string path = dir + "/run.csv";
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
+        b.View().OnCommand(ID_LOG_START);
+        CDataLoggingInProcMessage& progress = *b.View().LoggingProgress();
+        QVERIFY(progress.isVisible());
+        QTest::mouseClick(progress.StopButton(), Qt::LeftButton);
+        QCOMPARE(b.op.MessageTexts().back(), std::string("Enter no more than 100 characters."));
+        QVERIFY(progress.isVisible());
+        QVERIFY(!b.Hub().LoggingActive().load());
+        QCOMPARE(FileLines(path).back().rfind("Data logging terminated at ", 0), size_t(0));
+    }
+
+    void monitorsOpenWhereTheyWereClosed() {
+        GuiBench::Options o;
+        o.beforeInitialUpdate = [](ViewHub& hub) {
+            hub.Settings().WriteInt("CHHPOS", "WinLeft", 40);
+            hub.Settings().WriteInt("CHHPOS", "WinTop", 60);
+            hub.Settings().WriteInt("CHHPOS", "WinRight", 540);
+            hub.Settings().WriteInt("CHHPOS", "WinBottom", 420);
+        };
+        GuiBench b(o);
+        const QRect g = b.View().Monitor(7)->geometry();
+        QCOMPARE(g.left(), 40);
+        QCOMPARE(g.top(), 60);
+        QCOMPARE(g.width(), 500);
+    }
+};
+
+QTEST_MAIN(LoggingWindowsTest)
+#include "LoggingWindowsTest.moc"
