@@ -8,7 +8,14 @@ mapfile -t packages < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' debian-packages.t
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
+    # A virtual name is there when one of its providers is installed.
+    provided=0
+    for q in $(apt-cache showpkg "$p" 2>/dev/null | sed -n '/^Reverse Provides:/,$p' | tail -n +2 | cut -d' ' -f1); do
+      if dpkg-query -W -f='${Status}' "$q" 2>/dev/null | grep -q "install ok installed"; then
+        provided=1
+      fi
+    done
+    [ "$provided" -eq 1 ] || missing+=("$p")
   fi
 done
 

@@ -151,6 +151,8 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
     const bool explicitTransport =
         o.simModel || !o.serialDevice.empty() || o.gpibAddress || !o.lan.empty();
     if (explicitTransport) settings.DisableWrites();
+    // A simulated instrument never reads the operator's settings either.
+    if (o.simModel) settings.UseFolder(SettingsStore::SimulatorFolder());
     link = std::make_unique<CInstrumentLink>(op, settings);
     link->StartUp();
     if (o.gpibEoi) link->SetGpibEndOnEoi(true);

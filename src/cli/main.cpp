@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CalGenCli.h"
+#include "CalibrationCli.h"
 #include "CliSession.h"
 #include "ConsoleCli.h"
 #include "CurveCli.h"
@@ -156,6 +157,8 @@ int main(int argc, char** argv) {
 
     cli::ConsoleCliOptions consoleOptions;
     cli::AddConsoleCommands(app, consoleOptions);
+    cli::CalibrationCliOptions calibrationOptions;
+    cli::AddCalibrationCommands(app, calibrationOptions);
 
     auto* ports = cli::AddPortsCommand(app);
 
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
     if (cli::LoggingCommandParsed(loggingOptions))
         return cli::RunLoggingCommand(loggingOptions, session);
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
+    if (cli::CalibrationCommandParsed(calibrationOptions))
+        return cli::RunCalibrationCommand(calibrationOptions, session);
 
     if (cli::ConsoleCommandParsed(consoleOptions))
         return cli::RunConsoleCommand(consoleOptions, session,

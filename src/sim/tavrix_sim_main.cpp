@@ -30,6 +30,8 @@ void Usage(FILE* out) {
                  "  --garbage             answer with random bytes\n"
                  "  --drop-table-after N  cut tables after N lines\n"
                  "  --refuse              refuse every command line\n"
+                 "  --noisy               input readings never settle (calibration captures\n"
+                 "                        then run to their tick limit)\n"
                  "  --ack                 TCP: answer each command line with 0x06 (taken) or\n"
                  "                        0x15 (refused) so that a client can see refusals\n"
                  "  --help                show this text\n"
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
     tavrix::sim::SimOptions options;
     long tcpPort = -1;
     bool pty = false, bindAny = false;
-    bool silent = false, garbage = false, refuse = false, ack = false;
+    bool silent = false, garbage = false, refuse = false, ack = false, noisy = false;
     long delay = 0, trickle = 0, dropAfter = -1;
 
     for (int i = 1; i < argc; ++i) {
@@ -95,6 +97,8 @@ int main(int argc, char** argv) {
             dropAfter = needNumber(0, 1000000);
         } else if (a == "--refuse") {
             refuse = true;
+        } else if (a == "--noisy") {
+            noisy = true;
         } else if (a == "--ack") {
             ack = true;
         } else {
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
     f.garbage = garbage;
     f.dropTableAfter = static_cast<int>(dropAfter);
     f.refuseLines = refuse;
+    f.noisy = noisy;
 
     std::unique_ptr<tavrix::sim::TcpFrontEnd> tcp;
     std::unique_ptr<tavrix::sim::PtyFrontEnd> term;

@@ -143,7 +143,8 @@ TEST(CurveDownload, SendsTheEditedCurveAndLogsEveryLine) {
     ASSERT_EQ(b.op.progress.size(), 1u);
     EXPECT_EQ(b.op.progress[0]->messages,
               std::vector<std::string>{"Downloading to User Curve 3. Please wait..."});
-    EXPECT_EQ(b.op.progress[0]->positions, (std::vector<int>{0, 25, 50, 75}));
+    // Per point, then full before "Download Complete".
+    EXPECT_EQ(b.op.progress[0]->positions, (std::vector<int>{0, 25, 50, 75, 100}));
     EXPECT_EQ(b.op.progress[0]->closed, 1);
     EXPECT_TRUE(LockIsFree(b.mutex));
 }
@@ -417,7 +418,7 @@ TEST(PidTable, DownloadSendsTitleAndEntriesAndUploadStoresThem) {
               "PID Table 9 is downloaded from " + Data("blank_lines.pid") + "\n");
     EXPECT_EQ(b.op.progress.at(0)->messages,
               std::vector<std::string>{"Downloading to PID Table 9. Please wait..."});
-    EXPECT_EQ(b.op.progress.at(0)->positions, (std::vector<int>{50, 100, 100}));
+    EXPECT_EQ(b.op.progress.at(0)->positions, (std::vector<int>{50, 100, 100, 100}));
 
     b.op.messages.clear();
     b.log.lines.clear();

@@ -129,7 +129,7 @@ TEST(LinkRs232, FetchTableCountsLinesUpToTheSemicolonLine) {
     ASSERT_EQ(f.op.progress.size(), 1u);
     EXPECT_EQ(f.op.progress[0]->messages, std::vector<std::string>{"Receiving curve"});
     EXPECT_EQ(f.op.progress[0]->high, 100);
-    EXPECT_EQ(f.op.progress[0]->positions, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(f.op.progress[0]->positions, (std::vector<int>{33, 66, 100, 100}));
     EXPECT_EQ(f.op.progress[0]->closed, 1);
 }
 

@@ -66,7 +66,7 @@ TEST(Terminal, AFailedQueryShowsAnEmptyReplyAndSaysWhy) {
     EXPECT_TRUE(ex.failed);
     EXPECT_EQ(f.log.lines,
               (Lines{"\nquery:INP A:TEMP?", "\nresponse:\n",
-                     "Error:no complete reply from the instrument (RS232 read time-out)\n"}));
+                     "Error:RS232 failure (no complete reply in time, or the port refused the write)\n"}));
     // One attempt only, and no message box.
     EXPECT_EQ(f.instrument.Lines(), Lines{"INP A:TEMP?"});
     EXPECT_TRUE(f.op.messages.empty());

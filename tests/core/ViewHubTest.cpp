@@ -248,9 +248,14 @@ TEST(ViewHub, MessagesRouteToCommandsAndALostLinkResetsTheBar) {
                    ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K, ID_CALGEN_DIODE_2PT,
                    ID_CALGEN_DIODE_3PT, ID_CALGEN_PLATINUM})
         hub.RegisterOperation(id, [&ran, id] { ran.push_back(id); });
-    for (int msg : {WM_SHORTCUT_CURVE_DOWNLOAD, WM_SHORTCUT_PID_DOWNLOAD, WM_SHORTCUT_INTERACT,
-                    WM_SHORTCUT_DATA_LOGGING, WM_SHORTCUT_DATALOG_UPLOAD})
-        hub.OnMessage(msg, 0, 0);
+    const int shortcuts[] = {WM_SHORTCUT_CURVE_DOWNLOAD, WM_SHORTCUT_PID_DOWNLOAD,
+                             WM_SHORTCUT_INTERACT, WM_SHORTCUT_DATA_LOGGING,
+                             WM_SHORTCUT_DATALOG_UPLOAD};
+    // The bar's requests meet the menu's rules: without an instrument they are refused.
+    for (int msg : shortcuts) hub.OnMessage(msg, 0, 0);
+    EXPECT_TRUE(ran.empty());
+    hub.Features().Update(28);
+    for (int msg : shortcuts) hub.OnMessage(msg, 0, 0);
     for (int points = 0; points < 5; ++points) hub.OnMessage(WM_CALGEN_REQUEST, 0, points);
     hub.OnMessage(WM_CALGEN_REQUEST, 1, 0);
     hub.OnMessage(WM_CALGEN_REQUEST, 2, 0);  // thermocouple: nothing

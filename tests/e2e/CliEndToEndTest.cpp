@@ -519,3 +519,102 @@ TEST(CliEndToEnd, ExplicitTransportsWorkWhateverTheStoreHolds) {
     const auto r = RunProgram({TAVRIX_CLI_PATH, "--sim", "identify"}, {ConfigEnv(fifo)}, 10000);
     EXPECT_EQ(r.exitCode, 0) << r.err;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Calibration from the command line
+
+namespace {
+std::string WriteSecretFile(const TempDir& dir, const char* name, const std::string& text) {
+    const std::string path = dir.Str() + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    return path;
+}
+}  // namespace
+
+TEST(CliCalibration, ReadApplyAndPasswordAgainstTheSimulator) {
+    SimProcess sim;
+    TempDir config;
+    const std::string lan = "127.0.0.1:" + sim.TcpPort();
+    const std::string pw = WriteSecretFile(config, "pw", "CALIB\n");
+    auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {TAVRIX_CLI_PATH, "--lan", lan, "calibration"});
+        return RunProgram(args, {ConfigEnv(config)});
+    };
+
+    auto r = cli({"--password-file", pw, "read"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> lines;
+    for (size_t a = 0, b; (b = r.out.find('\n', a)) != std::string::npos; a = b + 1)
+        lines.push_back(r.out.substr(a, b - a));
+    ASSERT_EQ(lines.size(), 40u);
+    EXPECT_EQ(lines[0].rfind("1\tSi Diode V\tA\t", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[39].rfind("10\t10ohm C-V AC\tD\t", 0), 0u) << lines[39];
+    double g = 0, o = 0;
+    char letter = 0;
+    EXPECT_EQ(std::sscanf(lines[21].c_str(), "6\t10uA DC\t%c\t%lf\t%lf", &letter, &g, &o), 3)
+        << lines[21];
+    EXPECT_EQ(letter, 'B');
+    EXPECT_EQ(lines[21].substr(lines[21].rfind('\t') + 1).size(),
+              std::string("0.0000000").size() + (o < 0 ? 1 : 0));
+
+    r = cli({"--password-file", pw, "apply", "--step", "3", "--channel", "b", "--gain", "1.05",
+             "--offset", "-0.25"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = cli({"--password-file", pw, "read"});
+    EXPECT_NE(r.out.find("\n3\t1mA AC\tB\t1.0500000\t-0.2500000\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n" + lines[8] + "\n"), std::string::npos) << lines[8];  // A unchanged
+
+    struct Refused {
+        std::vector<std::string> args;
+        const char* said;
+    } refused[] = {
+        {{"--password-file", pw, "apply", "--step", "3", "--channel", "A", "--gain", "1.25",
+          "--offset", "0"},
+         "Enter a number between 0.9 and 1.2."},
+        {{"--password-file", pw, "apply", "--step", "11", "--channel", "A", "--gain", "1",
+          "--offset", "0"},
+         "--step must be 1 to 10"},
+        {{"--password-file", pw, "apply", "--step", "1", "--channel", "E", "--gain", "1",
+          "--offset", "0"},
+         "channels A to D"},
+        {{"--password-file", config.Str() + "/missing", "read"}, "cannot read the password file"},
+    };
+    for (const Refused& c : refused) {
+        r = cli(c.args);
+        EXPECT_EQ(r.exitCode, 1) << c.said;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    }
+    // The password is never an option's value.
+    r = cli({"--password", "CALIB", "read"});
+    EXPECT_NE(r.exitCode, 0);
+
+    // A new password: lower case is pointed out and sent in upper case; the old one stops working.
+    const std::string next = WriteSecretFile(config, "next", "s3cret\ns3cret\n");
+    r = cli({"--password-file", pw, "password", "--new-password-file", next});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("The calibration password must be in uppercase."), std::string::npos);
+    r = cli({"--password-file", pw, "read"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Failed to verify calibration password"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+    const std::string upper = WriteSecretFile(config, "upper", "S3CRET");  // no line end
+    r = cli({"--password-file", upper, "read"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    const std::string mismatch = WriteSecretFile(config, "mismatch", "ONE\nTWO\n");
+    r = cli({"--password-file", upper, "password", "--new-password-file", mismatch});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("New and re-typed passwords do not match"), std::string::npos);
+    for (const std::string secret : {"S3CRET", "s3cret", "ONE", "TWO", "CALIB"})
+        EXPECT_EQ(r.err.find(secret), std::string::npos) << secret;
+
+    // A model without a step table.
+    SimProcess monitor({"--model", "32"});
+    r = RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + monitor.TcpPort(), "calibration",
+                    "--password-file", pw, "read"},
+                   {ConfigEnv(config)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no calibration steps"), std::string::npos) << r.err;
+}

@@ -60,21 +60,6 @@ void SaveGrab(QWidget& w, const QString& name) {
     QVERIFY2(w.grab().save(path), qPrintable(path));
 }
 
-// Runs `handle` on the first visible top-level widget of type W once one shows up (polling,
-// so that it runs inside the modal loop that shows it).
-template <typename W>
-void WhenShown(std::function<void(W*)> handle) {
-    QTimer::singleShot(10, [handle] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* target = qobject_cast<W*>(w); target && target->isVisible()) {
-                handle(target);
-                return;
-            }
-        }
-        WhenShown<W>(handle);
-    });
-}
-
 // Picks a file as a person would: goes to its folder, types its name, presses the accept
 // button. A folder still loading can clear the typed name, so it is typed until it holds.
 void ChooseFile(QFileDialog* d, const QString& path) {

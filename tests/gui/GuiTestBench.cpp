@@ -22,9 +22,13 @@ GuiBench::GuiBench(Options options) {
     sim_ = std::make_unique<SimulatedController>(options.modelCode);
     frame_ = std::make_unique<CMainFrame>(*settings_, MonitorTitles(), "qrc:/tavrix/help.html",
                                           options.qtDialogs ? nullptr : &op);
-    View().Hub().Link().SetSerialDeviceOverride(sim_->PtyPath());
+    if (options.asDesktopSim)
+        sim_->AttachBeforeInitialUpdate(View());
+    else
+        View().Hub().Link().SetSerialDeviceOverride(sim_->PtyPath());
     if (options.beforeInitialUpdate) options.beforeInitialUpdate(View().Hub());
     View().OnInitialUpdate();
+    if (options.asDesktopSim) sim_->AttachAfterInitialUpdate(View());
     // No events run here: a test may want the GUI thread to stay away from the workers.
     frame_->show();
 }

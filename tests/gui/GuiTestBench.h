@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QApplication>
 #include <QString>
+#include <QTimer>
+#include <QWidget>
 #include <array>
 #include <functional>
 #include <memory>
@@ -27,6 +30,9 @@ public:
         bool qtDialogs = false;
         // Runs after the hub exists and before the view's first update.
         std::function<void(ViewHub&)> beforeInitialUpdate;
+        // The view is attached to the simulator as "tavrix --sim" attaches it (LAN address
+        // and port preset as well), not only its COM ports.
+        bool asDesktopSim = false;
     };
 
     GuiBench();
@@ -61,5 +67,20 @@ void Pump(int ms);
 bool PumpUntil(const std::function<bool()>& done, int ms);
 // Empties the folder named by TAVRIX_CONFIG_DIR, so the suite starts with no stored settings.
 void FreshConfigFolder();
+
+// Runs `handle` on the first visible top-level widget of type W once one shows up (polling,
+// so that it runs inside the modal loop that shows it). The polling stops with `context`.
+template <typename W>
+void WhenShown(std::function<void(W*)> handle, const QObject* context = qApp) {
+    QTimer::singleShot(10, context, [handle, context] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* target = qobject_cast<W*>(w); target && target->isVisible()) {
+                handle(target);
+                return;
+            }
+        }
+        WhenShown<W>(handle, context);
+    });
+}
 
 }  // namespace tavrix::test

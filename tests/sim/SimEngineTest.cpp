@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,48 @@ TEST(SimCalibration, ReadingSettlesAfterReseed) {
     EXPECT_EQ(Ask(e, "syst:reseed;:*OPC?"), "1");
     EXPECT_LT(spread(), 1e-4);
     EXPECT_NEAR(std::stod(Ask(e, "INPUT? A;")), 100.5, 0.5);
+
+    // The noisy switch keeps readings wandering after a reseed; clearing the faults ends it.
+    e.Execute("SIM:FAULT NOISY 1");
+    EXPECT_EQ(Ask(e, "syst:reseed;:*OPC?"), "1");
+    EXPECT_GT(spread(), 1e-4);
+    e.Execute("SIM:FAULT CLEAR");
+    EXPECT_LT(spread(), 1e-4);
+}
+
+TEST(SimCalibration, EveryStepCommandIsAnswered) {
+    SimEngine e(SimOptions{27, 3});
+    struct Step {
+        const char* type;
+        const char* range;
+        const char* input;
+        const char* reply;
+    } steps[] = {
+        {"INST D:TYPE V10UA;TYPE?", "V10UA", "INPUT D:UNIT S;ISENIX 19;:*OPC?", "1"},
+        {"INST D:TYPE I10UA;TYPE?", "I10UA", "INPUT D:UNIT S;ISENIX 1;:*OPC? ", "1"},
+        {"INST D:TYPE R1mA;TYPE?", "R1mA", "INPUT D:UNIT S;ISENIX 20;:*OPC?", "1"},
+        {"INST D:TYPE R100UA;TYPE?", "R100UA", "INPUT D:UNIT S;ISENIX 21;:*OPC?", "1"},
+        {"INST D:TYPE R10UA;TYPE?", "R10UA", "INPUT D:UNIT S;ISENIX 22;:*OPC?", "1"},
+        {"INST D:TYPE NTC10UA;TYPE?", "NTC10UA", "INPUT D:UNIT S;sensor 31;:*OPC?", "1"},
+        {"INST D:TYPE ACR10K;TYPE?", "ACR10K",
+         "INPUT D:UNIT S;iSENIX 33;vbias 10mv;Brange 10K;Brange?", "10K"},
+        {"INST D:TYPE ACR1K;TYPE?", "ACR1K", "INPUT D:Brange 1.0K;Brange?", "1.0K"},
+        {"INST D:TYPE ACR100;TYPE?", "ACR100", "INPUT D:Brange 100;Brange?", "100"},
+        {"INST D:TYPE ACR10;TYPE?", "ACR10", "INPUT D:Brange 10;Brange?", "10"},
+    };
+    EXPECT_EQ(Ask(e, "INST D:MODE ON;MODE?;"), "ON");
+    std::set<std::string> calibrations;  // each range keeps its own
+    for (const Step& s : steps) {
+        EXPECT_EQ(Ask(e, s.type), s.range);
+        EXPECT_EQ(Ask(e, s.input), s.reply) << s.input;
+        const std::string gainOffset = Ask(e, "INST D:GAIN?;OFFSET?;");
+        double g = 0, o = 0;
+        EXPECT_EQ(std::sscanf(gainOffset.c_str(), "%lf;%lf", &g, &o), 2) << gainOffset;
+        EXPECT_NEAR(g, 1.0, 0.001);
+        calibrations.insert(gainOffset);
+    }
+    EXPECT_EQ(calibrations.size(), 10u);
+    EXPECT_EQ(Ask(e, "INST D:MODE OFF;MODE?;"), "OFF");
 }
 
 TEST(SimControl, FaultLinesSetFaultsQuietlyAndLinesAreRecorded) {

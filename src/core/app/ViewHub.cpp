@@ -112,7 +112,16 @@ bool ViewHub::MonitorSourcePresent(int index) const {
     return features_.Analog2Present();
 }
 
+namespace {
+// Commands that may run while another operation is running: they neither talk to the
+// instrument nor change what a running operation relies on.
+bool AllowedDuringAnOperation(int id) {
+    return id == ID_APP_ABOUT || id == ID_HELP || id == ID_VIEW_STATUS_BAR || id == ID_SHORTCUT;
+}
+}  // namespace
+
 bool ViewHub::IsEnabled(int id) const {
+    if (running_ != 0 && !AllowedDuringAnOperation(id)) return false;
     const bool idle = !loggingActive_.load();
     const bool instrument = features_.AnyInstrument();
     switch (id) {
@@ -154,35 +163,50 @@ void ViewHub::Execute(int id) {
                     MessageIcon::Information);
 }
 
+bool ViewHub::Run(int id) {
+    if (!IsEnabled(id)) return false;
+    if (AllowedDuringAnOperation(id)) {
+        Execute(id);
+        return true;
+    }
+    running_ = id;
+    struct Done {
+        int& running;
+        ~Done() { running = 0; }
+    } done{running_};
+    Execute(id);
+    return true;
+}
+
 intptr_t ViewHub::OnMessage(int message, intptr_t w, intptr_t l) {
     if (auto it = messages_.find(message); it != messages_.end() && it->second)
         return it->second(w, l);
     switch (message) {
         case WM_SHORTCUT_CURVE_DOWNLOAD:
-            Execute(ID_CURVE_DOWNLOAD);
+            Run(ID_CURVE_DOWNLOAD);
             return 0;
         case WM_SHORTCUT_PID_DOWNLOAD:
-            Execute(ID_PID_DOWNLOAD);
+            Run(ID_PID_DOWNLOAD);
             return 0;
         case WM_SHORTCUT_INTERACT:
-            Execute(ID_INTERACT);
+            Run(ID_INTERACT);
             return 0;
         case WM_SHORTCUT_DATA_LOGGING:
-            Execute(ID_LOG_START);
+            Run(ID_LOG_START);
             return 0;
         case WM_SHORTCUT_CONNECT:
-            Execute(ID_CONNECT);
+            Run(ID_CONNECT);
             return 0;
         case WM_SHORTCUT_DATALOG_UPLOAD:
-            Execute(ID_DATALOG_UPLOAD);
+            Run(ID_DATALOG_UPLOAD);
             return 0;
         case WM_CALGEN_REQUEST:
             if (w == 0) {
                 static constexpr int kDiode[4] = {ID_CALGEN_DIODE_300K, ID_CALGEN_DIODE_4K,
                                                   ID_CALGEN_DIODE_2PT, ID_CALGEN_DIODE_3PT};
-                if (l >= 0 && l <= 3) Execute(kDiode[l]);
+                if (l >= 0 && l <= 3) Run(kDiode[l]);
             } else if (w == 1) {
-                Execute(ID_CALGEN_PLATINUM);
+                Run(ID_CALGEN_PLATINUM);
             }
             return 0;
         case WM_LOG_COMM_ERROR:

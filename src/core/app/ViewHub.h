@@ -70,7 +70,14 @@ public:
 
     // Commands.
     bool IsEnabled(int commandId) const;
+    // Runs the command's operation whatever its rule says (tests, and the gated path below).
     void Execute(int commandId);
+    // The way every command reaches the view (menu, accelerator, shortcut bar, message): runs
+    // it only when its rule allows it. An operation runs to its end before another instrument
+    // command may start, even from inside its own dialogs. False when refused.
+    bool Run(int commandId);
+    // True while an operation started through Run is running.
+    bool OperationRunning() const { return running_ != 0; }
     // Plugs an operation into a command; later registrations replace earlier ones.
     void RegisterOperation(int commandId, Operation op) { operations_[commandId] = std::move(op); }
     bool HasOperation(int commandId) const { return operations_.count(commandId) != 0; }
@@ -129,6 +136,7 @@ private:
     std::map<int, MessageHandler> messages_;
     bool initialised_ = false;
     bool shutDown_ = false;
+    int running_ = 0;  // the command Run is running, 0 for none
 };
 
 }  // namespace tavrix

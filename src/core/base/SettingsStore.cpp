@@ -89,8 +89,8 @@ bool WriteAtomically(const std::string& folder, const std::string& path, const s
 SettingsStore::SettingsStore() : folder_(DefaultFolder()) {}
 SettingsStore::SettingsStore(std::string folder) : folder_(std::move(folder)) {}
 
-std::string SettingsStore::DefaultFolder() {
-    if (const char* dir = getenv("TAVRIX_CONFIG_DIR"); dir && *dir) return dir;
+namespace {
+std::string ConfigBase() {
     std::string base;
     if (const char* xdg = getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
         base = xdg;
@@ -99,7 +99,18 @@ std::string SettingsStore::DefaultFolder() {
     } else {
         base = ".";
     }
-    return base + "/" + kCompanyFolder;
+    return base;
+}
+}  // namespace
+
+std::string SettingsStore::DefaultFolder() {
+    if (const char* dir = getenv("TAVRIX_CONFIG_DIR"); dir && *dir) return dir;
+    return ConfigBase() + "/" + kCompanyFolder;
+}
+
+std::string SettingsStore::SimulatorFolder() {
+    if (const char* dir = getenv("TAVRIX_CONFIG_DIR"); dir && *dir) return dir;
+    return ConfigBase() + "/" + kCompanyFolder + " (simulator)";
 }
 
 std::string SettingsStore::FilePath() const {

@@ -20,6 +20,12 @@ public:
 
     // $TAVRIX_CONFIG_DIR, else $XDG_CONFIG_HOME/Orvella, Inc, else ~/.config/Orvella, Inc.
     static std::string DefaultFolder();
+    // The folder of a run on the built-in simulated controller, so that such a run never
+    // creates or changes the operator's own settings: $TAVRIX_CONFIG_DIR, else
+    // $XDG_CONFIG_HOME/Orvella, Inc (simulator), else ~/.config/Orvella, Inc (simulator).
+    static std::string SimulatorFolder();
+    // Moves the store to another folder (before anything is read or written).
+    void UseFolder(std::string folder) { folder_ = std::move(folder); }
 
     const std::string& Folder() const { return folder_; }
     std::string FilePath() const;
@@ -80,6 +86,7 @@ inline constexpr const char* kMonitorPos[12] = {"CHAPOS", "CHBPOS",  "CHCPOS", "
                                                 "CHEPOS", "CHFPOS",  "CHGPOS", "CHHPOS",
                                                 "HTRPOS", "HTR2POS", "ANAPOS", "ANA2POS"};
 inline constexpr const char* kTerminalPos = "S_TERM_POS";
+inline constexpr const char* kShortcutBarPos = "SHORTCUTPOS";  // the "Short Cuts" bar's place
 inline constexpr const char* kMonitors = "MONITORS";
 inline constexpr const char* kMonitorOpen[8] = {"CHA", "CHB", "CHC", "CHD",
                                                 "CHE", "CHF", "CHG", "CHH"};

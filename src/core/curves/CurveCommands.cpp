@@ -286,6 +286,8 @@ void DownloadCurve(CurveContext& ctx) {
     }
     if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon(total);
     ctx.log.Append(";\n");
+    // The bar stops one point short of the end; it is full before "Download Complete".
+    progress->SetPos(100);
     op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
     ctx.log.Append(FormatC(ct::kLogCurveDownloaded, n, path.c_str()));
     progress->Close();

@@ -83,4 +83,17 @@ bool PidTableNumber::Parse(const std::string& text, int& out) {
     return true;
 }
 
+bool UserCurveChoice::TakeTyped(const std::string& text) {
+    size_t b = text.find_first_not_of(" \t");
+    size_t e = text.find_last_not_of(" \t");
+    if (b == std::string::npos) return false;
+    const std::string digits = text.substr(b, e - b + 1);
+    if (digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int n = std::stoi(digits);
+    if (n < 1 || n > 8) return false;
+    number = n;
+    return true;
+}
+
 }  // namespace tavrix

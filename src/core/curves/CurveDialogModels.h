@@ -59,10 +59,14 @@ inline constexpr const char* kOutputAxisPrefix = "Output ";
 struct UserCurveChoice {
     std::array<std::string, 8> names;
     int number = 1;  // chosen position + 1
-    // A change of selection; typing in the field changes nothing.
+    // A change of selection.
     void Select(int position) {
         if (position >= 0 && position < 8) number = position + 1;
     }
+    // Text the operator typed into the field, taken on OK: a whole number 1..8 (blanks around
+    // it allowed) becomes the number. Anything else is refused (false, number unchanged): the
+    // dialog shows kChooserTypedRange and stays open, so a typo never overwrites curve 1.
+    bool TakeTyped(const std::string& text);
 };
 
 // The PID table number request (CPIDTblNumReq): list "1".."6", any integer typed is taken.

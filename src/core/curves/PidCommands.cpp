@@ -173,6 +173,7 @@ void DownloadPidTable(CurveContext& ctx) {
         op.ShowMessage(ct::kPidErrorInFile, MessageIcon::None);
         ctx.log.Append(FormatC(ct::kLogPidErrorIn, path.c_str()));
     } else {
+        progress->SetPos(100);
         op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
         ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
     }

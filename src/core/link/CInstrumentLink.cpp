@@ -403,6 +403,8 @@ int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMe
             result = kBadPortType;
             break;
     }
+    // A table that came in whole ends with a full bar.
+    if (result >= 0) progress->SetPos(100);
     progress->Close();
     return result;
 }

@@ -1,5 +1,6 @@
 #include "app/CAboutDlg.h"
 
+#include "base/DialogFrame.h"
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +42,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     top->addLayout(row);
     top->addWidget(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
+    ModalDialogFrame(*this);
 }
 
 }  // namespace tavrix

@@ -82,6 +82,8 @@ void CMainFrame::BuildMenu() {
                         // The status bar item's check follows the bar, not the click.
                         if (id == ID_VIEW_STATUS_BAR) a->setChecked(statusBar()->isVisible());
                         view_->OnCommand(id);
+                        // What the command changed shows at once (its accelerator too).
+                        RefreshCommandStates();
                     });
                     actions_[id] = a;
                 }

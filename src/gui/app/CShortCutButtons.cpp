@@ -2,6 +2,7 @@
 
 #include <QBitmap>
 #include <QGridLayout>
+#include <QHideEvent>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/Commands.h"
 #include "app/GuiResources.h"
@@ -85,6 +87,8 @@ CShortCutButtons::CShortCutButtons(ShortcutBarModel& model, OperatorInterface& o
     status_->setObjectName("text1189");
     model_text_->setObjectName("text1182");
     version_->setObjectName("text1191");
+    // Model and version come from the instrument: plain text, never markup.
+    for (QLabel* l : {transport_, status_, model_text_, version_}) l->setTextFormat(Qt::PlainText);
     // Room for the longest texts, so the bar does not jump when they change.
     status_->setMinimumWidth(status_->fontMetrics().horizontalAdvance("Not Connected") + 4);
     model_text_->setMinimumWidth(model_text_->fontMetrics().averageCharWidth() * 22);
@@ -142,6 +146,29 @@ CShortCutButtons::CShortCutButtons(ShortcutBarModel& model, OperatorInterface& o
 
 CShortCutButtons::~CShortCutButtons() {
     model_.SetOnChanged(nullptr);
+}
+
+void CShortCutButtons::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    // A tool window of the main window: the window manager keeps it above the main window,
+    // also while that window's dialogs are open.
+    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr) {
+        owner->winId();
+        if (windowHandle() && owner->windowHandle())
+            windowHandle()->setTransientParent(owner->windowHandle());
+    }
+}
+
+void CShortCutButtons::hideEvent(QHideEvent* e) {
+    QDialog::hideEvent(e);
+    if (onPlaceChanged && !e->spontaneous()) onPlaceChanged(frameGeometry());
+}
+
+void CShortCutButtons::ShowAgain() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void CShortCutButtons::Refresh() {

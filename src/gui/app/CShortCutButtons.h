@@ -44,6 +44,19 @@ public:
     // Redraws from the model (GUI thread).
     void Refresh();
 
+    // Shown, not minimised, on the screen: what the "&Shortcut" rule reads.
+    bool Showing() const { return isVisible() && !isMinimized(); }
+    // "&Shortcut": back on the screen, above the main window.
+    void ShowAgain();
+
+    // Called with the bar's screen rectangle whenever it is closed or hidden, so its place
+    // is kept across runs.
+    std::function<void(const QRect&)> onPlaceChanged;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+
 private:
     class Led;
     void Post(int message);

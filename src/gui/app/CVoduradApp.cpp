@@ -70,7 +70,8 @@ CVoduradApp::~CVoduradApp() {
 }
 
 bool CVoduradApp::InitInstance(const Options& options, OperatorFrontEnd* injectedOperator) {
-    settings_ = std::make_unique<SettingsStore>(SettingsStore::DefaultFolder());
+    settings_ = std::make_unique<SettingsStore>(options.simulate ? SettingsStore::SimulatorFolder()
+                                                                  : SettingsStore::DefaultFolder());
     helpFile_ = "qrc:/tavrix/help.html";
     monitorTitles_ = {"Channel A", "Channel B", "Channel C", "Channel D", "Channel E", "Channel F",
                       "Channel G", "Channel H", "Heater 1",  "Heater 2",  "Analog 1",  "Analog 2"};
@@ -103,19 +104,9 @@ bool CVoduradApp::InitInstance(const Options& options, OperatorFrontEnd* injecte
     QObject::connect(frame_.get(), &CMainFrame::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     CVoduradView* view = frame_->View();
-    if (sim_) {
-        view->Hub().Link().SetSerialDeviceOverride(sim_->PtyPath());
-        if (view->GuiOperator()) view->GuiOperator()->SetSerialDeviceOverride(sim_->PtyPath());
-    }
+    if (sim_) sim_->AttachBeforeInitialUpdate(*view);
     view->OnInitialUpdate();
-    if (sim_) {
-        // Offered by the IP address dialog when the operator connects over LAN.
-        view->Hub().Link().IpAddr() =
-            MyIPAddr::FromOctets(127, 0, 0, 1, static_cast<unsigned long>(sim_->TcpPort()));
-        view->Hub().Log().Append("Simulated controller (model code " +
-                                 std::to_string(options.simModel) + ") on " + sim_->PtyPath() +
-                                 " and TCP port " + std::to_string(sim_->TcpPort()) + ".\n");
-    }
+    if (sim_) sim_->AttachAfterInitialUpdate(*view);
     frame_->show();
     return true;
 }

@@ -13,10 +13,12 @@
 #include "app/CHelpWindow.h"
 #include "app/CShortCutButtons.h"
 #include "app/CalGenRegistration.h"
+#include "app/CalibrationRegistration.h"
 #include "app/ConsoleRegistration.h"
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
 #include "base/WindowPlacement.h"
+#include "calibration/QtCalibrationDialogs.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
 #include "logging/CDataLoggingInProcMessage.h"
@@ -115,6 +117,8 @@ CVoduradView::~CVoduradView() {
     logTimer_->stop();
     // Workers first (they may be waiting on this thread), then the windows they report to.
     hub_->Shutdown();
+    if (bar_ && bar_->isVisible()) SaveBarPlace(bar_->frameGeometry());
+    if (bar_) bar_->onPlaceChanged = nullptr;
     delete bar_;  // detaches from the hub's bar model
     bar_ = nullptr;
     for (auto*& m : monitors_) {
@@ -153,9 +157,7 @@ void CVoduradView::RegisterGuiOperations() {
         terminal_->raise();
     });
     hub.RegisterOperation(ID_SHORTCUT, [this] {
-        if (!bar_) return;
-        bar_->show();
-        bar_->raise();
+        if (bar_) bar_->ShowAgain();
     });
     hub.RegisterOperation(ID_APP_ABOUT, [this] {
         CAboutDlg about(window());
@@ -171,7 +173,23 @@ void CVoduradView::RegisterGuiOperations() {
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
     RegisterConsoleCommands(hub);
-    hub.shortcutBarVisible = [this] { return bar_ && bar_->isVisible(); };
+    calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
+    calibrationDialogs_->SetParentWidget(this);
+    if (qtOperator_) {
+        calibrationDialogs_->setMessageParent = [this](QWidget* w) {
+            qtOperator_->SetParentWidget(w ? w : this);
+        };
+    }
+    RegisterCalibrationCommand(hub, *calibrationDialogs_);
+    hub.shortcutBarVisible = [this] { return bar_ && bar_->Showing(); };
+}
+
+void CVoduradView::SaveBarPlace(const QRect& r) {
+    const WinRect w = ToWinRect(r);
+    settings_.WriteInt(settings::kShortcutBarPos, settings::kWinLeft, w.left);
+    settings_.WriteInt(settings::kShortcutBarPos, settings::kWinTop, w.top);
+    settings_.WriteInt(settings::kShortcutBarPos, settings::kWinRight, w.right);
+    settings_.WriteInt(settings::kShortcutBarPos, settings::kWinBottom, w.bottom);
 }
 
 void CVoduradView::OnInitialUpdate() {
@@ -210,16 +228,22 @@ void CVoduradView::CreateFloatingWindows() {
     terminal_->setGeometry(ToQRect(
         termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));
 
-    bar_ = new CShortCutButtons(hub.Bar(), *op_, this);
+    // A tool window of the main window, so that it floats above it.
+    bar_ = new CShortCutButtons(hub.Bar(), *op_, window());
     bar_->SetTarget(&hub.Messenger());
     bar_->adjustSize();
+    bar_->onPlaceChanged = [this](const QRect& r) { SaveBarPlace(r); };
     // The view's rectangle on the screen: lay the frame out first when it is not shown yet.
     if (QWidget* w = window(); w->layout()) w->layout()->activate();
     const QRect viewRect(mapToGlobal(QPoint(0, 0)), size());
     const QSize barSize = bar_->sizeHint();
     const WinRect barRect =
         PlaceShortcutBar(ToWinRect(viewRect), barSize.width(), barSize.height(), screen);
-    bar_->move(barRect.left, barRect.top);
+    const WinRect barSaved = ReadRect(settings_, settings::kShortcutBarPos);
+    if (barSaved.Empty())
+        bar_->move(barRect.left, barRect.top);
+    else
+        bar_->move(barSaved.left, barSaved.top);
     bar_->show();
 
     const WinRect logRect = CentreOn(screen, loggingProgress_->width(), loggingProgress_->height());
@@ -229,8 +253,7 @@ void CVoduradView::CreateFloatingWindows() {
 
 void CVoduradView::OnCommand(int id) {
     if (!initialised_) OnInitialUpdate();
-    if (!hub_->IsEnabled(id)) return;
-    hub_->Execute(id);
+    hub_->Run(id);
 }
 
 void CVoduradView::SyncLog() {

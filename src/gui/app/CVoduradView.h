@@ -23,6 +23,7 @@ class CStripChart;
 class QtLogTimer;
 class QtLoggingDialogs;
 class QtOperator;
+class QtCalibrationDialogs;
 
 // The main window's client area and the hub's window: draws the message log, owns the floating
 // windows, routes menu commands to the hub and lets worker threads' reports run on the GUI
@@ -79,6 +80,7 @@ private:
     void RegisterGuiOperations();
     void CreateFloatingWindows();
     void UpdateScrollBars();
+    void SaveBarPlace(const QRect& r);
     QRect ScreenRect() const;
 
     SettingsStore& settings_;
@@ -86,6 +88,7 @@ private:
     QString helpFile_;
     // Declared before the hub: the hub uses the operator until it is gone.
     std::unique_ptr<QtOperator> qtOperator_;
+    std::unique_ptr<QtCalibrationDialogs> calibrationDialogs_;
     OperatorFrontEnd* op_;
     std::unique_ptr<ViewHub> hub_;
 

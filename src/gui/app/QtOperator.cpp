@@ -37,7 +37,7 @@ public:
         Run([&](CTfrDlg& d) { d.SetPos(pos); });
     }
     void Close() override {
-        Run([](CTfrDlg& d) { d.close(); });
+        Run([](CTfrDlg& d) { d.Finish(); });
         dlg_.clear();
     }
 

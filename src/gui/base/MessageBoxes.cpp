@@ -22,6 +22,8 @@ QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const QString& text,
                                            QMessageBox::StandardButtons buttons) {
     QMessageBox box(ToQtIcon(icon), QString::fromLatin1(kAppTitle), text, buttons, parent);
     box.setObjectName("tavrixMessageBox");
+    // Messages carry file names and instrument replies: never interpreted as markup.
+    box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -1,8 +1,16 @@
 #include "base/QtFileDialog.h"
 
 #include <QFileDialog>
+#include <algorithm>
+#include <QHeaderView>
+#include <QTreeView>
 
 namespace tavrix {
+
+namespace {
+constexpr int kFileDialogWidth = 940;
+constexpr int kFileDialogHeight = 480;
+}  // namespace
 
 QStringList QtNameFilters(const FileDialogRequest& request) {
     QStringList filters;
@@ -31,6 +39,18 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, 
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
+    // Wide enough that name, size, type and date can all be read.
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.resize(std::max(dialog.width(), kFileDialogWidth),
+                  std::max(dialog.height(), kFileDialogHeight));
+    if (auto* tree = dialog.findChild<QTreeView*>("treeView")) {
+        const int unit = tree->fontMetrics().averageCharWidth();
+        QHeaderView* h = tree->header();
+        h->resizeSection(0, unit * 36);  // name
+        h->resizeSection(1, unit * 12);  // size
+        h->resizeSection(2, unit * 22);  // type
+        h->resizeSection(3, unit * 28);  // date modified
+    }
 }
 
 }  // namespace tavrix

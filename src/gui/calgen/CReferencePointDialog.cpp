@@ -1,5 +1,6 @@
 #include "calgen/CReferencePointDialog.h"
 
+#include "base/DialogFrame.h"
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +28,7 @@ CReferencePointDialog::CReferencePointDialog(DesktopPrograms& desktop, OperatorI
     connect(cancel_, &QPushButton::clicked, this, &CReferencePointDialog::reject);
     // The dialog stays open whatever the calculator does.
     connect(vapor_, &QPushButton::clicked, this, [this] { launcher_.Press(); });
+    ModalDialogFrame(*this);
 }
 
 QLineEdit* CReferencePointDialog::Edit(int controlId) const {
@@ -67,6 +69,18 @@ void CReferencePointDialog::Finish(QGridLayout* body) {
     top->addSpacing(8);
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The operator types at once: the focus starts in the first field (top row, leftmost),
+    // and the fields come before the buttons in the tab order.
+    QLineEdit* first = nullptr;
+    for (int r = 0; r < body->rowCount() && !first; ++r)
+        for (int c = 0; c < body->columnCount() && !first; ++c)
+            if (QLayoutItem* item = body->itemAtPosition(r, c))
+                first = qobject_cast<QLineEdit*>(item->widget());
+    if (first) {
+        first->setFocus();
+        first->selectAll();
+    }
 }
 
 void CReferencePointDialog::OnOk() {

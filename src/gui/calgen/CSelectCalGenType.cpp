@@ -1,5 +1,6 @@
 #include "calgen/CSelectCalGenType.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -62,6 +63,7 @@ CSelectCalGenType::CSelectCalGenType(QWidget* parent) : QDialog(parent) {
     top->addSpacing(6);
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
+    ModalDialogFrame(*this);
 }
 
 }  // namespace tavrix

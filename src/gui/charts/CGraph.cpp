@@ -1,5 +1,6 @@
 #include "charts/CGraph.h"
 
+#include "base/DialogFrame.h"
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
@@ -17,6 +18,8 @@ namespace {
 // 390 x 194 dialog units of the program's dialog font.
 constexpr int kWidth = 585;
 constexpr int kHeight = 316;
+constexpr int kMinWidth = 420;
+constexpr int kMinHeight = 260;
 
 // A range that always has some width, so a flat line still gets an axis.
 void SetAxisRange(QValueAxis* axis, float lo, float hi) {
@@ -33,6 +36,8 @@ void SetAxisRange(QValueAxis* axis, float lo, float hi) {
 
 CGraph::CGraph(GraphModel model, QWidget* parent) : QDialog(parent), model_(std::move(model)) {
     setSizeGripEnabled(true);
+    // Below this the axis labels and titles no longer fit.
+    setMinimumSize(kMinWidth, kMinHeight);
     resize(kWidth, kHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -42,20 +47,22 @@ CGraph::CGraph(GraphModel model, QWidget* parent) : QDialog(parent), model_(std:
     layout->addWidget(view_);
     problem_ = QString::fromStdString(model_.CheckBeforeShow());
     if (problem_.isEmpty()) Build();
+    ModalDialogFrame(*this);
 }
 
 void CGraph::Build() {
     chart_ = new QChart;
-    chart_->setTitle(QString::fromStdString(model_.ShownTitle()));
+    // Chart texts are rich text to Qt; the curve's texts are shown as they are.
+    chart_->setTitle(QString::fromStdString(model_.ShownTitle()).toHtmlEscaped());
     chart_->setBackgroundBrush(palette().color(QPalette::Button));
     chart_->legend()->hide();
 
     auto* x = new QValueAxis;
     x->setLabelFormat("%g");
-    x->setTitleText(QString::fromStdString(model_.ShownXLabel()));
+    x->setTitleText(QString::fromStdString(model_.ShownXLabel()).toHtmlEscaped());
     auto* y = new QValueAxis;
     y->setLabelFormat("%g");
-    y->setTitleText(QString::fromStdString(model_.ShownYLabel()));
+    y->setTitleText(QString::fromStdString(model_.ShownYLabel()).toHtmlEscaped());
     chart_->addAxis(x, Qt::AlignBottom);
     chart_->addAxis(y, Qt::AlignLeft);
 
@@ -79,7 +86,10 @@ void CGraph::Build() {
     }
     SetAxisRange(x, xLo, xHi);
     SetAxisRange(y, yLo, yHi);
+    // The view hands back its default chart instead of deleting it.
+    QChart* defaultChart = view_->chart();
     view_->setChart(chart_);
+    if (defaultChart != chart_) delete defaultChart;
 }
 
 void CGraph::showEvent(QShowEvent* e) {

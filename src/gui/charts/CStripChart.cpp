@@ -235,8 +235,9 @@ void CStripChart::Redraw(StripChartModel::Redraw what) {
 }
 
 void CStripChart::Rebuild() {
-    chart_->setTitle(QString::fromStdString(model_.Title()));
-    valueAxis_->setTitleText(QString::fromStdString(model_.ValueAxisTitle()));
+    // Names come from the instrument: shown as they are, never as markup.
+    chart_->setTitle(QString::fromStdString(model_.Title()).toHtmlEscaped());
+    valueAxis_->setTitleText(QString::fromStdString(model_.ValueAxisTitle()).toHtmlEscaped());
     // A scale still without width (a fresh chart) is drawn one unit high.
     const double lo = model_.Min();
     const double hi = model_.Max() > lo ? model_.Max() : lo + 1.0;

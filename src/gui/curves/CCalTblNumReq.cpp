@@ -1,12 +1,15 @@
 #include "curves/CCalTblNumReq.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/MessageBoxes.h"
 #include "curves/CurveTexts.h"
 
 namespace tavrix {
@@ -22,12 +25,21 @@ CCalTblNumReq::CCalTblNumReq(const UserCurveChoice& choice, QWidget* parent)
     combo_ = new QComboBox(this);
     combo_->setObjectName("combo1009");
     combo_->setEditable(true);
-    // Typed text neither becomes an entry nor changes the number.
+    // Typed text never becomes an entry, and is not completed into one of the names.
     combo_->setInsertPolicy(QComboBox::NoInsert);
+    combo_->setCompleter(nullptr);
     for (const std::string& name : choice_.names) combo_->addItem(QString::fromStdString(name));
     combo_->setCurrentIndex(0);
     choice_.Select(0);
-    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) { choice_.Select(i); });
+    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        choice_.Select(i);
+        typed_ = false;
+    });
+    connect(combo_, &QComboBox::activated, this, [this](int i) {
+        choice_.Select(i);
+        typed_ = false;
+    });
+    connect(combo_->lineEdit(), &QLineEdit::textEdited, this, [this] { typed_ = true; });
     combo_->setMinimumWidth(fontMetrics().averageCharWidth() * 22);
 
     auto* row = new QHBoxLayout;
@@ -46,6 +58,17 @@ CCalTblNumReq::CCalTblNumReq(const UserCurveChoice& choice, QWidget* parent)
     top->addLayout(row);
     top->addWidget(buttons);
     setMinimumWidth(fontMetrics().averageCharWidth() * 58);
+    ModalDialogFrame(*this);
+}
+
+void CCalTblNumReq::accept() {
+    if (typed_ && !choice_.TakeTyped(combo_->currentText().toStdString())) {
+        ShowMessageBox(this, ct::kChooserTypedRange, MessageIcon::Exclamation);
+        combo_->setFocus();
+        combo_->lineEdit()->selectAll();
+        return;
+    }
+    QDialog::accept();
 }
 
 }  // namespace tavrix

@@ -20,8 +20,12 @@ public:
     QComboBox* Combo() const { return combo_; }
     QPushButton* OkButton() const { return ok_; }
 
+    // OK: a number typed into the field must be 1..8, else the dialog says so and stays open.
+    void accept() override;
+
 private:
     UserCurveChoice choice_;
+    bool typed_ = false;  // the field was typed into since the last choice from the list
     QComboBox* combo_;
     QPushButton* ok_;
 };

@@ -1,5 +1,6 @@
 #include "curves/CCurveHeaderEdit.h"
 
+#include "base/DialogFrame.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -93,6 +94,7 @@ CCurveHeaderEdit::CCurveHeaderEdit(const CurveHeaderEdit& header, QWidget* paren
     top->addLayout(grid, 1);
     top->addSpacing(8);
     top->addLayout(buttons);
+    ModalDialogFrame(*this);
 }
 
 void CCurveHeaderEdit::accept() {

@@ -1,5 +1,6 @@
 #include "curves/CPIDTblNumReq.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -42,6 +43,7 @@ CPIDTblNumReq::CPIDTblNumReq(int preset, QWidget* parent) : QDialog(parent), num
     top->addLayout(row);
     top->addWidget(buttons);
     setMinimumWidth(fontMetrics().averageCharWidth() * 40);
+    ModalDialogFrame(*this);
 }
 
 void CPIDTblNumReq::accept() {

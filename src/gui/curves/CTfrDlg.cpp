@@ -1,5 +1,6 @@
 #include "curves/CTfrDlg.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -9,10 +10,12 @@
 
 namespace tavrix {
 
-CTfrDlg::CTfrDlg(QWidget* parent) : QDialog(parent) {
+CTfrDlg::CTfrDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setWindowTitle("Download/Upload Message");
     setModal(false);
     message_ = new QLabel("Transferring data. Please wait.....", this);
+    message_->setTextFormat(Qt::PlainText);
     message_->setMinimumWidth(message_->fontMetrics().averageCharWidth() * 72);
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 100);
@@ -49,6 +52,22 @@ void CTfrDlg::Open() {
     show();
     raise();
     Paint();
+}
+
+void CTfrDlg::Finish() {
+    finishing_ = true;
+    close();
+}
+
+void CTfrDlg::closeEvent(QCloseEvent* e) {
+    if (finishing_)
+        QDialog::closeEvent(e);
+    else
+        e->ignore();
+}
+
+void CTfrDlg::reject() {
+    if (finishing_) QDialog::reject();
 }
 
 QString CTfrDlg::MessageText() const {

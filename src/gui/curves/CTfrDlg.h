@@ -23,12 +23,20 @@ public:
     void SetPos(int pos);
     // Shows the window centred over its parent and lets it paint.
     void Open();
+    // The owner's close at the end of the transfer; the operator cannot close the window
+    // (no close box, Esc and the window manager's close are ignored) while the lines go out.
+    void Finish();
 
     QString MessageText() const;
     int Pos() const;
 
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void reject() override;
+
 private:
     void Paint();
+    bool finishing_ = false;
     QLabel* message_;
     QProgressBar* bar_;
 };

@@ -1,5 +1,6 @@
 #include "link/CCommSetUp.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -50,6 +51,7 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
         preset.commPortIndex >= 0 && preset.commPortIndex < 4 ? preset.commPortIndex : -1);
     baud_->setCurrentIndex(preset.baudIndex >= 0 && preset.baudIndex < 8 ? preset.baudIndex : -1);
     ShowDevice(port_->currentIndex());
+    ModalDialogFrame(*this);
 }
 
 SerialSetupChoice CCommSetUp::Choice() const {

@@ -1,5 +1,6 @@
 #include "link/CGPIBAddrEditDlg.h"
 
+#include "base/DialogFrame.h"
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -27,6 +28,7 @@ CGPIBAddrEditDlg::CGPIBAddrEditDlg(int current, QWidget* parent) : QDialog(paren
     top->addLayout(row);
     top->addWidget(buttons);
     setMinimumWidth(260);
+    ModalDialogFrame(*this);
 }
 
 int CGPIBAddrEditDlg::Address() const {

@@ -1,5 +1,6 @@
 #include "link/CIPEdit.h"
 
+#include "base/DialogFrame.h"
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -99,6 +100,7 @@ CIPEdit::CIPEdit(const IpAddressChoice& preset, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     top->addLayout(grid);
     top->addLayout(buttons);
+    ModalDialogFrame(*this);
 }
 
 QString CIPEdit::CheckPort(const QString& text, int* value) {

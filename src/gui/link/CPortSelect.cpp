@@ -1,5 +1,6 @@
 #include "link/CPortSelect.h"
 
+#include "base/DialogFrame.h"
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -35,6 +36,7 @@ CPortSelect::CPortSelect(int current, QWidget* parent) : QDialog(parent), old_(c
     top->addWidget(text);
     top->addLayout(radios);
     top->addWidget(buttons);
+    ModalDialogFrame(*this);
 }
 
 int CPortSelect::PortType() const {

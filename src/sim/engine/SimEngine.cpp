@@ -39,6 +39,7 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.refuseLines = false;
                 f.refuseCommands = false;
                 f.refuseTableLines = false;
+                f.noisy = false;
             } else if (name == "SILENT") {
                 f.silent = v != 0;
             } else if (name == "DELAY") {
@@ -51,6 +52,8 @@ void SimControl(const std::string& line, SimFaults& f, InstrumentState& st) {
                 f.dropTableAfter = static_cast<int>(value.empty() ? -1 : v);
             } else if (name == "REFUSE") {
                 f.refuseLines = v != 0;
+            } else if (name == "NOISY") {
+                f.noisy = v != 0;
             } else if (name == "REFUSECMD") {
                 f.refuseCommands = v != 0;
             } else if (name == "REFUSETABLE") {

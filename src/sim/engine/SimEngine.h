@@ -19,6 +19,7 @@ struct SimFaults {
     std::atomic<bool> refuseLines{false};  // refuse every command line (see SimResponse::refused)
     std::atomic<bool> refuseCommands{false};    // refuse every line that is not a query
     std::atomic<bool> refuseTableLines{false};  // refuse the lines of a table, not its ";"
+    std::atomic<bool> noisy{false};  // input readings never settle, even after "syst:reseed"
 };
 
 // The answer to one received command line.
@@ -51,7 +52,8 @@ struct SimOptions {
 //   refused); "PIDT n:TABLE" takes a title and up to 16 entries "%f %f %f %f word" up to ";";
 //   "PIDT n:NENT?" answers the number of entries, the title not counted;
 // - "SIM:FAULT <name> <value>" / "SIM:FAULT CLEAR" and "SIM:APPLY <channel> <value>" (the
-//   standard on a channel for "INPUT? x") are control lines of the simulator, never answered.
+//   standard on a channel for "INPUT? x"; "SIM:FAULT NOISY 1" keeps readings from settling)
+//   are control lines of the simulator, never answered.
 class SimEngine {
 public:
     explicit SimEngine(SimOptions options = {});

@@ -197,7 +197,7 @@ double InstrumentState::CalibratedReading(int channel) {
     double standard = applied_[ch] >= 0.0 ? applied_[ch] : kCalRanges[range].nominal;
     const SimCalEntry& e = cal_[static_cast<size_t>(range) * inputs_.size() + ch];
     // Until a reseed the reading wanders too much to count as stable.
-    double spread = settled_ ? 2e-7 : 2e-3;
+    double spread = settled_ && !faults_.noisy ? 2e-7 : 2e-3;
     return e.gain * standard + e.offset + standard * spread * (Uniform() - 0.5);
 }
 

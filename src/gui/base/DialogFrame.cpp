@@ -1,0 +1,41 @@
+#include "base/DialogFrame.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QFontMetrics>
+
+namespace tavrix {
+
+namespace {
+// Widens the dialog when it shows, after its layout has had its say.
+class TitleFitter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Show) {
+            auto* d = static_cast<QDialog*>(watched);
+            const int need = TitleWidth(*d);
+            if (d->minimumWidth() < need) d->setMinimumWidth(need);
+            if (d->width() < need) d->resize(need, d->height());
+        }
+        return false;
+    }
+};
+}  // namespace
+
+int TitleWidth(const QDialog& dialog) {
+    // Title bars commonly use a bold face of the application font; the rest is the icon and
+    // the close box with the window manager's margins.
+    QFont f = QApplication::font();
+    f.setBold(true);
+    return QFontMetrics(f).horizontalAdvance(dialog.windowTitle()) + 120;
+}
+
+void ModalDialogFrame(QDialog& dialog) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint);
+    dialog.installEventFilter(new TitleFitter(&dialog));
+}
+
+}  // namespace tavrix
