@@ -155,6 +155,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
     if (o.simModel) settings.UseFolder(SettingsStore::SimulatorFolder());
     link = std::make_unique<CInstrumentLink>(op, settings);
     link->StartUp();
+    if (o.gpibEoi) link->SetGpibEndOnEoi(true);
     context =
         std::make_unique<CurveContext>(CurveContext{{*link, mutex, features, bar, op, log}, op});
 

@@ -30,6 +30,7 @@ struct TransportOptions {
     std::string serialDevice;  // --serial
     std::optional<int> baud;   // --baud (bits per second)
     std::optional<int> gpibAddress;
+    bool gpibEoi = false;  // --gpib-eoi: a reply piece with END ends the reply
     std::string lan;      // HOST:PORT
     bool lanAck = false;  // --lan-ack: the peer acknowledges every command line
 };

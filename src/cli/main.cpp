@@ -11,6 +11,7 @@
 #include "ConsoleCli.h"
 #include "CurveCli.h"
 #include "LoggingCli.h"
+#include "PortsCli.h"
 
 using namespace tavrix;
 using tavrix::cli::CliSession;
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
     app.add_option("--baud", t.baud,
                    "RS232 speed: 115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200");
     auto* gpibOpt = app.add_option("--gpib", t.gpibAddress, "GPIB: the primary address 0..31");
+    app.add_flag("--gpib-eoi", t.gpibEoi,
+                 "GPIB: a reply ends with the piece that carries END (EOI on its last byte) "
+                 "instead of a read timing out (as the setting [GPIB] EndOnEOI=1)");
     auto* lanOpt = app.add_option("--lan", t.lan, "LAN: HOST:PORT of the instrument");
     app.add_flag("--lan-ack", t.lanAck,
                  "LAN: the instrument acknowledges each command line (tavrix-sim --ack), so "
@@ -156,6 +160,8 @@ int main(int argc, char** argv) {
     cli::CalibrationCliOptions calibrationOptions;
     cli::AddCalibrationCommands(app, calibrationOptions);
 
+    auto* ports = cli::AddPortsCommand(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -164,6 +170,7 @@ int main(int argc, char** argv) {
     if (simOpt->count() > 0) t.simModel = simModel;
     // Curve generation works on files alone: no link is opened.
     if (calgen->parsed()) return cli::RunCalGen(calgenOptions);
+    if (ports->parsed()) return cli::RunPorts();
 
     // Curve files and their conversion need no instrument.
     if (cli::CurveCommandParsed(curveOptions) && cli::CurveCommandIsFileOnly(curveOptions))

@@ -57,6 +57,7 @@ struct Bus {
     int address = 12;
     bool zeroDescriptor = false;
     long timeoutOverrideMs = -1;
+    bool eoi = true;  // END with the last byte of each reply, as the instrument does
     int model = 28;
     uint32_t seed = 1;
     std::map<int, Device> devices;
@@ -75,7 +76,9 @@ struct Bus {
         model = EnvInt("TAVRIX_SIM_MODEL", 28);
         seed = static_cast<uint32_t>(EnvInt("TAVRIX_SIM_SEED", 1));
         zeroDescriptor = false;
-        timeoutOverrideMs = -1;
+        // Test suites that do not measure time-outs may shorten the device's own.
+        timeoutOverrideMs = EnvInt("TAVRIX_SIM_GPIB_TIMEOUT_MS", -1);
+        eoi = true;
     }
 
     static int EnvInt(const char* name, int fallback) {
@@ -211,7 +214,6 @@ GPIB_SIM_EXPORT int ibrd(int ud, void* buf, long count) {
     Device* dev = Find(bus, ud);
     if (!dev) return ibsta;
     if (!buf || count < 0) return Status(ERR, EARG, 0);
-    if (bus.queue.empty()) return Status(ERR | TIMO, EABO, 0);
 
     long limit = bus.timeoutOverrideMs >= 0 ? bus.timeoutOverrideMs : dev->timeoutMs;
     const auto deadline =
@@ -220,7 +222,16 @@ GPIB_SIM_EXPORT int ibrd(int ud, void* buf, long count) {
     // when the time-out ends is handed out with TIMO.
     size_t n = 0;
     for (;;) {
-        if (bus.queue.empty()) return Status(ERR | TIMO, EABO, static_cast<long>(n));
+        if (bus.queue.empty()) {
+            // Nothing to read: as on a real bus, the read ends only when the time-out has
+            // passed, which is what a reply that ends by time-out costs.
+            if (Clock::now() >= deadline) return Status(ERR | TIMO, EABO, static_cast<long>(n));
+            lock.unlock();
+            std::this_thread::sleep_until(deadline);
+            lock.lock();
+            if (!Find(bus, ud)) return ibsta;
+            continue;
+        }
         Message& m = bus.queue.front();
         if (m.busError) {
             bus.Drop();
@@ -243,7 +254,7 @@ GPIB_SIM_EXPORT int ibrd(int ud, void* buf, long count) {
         if (bus.offset >= m.bytes.size() && Clock::now() >= bus.NextByteAt()) {
             bus.queue.pop_front();
             bus.offset = 0;
-            return Status(CMPL | END, 0, static_cast<long>(n));
+            return Status(bus.eoi ? CMPL | END : CMPL, 0, static_cast<long>(n));
         }
         if (n >= static_cast<size_t>(count)) return Status(CMPL, 0, static_cast<long>(n));
         const auto wakeAt = std::min(bus.NextByteAt(), deadline);
@@ -262,6 +273,7 @@ GPIB_SIM_EXPORT void* tavrix_gpib_sim_engine(void) {
 }
 
 // Knobs for tests: "address", "zero_descriptor", "timeout_ms" (negative: the device's own),
+// "eoi" (0: a device that never asserts EOI),
 // "model" and "seed" (a fresh engine), "reset" (everything back to its start state).
 GPIB_SIM_EXPORT void tavrix_gpib_sim_set(const char* name, long value) {
     if (!name) return;
@@ -274,6 +286,8 @@ GPIB_SIM_EXPORT void tavrix_gpib_sim_set(const char* name, long value) {
         bus.zeroDescriptor = value != 0;
     } else if (k == "timeout_ms") {
         bus.timeoutOverrideMs = value;
+    } else if (k == "eoi") {
+        bus.eoi = value != 0;
     } else if (k == "model" || k == "seed") {
         if (k == "model") bus.model = static_cast<int>(value);
         if (k == "seed") bus.seed = static_cast<uint32_t>(value);

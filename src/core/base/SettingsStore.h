@@ -97,6 +97,7 @@ inline constexpr const char* kDefaultSerialDevice[4] = {"/dev/ttyS0", "/dev/ttyS
                                                         "/dev/ttyUSB1"};
 inline constexpr const char* kGpib = "GPIB";
 inline constexpr const char* kGpibLibrary = "Library";
+inline constexpr const char* kGpibEndOnEoi = "EndOnEOI";  // 1: a piece with END ends a reply
 inline constexpr const char* kDefaultGpibLibrary = "libgpib.so.0";
 }  // namespace settings
 

@@ -83,6 +83,7 @@ void CInstrumentLink::StartUp() {
     int type = settings_.GetIntInRange(kCommunicationSetup, kPortType, kDefaultPortType, 0, 3);
     gpib_.SetAddress(
         settings_.GetIntInRange(kCommunicationSetup, kGpibAddr, kDefaultGpibAddr, 0, 31));
+    gpibEndOnEoi_ = settings_.GetIntInRange(kGpib, kGpibEndOnEoi, 0, 0, 1) == 1;
     int octets[4];
     for (int i = 0; i < 4; ++i)
         octets[i] =
@@ -329,8 +330,8 @@ int CInstrumentLink::TransactGpib(const std::string* command, std::string* reply
     const auto deadline = Clock::now() + kGpibReplyBound;
     for (bool first = true;; first = false) {
         std::string piece;
-        bool timedOut = false;
-        if (gpib_.Read(piece, &timedOut) != 0) return fail();
+        bool timedOut = false, end = false;
+        if (gpib_.Read(piece, &timedOut, &end) != 0) return fail();
         if (piece.empty()) {
             // Nothing at all within the time-out is no answer (the device was cleared).
             if (first && timedOut) return fail();
@@ -341,6 +342,8 @@ int CInstrumentLink::TransactGpib(const std::string* command, std::string* reply
             gpib_.Clear();  // the rest must not wait for the next query
             return fail();
         }
+        // The device marked its last byte: no need to wait for a read to time out.
+        if (end && gpibEndOnEoi_) return kOk;
     }
 }
 

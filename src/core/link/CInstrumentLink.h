@@ -94,6 +94,10 @@ public:
     int GetPortType() const { return portType_.load(); }
     void SetPortType(int type) { portType_.store(type); }
     int GpibAddress() const { return gpib_.Address(); }
+    // [GPIB] EndOnEOI=1: a reply piece with END ends the reply at once instead of a read
+    // having to time out. Read at start-up; off by default.
+    bool GpibEndOnEoi() const { return gpibEndOnEoi_; }
+    void SetGpibEndOnEoi(bool on) { gpibEndOnEoi_ = on; }
     // Stores the address and writes "GPIBAddr"; false when the write failed.
     bool SetGpibAddress(int address);
     uint16_t CommPortIndex() const { return commPortIndex_; }
@@ -160,6 +164,7 @@ private:
     std::unique_ptr<CCommPort> serial_;
     GpibDriver gpibDriver_;
     GpibDevice gpib_;
+    bool gpibEndOnEoi_ = false;
     std::atomic<int> portType_{kPortRs232};
     uint16_t commPortIndex_ = 1;
     uint16_t baudIndex_ = 0;

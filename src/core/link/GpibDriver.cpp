@@ -150,9 +150,10 @@ int GpibDevice::Write(const std::string& command) {
     return 0;
 }
 
-int GpibDevice::Read(std::string& piece, bool* timedOut) {
+int GpibDevice::Read(std::string& piece, bool* timedOut, bool* end) {
     piece.clear();
     if (timedOut) *timedOut = false;
+    if (end) *end = false;
     if (Open() != 0) return -6;
     char buffer[kPieceSize + 1] = {};
     driver_.ibrd(descriptor_, buffer, kPieceSize);
@@ -162,6 +163,7 @@ int GpibDevice::Read(std::string& piece, bool* timedOut) {
         piece.assign(buffer, static_cast<size_t>(n));
         // A reply is text; a NUL could not be carried by it.
         piece.erase(std::remove(piece.begin(), piece.end(), '\0'), piece.end());
+        if (end) *end = (sta & GpibDriver::END) != 0;
         return 0;
     }
     if (sta & GpibDriver::TIMO) {

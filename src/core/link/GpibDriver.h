@@ -12,6 +12,7 @@ class GpibDriver {
 public:
     static constexpr int ERR = 0x8000;
     static constexpr int TIMO = 0x4000;
+    static constexpr int END = 0x2000;  // EOI came with the last byte read
 
     explicit GpibDriver(std::string libraryPath);
     ~GpibDriver();
@@ -65,7 +66,8 @@ public:
     // 0 with up to 100 bytes (empty: nothing more), or -6. `timedOut` tells whether an empty
     // piece came from a time-out (nothing arrived) rather than from an empty message. A time-out
     // in the middle of a piece is a failed read: the device is cleared and -6 returned.
-    int Read(std::string& piece, bool* timedOut = nullptr);
+    // `end`: the piece came with END (EOI on its last byte).
+    int Read(std::string& piece, bool* timedOut = nullptr, bool* end = nullptr);
     // Device clear: whatever the instrument still holds for us is dropped. 0, or -6 (offline).
     int Clear();
     void Offline();  // ibonl 0 unless there is no descriptor; descriptor back to -1

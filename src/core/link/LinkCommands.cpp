@@ -1,5 +1,6 @@
 #include "link/LinkCommands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -181,6 +182,12 @@ void SerialSetup(LinkContext& ctx) {
     if (!r.Ok() || r.value.baudIndex < 0 || r.value.baudIndex > 7 || r.value.commPortIndex < 0 ||
         r.value.commPortIndex > 3)
         return;
+    // A typed device must be an absolute path that the settings file can hold on one line.
+    const std::string& dev = r.value.device;
+    if (!dev.empty() && (dev[0] != '/' || std::any_of(dev.begin(), dev.end(), [](char c) {
+                             return static_cast<unsigned char>(c) < 0x20;
+                         })))
+        return;
     // The port is about to be replaced: no other thread may be in an exchange on it.
     SessionLock lock(ctx.sessionMutex, 1000);
     if (!lock) {
@@ -191,6 +198,15 @@ void SerialSetup(LinkContext& ctx) {
                               static_cast<uint16_t>(r.value.baudIndex));
     if (!s.WriteInt(settings::kCommunicationSetup, settings::kBaudRate, r.value.baudIndex) ||
         !s.WriteInt(settings::kCommunicationSetup, settings::kCommPort, r.value.commPortIndex)) {
+        WriteFailed(ctx.op);
+        return;
+    }
+    // Stored as a plain path under the COM entry's key, so older versions read it as before.
+    const std::string comKey = "COM" + std::to_string(r.value.commPortIndex + 1);
+    if (!r.value.device.empty() &&
+        r.value.device != s.GetString(settings::kSerialDevices, comKey,
+                                      settings::kDefaultSerialDevice[r.value.commPortIndex]) &&
+        !s.WriteString(settings::kSerialDevices, comKey, r.value.device)) {
         WriteFailed(ctx.op);
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/OperatorInterface.h"
 
@@ -9,6 +10,8 @@ namespace tavrix {
 struct SerialSetupChoice {
     int commPortIndex = 1;  // 0..3 = COM1..COM4
     int baudIndex = 0;      // 0..7 = 115200 .. 1200
+    // The device the chosen COM entry opens ([SerialDevices]); empty leaves it as stored.
+    std::string device = {};
 };
 
 struct IpAddressChoice {

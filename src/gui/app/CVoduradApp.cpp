@@ -84,12 +84,19 @@ bool CVoduradApp::InitInstance(const Options& options, OperatorFrontEnd* injecte
             return false;
         }
         // The GPIB driver is looked up when the link is built; point it at the simulator's.
+        // It sits beside the program in the build tree, in a folder of its own once installed.
         if (!std::getenv("TAVRIX_GPIB_LIBRARY")) {
-            const QString lib =
-                QDir(QCoreApplication::applicationDirPath()).filePath("../sim/libgpib-sim.so");
-            if (QFileInfo::exists(lib))
+            const QDir appDir(QCoreApplication::applicationDirPath());
+            QStringList places{appDir.filePath("../sim/libgpib-sim.so")};
+#ifdef TAVRIX_BIN_TO_GPIB_SIM
+            places << appDir.filePath(QStringLiteral(TAVRIX_BIN_TO_GPIB_SIM "/libgpib-sim.so"));
+#endif
+            for (const QString& lib : places) {
+                if (!QFileInfo::exists(lib)) continue;
                 setenv("TAVRIX_GPIB_LIBRARY",
                        QFileInfo(lib).canonicalFilePath().toLocal8Bit().constData(), 1);
+                break;
+            }
         }
     }
 

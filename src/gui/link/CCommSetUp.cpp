@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -13,8 +12,12 @@
 namespace tavrix {
 
 CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& preset,
-                       const std::string& deviceOverride, QWidget* parent)
-    : QDialog(parent), settings_(settings), override_(deviceOverride) {
+                       const std::string& deviceOverride, QWidget* parent,
+                       const std::vector<SerialDeviceInfo>* present)
+    : QDialog(parent),
+      settings_(settings),
+      override_(deviceOverride),
+      present_(present ? *present : ListSerialDevices()) {
     setWindowTitle("Communicaton Setup");
     port_ = new QComboBox(this);
     port_->setObjectName("combo1000");
@@ -23,15 +26,16 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
     baud_->setObjectName("combo1001");
     // The blanks after 19200 and 9600 are part of the list's texts.
     baud_->addItems({"115200", "57600", "38400", "19200 ", "9600 ", "4800", "2400", "1200"});
-    device_ = new QLabel(this);
-    device_->setTextFormat(Qt::PlainText);  // a path from the settings
-    device_->setObjectName("deviceLabel");
-    device_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    device_->setForegroundRole(QPalette::PlaceholderText);
+    device_ = new QComboBox(this);
+    device_->setObjectName("deviceCombo");
+    device_->setEditable(true);
+    device_->setInsertPolicy(QComboBox::NoInsert);
+    device_->setMinimumContentsLength(40);
+    device_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
     auto* form = new QFormLayout;
     form->addRow("Comm Port:", port_);
-    form->addRow("", device_);
+    form->addRow("Device:", device_);
     form->addRow("Baud Rate:", baud_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText("OK");
@@ -51,27 +55,39 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
 }
 
 SerialSetupChoice CCommSetUp::Choice() const {
-    return {port_->currentIndex(), baud_->currentIndex()};
+    SerialSetupChoice c{port_->currentIndex(), baud_->currentIndex()};
+    if (override_.empty()) c.device = DevicePath();
+    return c;
+}
+
+std::string CCommSetUp::DevicePath() const {
+    const int i = device_->currentIndex();
+    if (i >= 0 && device_->itemText(i) == device_->currentText())
+        return device_->itemData(i).toString().toStdString();
+    return device_->currentText().trimmed().toStdString();
 }
 
 QString CCommSetUp::DeviceText() const {
-    return device_->text();
+    if (!override_.empty())
+        return QString("Device: %1 (simulated controller)").arg(QString::fromStdString(override_));
+    return QString("Device: %1").arg(QString::fromStdString(DevicePath()));
 }
 
 void CCommSetUp::ShowDevice(int index) {
-    if (index < 0 || index > 3) {
-        device_->clear();
-        return;
-    }
+    device_->clear();
     if (!override_.empty()) {
-        device_->setText(
-            QString("Device: %1 (simulated controller)").arg(QString::fromStdString(override_)));
+        device_->addItem(DeviceText());
+        device_->setEnabled(false);
         return;
     }
+    if (index < 0 || index > 3) return;
     const std::string key = "COM" + std::to_string(index + 1);
-    const std::string path =
+    const std::string stored =
         settings_.GetString(settings::kSerialDevices, key, settings::kDefaultSerialDevice[index]);
-    device_->setText(QString("Device: %1").arg(QString::fromStdString(path)));
+    const SerialDeviceChoices choices = SerialDeviceChoices::For(present_, stored);
+    for (const auto& e : choices.entries)
+        device_->addItem(QString::fromStdString(e.label), QString::fromStdString(e.path));
+    device_->setCurrentIndex(choices.selected);
 }
 
 }  // namespace tavrix
