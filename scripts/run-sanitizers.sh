@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the whole suite under address + undefined behaviour sanitizers (leaks
-# detected; Qt's own caches suppressed by tests/sanitizers/lsan.supp), then the core and
+# detected; Qt's own caches suppressed by tests/gui/lsan.supp), then the core and
 # simulator suites under the thread sanitizer. Prints how long each part took.
 # Usage: scripts/run-sanitizers.sh [asan|tsan]   (both when not given)
 set -euo pipefail
@@ -20,7 +20,7 @@ if [ "$which" = all ] || [ "$which" = asan ]; then
   built=$(date +%s)
   # The package test packs a sanitized build: it proves nothing there.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 \
-  LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0" \
+  LSAN_OPTIONS="suppressions=$root/tests/gui/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j 2 -LE package
   echo "asan+ubsan: build $((built - start)) s, suite $(($(date +%s) - built)) s"
