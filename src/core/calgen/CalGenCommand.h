@@ -94,7 +94,6 @@ inline constexpr const char* kCannotReadSourceLog =
     "Cannot read %s again; no curve file written.\n";
 inline constexpr const char* kCannotWriteBox = "Failed to create file";
 inline constexpr const char* kCannotWriteLog = "Cannot write %s; no curve file written.\n";
-inline constexpr const char* kCouldNotCreateDialog = "Could not create dialog box";
 }  // namespace calgen_texts
 
 }  // namespace tavrix

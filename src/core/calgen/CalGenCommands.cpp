@@ -1,4 +1,5 @@
 #include "calgen/CalGenCommands.h"
+#include "base/Texts.h"
 
 #include "base/CNumeric.h"
 #include "calgen/ReferencePoints.h"
@@ -35,7 +36,7 @@ int ReferenceDialogLoop(CalGenContext& ctx, Values& values, Ask ask, Accept acce
         DialogResult<Values> r = ask(values);
         if (r.outcome == DialogOutcome::Cancel) return kCalGenCancelled;
         if (r.outcome == DialogOutcome::CouldNotCreate) {
-            ctx.op.ShowMessage(t::kCouldNotCreateDialog, MessageIcon::Stop);
+            ctx.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
             return kCalGenFailed;
         }
         TakeEntered(values, r.value);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/CNumeric.h"
+#include "base/Texts.h"
 #include "link/LinkCommands.h"
 #include "logging/LogFileWriter.h"
 
@@ -34,7 +35,7 @@ int DataLoggingEngine::Start(LoggingDialogs& dialogs, LogTimer& timer) {
         r.outcome == DialogOutcome::CouldNotCreate ? setup.interval : r.value.interval;
     int result = -1;
     if (r.outcome == DialogOutcome::CouldNotCreate) {
-        ctx_.op.ShowMessage("Could not create dialog box", MessageIcon::Stop);
+        ctx_.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
     } else if (r.Ok()) {
         FileDialogRequest save;
         save.filter = logging_texts::kSaveFilter;
