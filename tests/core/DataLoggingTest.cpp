@@ -114,16 +114,21 @@ std::string Values(const std::string& q) {
     return "0";
 }
 
-struct ScriptBench : PtyLinkBench {
+// The instrument thread starts in PtyLinkBench's constructor and reads these switches, so they
+// are built before it (a base listed first) and shared as atomics.
+struct ScriptSwitches {
+    std::atomic<bool> silent{false};
+    std::atomic<bool> fixedA{false};
+};
+
+struct ScriptBench : ScriptSwitches, PtyLinkBench {
     ScriptBench()
         : PtyLinkBench([this](const std::string& line) -> std::optional<std::string> {
               if (silent.load()) return std::nullopt;
-              if (line.rfind("INP A:TEMP?;", 0) == 0 && line.size() == 12 && fixedA)
+              if (line.rfind("INP A:TEMP?;", 0) == 0 && line.size() == 12 && fixedA.load())
                   return std::string("23.456");
               return Answer(line, Values);
           }) {}
-    std::atomic<bool> silent{false};
-    bool fixedA = false;
 };
 
 std::string Slurp(const std::string& path) {
