@@ -25,14 +25,6 @@ void SaveGrab(QWidget& w, const char* name) {
     QVERIFY2(w.grab().save(path), qPrintable(path));
 }
 
-// The setup dialog's answer, worked out by the test.
-struct TestDialogs : LoggingDialogs {
-    std::function<DialogResult<DataLogSetupModel>(DataLogSetupModel)> answer;
-    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
-        return answer(preset);
-    }
-};
-
 // The longest gap between the ticks of a 5 ms timer while events run for `ms` or until `until`.
 qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
     QTimer probe;
@@ -107,13 +99,11 @@ private slots:
         qInfo("GUI idle baseline: longest gap %lld ms between 5 ms probe ticks", idle);
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
-        TestDialogs dialogs;
-        dialogs.answer = [](DataLogSetupModel m) {
+        b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
             m.mask = 0x0001 | 0x0002 | 0x0100 | 0x1000;
             m.interval = 0.1;
             return DialogResult<DataLogSetupModel>::Accept(m);
-        };
-        b.View().SetLoggingDialogs(&dialogs);
+        });
         const std::string path = b.Settings().Folder() + "/gui-run.csv";
         b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
         for (int id : {ID_MONITOR_A, ID_MONITOR_B, ID_MONITOR_HEATER1, ID_MONITOR_ANALOG1})
@@ -179,13 +169,11 @@ private slots:
         GuiBench b;
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
-        TestDialogs dialogs;
-        dialogs.answer = [](DataLogSetupModel m) {
+        b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
             m.mask = 0x0001;
             m.interval = 5;
             return DialogResult<DataLogSetupModel>::Accept(m);
-        };
-        b.View().SetLoggingDialogs(&dialogs);
+        });
         const std::string dir = b.Settings().Folder() + "/" + std::string(90, 'd');
         QDir().mkpath(QString::fromStdString(dir));
         const std::string path = dir + "/run.csv";
