@@ -1,10 +1,15 @@
 // The data logging windows and the monitors in the running program, on the simulator; the
 // screenshots go to the build folder's screenshots/.
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -43,6 +48,25 @@ qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
 
 std::vector<std::string> FileLines(const std::string& path) {
     return CrLfLines(path);
+}
+
+// Opens the chart's context menu as a right click does and chooses `item` in it; the texts the
+// menu offered go to `offered`.
+void ChooseFromContextMenu(CStripChart& chart, const QString& item, QStringList& offered) {
+    WhenShown<QMenu>([&](QMenu* menu) {
+        offered.clear();
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions()) {
+            offered << a->text();
+            if (a->text() == item) chosen = a;
+        }
+        if (!chosen) {
+            menu->close();
+            return;
+        }
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+    });
+    emit chart.ChartView()->customContextMenuRequested(QPoint(40, 40));
 }
 }  // namespace
 
@@ -186,6 +210,40 @@ private slots:
         QVERIFY(progress.isVisible());
         QVERIFY(!b.Hub().LoggingActive().load());
         QCOMPARE(FileLines(path).back().rfind("Data logging terminated at ", 0), size_t(0));
+    }
+
+    void monitorContextMenuCopiesTheDataAndSavesAPng() {
+        CStripChart chart(100);
+        chart.setWindowTitle("Channel A");
+        chart.ApplyReading({"77.3", "K", "Stage"}, "09:00:00");
+        chart.ApplyReading({"77.4", "K", "Stage"}, "09:00:01");
+        chart.resize(480, 280);
+        chart.show();
+        Pump(30);
+
+        QStringList offered;
+        QGuiApplication::clipboard()->clear();
+        ChooseFromContextMenu(chart, "Copy Data", offered);
+        QCOMPARE(offered, QStringList({"Save Image...", "Copy Data"}));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QString("Time,Stage (K)\n09:00:00,77.3\n09:00:01,77.4\n"));
+
+        // A name without an extension is saved as PNG.
+        TempDir dir;
+        const QString typed = QString::fromStdString(dir.Str()) + "/monitor";
+        WhenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectFile(typed);
+            static_cast<QDialog*>(d)->accept();  // Save, as the button does
+        });
+        ChooseFromContextMenu(chart, "Save Image...", offered);
+        QFile png(typed + ".png");
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QCOMPARE(png.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
+        png.close();
+        const QImage image(png.fileName(), "PNG");
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), chart.ChartView()->size() * chart.devicePixelRatio());
+        QVERIFY(!chart.SaveImage(QString::fromStdString(dir.Str()) + "/no/such/folder/m.png"));
     }
 
     void monitorsOpenWhereTheyWereClosed() {
