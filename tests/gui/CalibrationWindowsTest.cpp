@@ -27,12 +27,6 @@ namespace {
 
 namespace ct = calib_texts;
 
-void SaveShot(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
 // A session over a scripted instrument whose inputs read `reading`.
 struct SessionBench {
     SessionBench() : session(Exchange(), op) { session.Retrieve(); }
@@ -121,9 +115,9 @@ private slots:
         // A few readings in; the picture shows the page and the progress window.
         for (int i = 0; i < 3; ++i) b.session.OnTimer(0, kUpperCaptureTimer);
         Pump(30);
-        SaveShot(dlg, "calibration-capturing");
+        SaveGrab(dlg, "calibration-capturing");
         page->CapturingDialog()->adjustSize();
-        SaveShot(*page->CapturingDialog(), "calibration-capturing-window");
+        SaveGrab(*page->CapturingDialog(), "calibration-capturing-window");
         {
             // Both windows as the operator sees them: the progress window over the page.
             QPixmap shot = dlg.grab();
@@ -150,7 +144,7 @@ private slots:
         QVERIFY(page->Control(1220)->isEnabled());
         QTest::mouseClick(qobject_cast<QPushButton*>(page->Control(1220)), Qt::LeftButton);
         QCOMPARE(Text(page->Control(1216)), QString("Calibrated"));
-        SaveShot(dlg, "calibration-calibrated");
+        SaveGrab(dlg, "calibration-calibrated");
 
         // APPLY asks first; "no" sends nothing.
         const size_t before = b.lines.size();
@@ -270,7 +264,7 @@ private slots:
         QTest::keyClicks(verify.Edit(), "CALIB");
         verify.adjustSize();
         Pump(30);
-        SaveShot(verify, "calibration-verify-password");
+        SaveGrab(verify, "calibration-verify-password");
         QCOMPARE(verify.TakePassword(), std::string("CALIB"));
         QVERIFY(verify.Edit()->text().isEmpty());
 
@@ -293,7 +287,7 @@ private slots:
         QCOMPARE(change.RetypeEdit()->echoMode(), QLineEdit::Password);
         change.adjustSize();
         Pump(30);
-        SaveShot(change, "calibration-change-password");
+        SaveGrab(change, "calibration-change-password");
     }
 };
 

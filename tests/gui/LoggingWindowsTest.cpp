@@ -24,12 +24,6 @@ using namespace tavrix;
 using namespace tavrix::test;
 
 namespace {
-void SaveGrab(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
 // The longest gap between the ticks of a 5 ms timer while events run for `ms` or until `until`.
 qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
     QTimer probe;
