@@ -206,6 +206,27 @@ private slots:
         QCOMPARE(FileLines(path).back().rfind("Data logging terminated at ", 0), size_t(0));
     }
 
+    // The desktop's own setup dialog, from the menu command: an applied interval outlives Cancel.
+    void theSetupDialogFromTheMenuKeepsAnAppliedIntervalOnCancel() {
+        GuiBench::Options o;
+        o.qtDialogs = true;
+        GuiBench b(o);
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
+        bool shown = false;
+        WhenShown<CDataLogSetup>([&](CDataLogSetup* d) {
+            shown = true;
+            d->IntervalEdit()->setText("2.5");
+            QTest::mouseClick(d->ApplyButton(), Qt::LeftButton);
+            QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        });
+        b.View().OnCommand(ID_LOG_START);
+        QVERIFY(shown);
+        QCOMPARE(b.Settings().GetString("LOG", "INTERVAL", ""), std::string("2.500000"));
+        QCOMPARE(b.Hub().LoggingInterval(), 2.5);
+        QVERIFY(!b.View().SampleTimer()->isActive());
+    }
+
     void monitorContextMenuCopiesTheDataAndSavesAPng() {
         CStripChart chart(100);
         chart.setWindowTitle("Channel A");
