@@ -108,6 +108,22 @@ DialogResult<ThreePointsValues> CliOperator::AskThreePoints(const ThreePointsVal
     return DialogResult<ThreePointsValues>::Failed();
 }
 
+DialogResult<DataLogSetupModel> CliOperator::AskLogSetup(const DataLogSetupModel& preset) {
+    return {DialogOutcome::CouldNotCreate, preset};
+}
+
+DialogResult<std::string> CliOperator::AskCalibrationPassword() {
+    return DialogResult<std::string>::Failed();
+}
+
+DialogResult<NewPasswordEntry> CliOperator::AskNewCalibrationPassword() {
+    return DialogResult<NewPasswordEntry>::Failed();
+}
+
+DialogOutcome CliOperator::RunCalibrationDialog(CalibSession&) {
+    return DialogOutcome::CouldNotCreate;
+}
+
 bool ParseHostPort(const std::string& text, IpAddressChoice& out, std::string& error) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {

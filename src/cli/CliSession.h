@@ -66,6 +66,12 @@ public:
     DialogResult<OnePointValues> AskOnePoint(const OnePointValues& preset) override;
     DialogResult<TwoPointsValues> AskTwoPoints(const TwoPointsValues& preset) override;
     DialogResult<ThreePointsValues> AskThreePoints(const ThreePointsValues& preset) override;
+    // The logging and calibration commands take their answers from the options and run what
+    // follows the dialogs; these dialogs are not shown here.
+    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override;
+    DialogResult<std::string> AskCalibrationPassword() override;
+    DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
+    DialogOutcome RunCalibrationDialog(CalibSession& session) override;
 
     CurveDialogAnswers curve;
     std::vector<std::string> shownTexts;  // every message box text, in order

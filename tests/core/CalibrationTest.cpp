@@ -607,31 +607,6 @@ TEST(CalibQuitTest, AsksOnlyWhenSomethingIsNotSaved) {
 // ---------------------------------------------------------------------------------------------
 // Password
 
-struct ScriptedCalibDialogs : CalibrationDialogs {
-    std::deque<DialogResult<std::string>> passwords;
-    std::deque<DialogResult<NewPasswordEntry>> newPasswords;
-    std::function<DialogOutcome(CalibSession&)> dialog = [](CalibSession&) {
-        return DialogOutcome::Ok;
-    };
-    int dialogsShown = 0;
-    DialogResult<std::string> AskCalibrationPassword() override {
-        if (passwords.empty()) return DialogResult<std::string>::Cancelled();
-        auto r = passwords.front();
-        passwords.pop_front();
-        return r;
-    }
-    DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override {
-        if (newPasswords.empty()) return DialogResult<NewPasswordEntry>::Cancelled();
-        auto r = newPasswords.front();
-        newPasswords.pop_front();
-        return r;
-    }
-    DialogOutcome RunCalibrationDialog(CalibSession& s) override {
-        ++dialogsShown;
-        return dialog(s);
-    }
-};
-
 TEST(CalibPasswordTest, ComparesThePaddedTextExactly) {
     struct Case {
         std::string typed;
@@ -653,9 +628,8 @@ TEST(CalibPasswordTest, ComparesThePaddedTextExactly) {
             return 0;
         };
         ScriptedOperator op;
-        ScriptedCalibDialogs d;
-        d.passwords = {DialogResult<std::string>::Accept(c.typed)};
-        EXPECT_EQ(VerifyCalibrationPassword(d, inst.Exchange().transact, op), c.ok) << c.typed;
+        op.calibPasswordAnswers = {DialogResult<std::string>::Accept(c.typed)};
+        EXPECT_EQ(VerifyCalibrationPassword(op, inst.Exchange().transact, op), c.ok) << c.typed;
         EXPECT_EQ(inst.lines,
                   c.asked ? std::vector<std::string>{"INST A:PSWD?"} : std::vector<std::string>{})
             << c.typed;
@@ -664,11 +638,10 @@ TEST(CalibPasswordTest, ComparesThePaddedTextExactly) {
     FakeInstrument inst;
     inst.failAt = 0;
     ScriptedOperator op;
-    ScriptedCalibDialogs d;
-    EXPECT_FALSE(VerifyCalibrationPassword(d, inst.Exchange().transact, op));  // cancelled
+    EXPECT_FALSE(VerifyCalibrationPassword(op, inst.Exchange().transact, op));  // cancelled
     EXPECT_TRUE(inst.lines.empty());
-    d.passwords = {DialogResult<std::string>::Accept("CALIB")};
-    EXPECT_FALSE(VerifyCalibrationPassword(d, inst.Exchange().transact, op));
+    op.calibPasswordAnswers = {DialogResult<std::string>::Accept("CALIB")};
+    EXPECT_FALSE(VerifyCalibrationPassword(op, inst.Exchange().transact, op));
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ct::kFailedToGetPassword});
 }
 
@@ -688,9 +661,8 @@ TEST(CalibPasswordTest, ChangeSendsUpperCaseAndRefusesMismatchesAndLineBreakers)
     for (const Case& c : cases) {
         FakeInstrument inst;
         ScriptedOperator op;
-        ScriptedCalibDialogs d;
-        d.newPasswords = {DialogResult<NewPasswordEntry>::Accept(c.entry)};
-        ChangeCalibrationPassword(d, inst.Exchange().transact, op);
+        op.newPasswordAnswers = {DialogResult<NewPasswordEntry>::Accept(c.entry)};
+        ChangeCalibrationPassword(op, inst.Exchange().transact, op);
         EXPECT_EQ(inst.lines,
                   c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{})
             << c.entry.newText;
@@ -700,11 +672,10 @@ TEST(CalibPasswordTest, ChangeSendsUpperCaseAndRefusesMismatchesAndLineBreakers)
     FakeInstrument inst;
     inst.failAt = 0;
     ScriptedOperator op;
-    ScriptedCalibDialogs d;
-    ChangeCalibrationPassword(d, inst.Exchange().transact, op);  // cancel: quiet
+    ChangeCalibrationPassword(op, inst.Exchange().transact, op);  // cancel: quiet
     EXPECT_TRUE(op.messages.empty());
-    d.newPasswords = {DialogResult<NewPasswordEntry>::Accept({"X", "X"})};
-    ChangeCalibrationPassword(d, inst.Exchange().transact, op);
+    op.newPasswordAnswers = {DialogResult<NewPasswordEntry>::Accept({"X", "X"})};
+    ChangeCalibrationPassword(op, inst.Exchange().transact, op);
     EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ct::kFailedToSetPassword});
 
     EXPECT_STREQ(ChangePasswordForm::CheckOnLeave("abC"), ct::kPasswordUppercase);
@@ -722,12 +693,11 @@ TEST(CalibPasswordTest, ChangeSendsUpperCaseAndRefusesMismatchesAndLineBreakers)
 TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
     test::SimLinkBench bench(28);
     bench.link.StartUp();
-    ScriptedCalibDialogs d;
-    d.passwords = {DialogResult<std::string>::Accept("CALIB")};
+    bench.op.calibPasswordAnswers = {DialogResult<std::string>::Accept("CALIB")};
     // Channel B of the first step reads 100.5 and 10.5 for standards of 100 and 10.
     std::vector<std::string> duringDialog;
     FakeTimers timers;
-    d.dialog = [&](CalibSession& s) {
+    bench.op.calibrationDialog = [&](CalibSession& s) {
         s.Open(timers);
         s.SelectChannel(1);
         s.ActivatePage(0);
@@ -749,7 +719,7 @@ TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
         return DialogOutcome::Ok;
     };
     bench.engine.ClearReceivedLines();
-    CalibrationContext ctx{bench.link, bench.mutex, bench.op, d};
+    CalibrationContext ctx{bench.link, bench.mutex, bench.op, bench.op};
     EXPECT_EQ(PerformCalibration(ctx), kCalibrationShown);
     EXPECT_EQ(bench.op.MessageTexts(),
               (std::vector<std::string>{ct::kCapturedUpper, ct::kCapturedLower}));
@@ -788,14 +758,13 @@ TEST(CalibrationCommandTest, PasswordNeverReachesMessagesLogOrFiles) {
     test::SimLinkBench bench(28);
     bench.link.StartUp();
     const std::string secret = "QZX7Q";
-    ScriptedCalibDialogs d;
-    d.passwords = {DialogResult<std::string>::Accept("WRONGPW"),
-                   DialogResult<std::string>::Accept("CALIB")};
-    d.newPasswords = {DialogResult<NewPasswordEntry>::Accept({secret, secret})};
-    CalibrationContext ctx{bench.link, bench.mutex, bench.op, d};
+    bench.op.calibPasswordAnswers = {DialogResult<std::string>::Accept("WRONGPW"),
+                                     DialogResult<std::string>::Accept("CALIB")};
+    bench.op.newPasswordAnswers = {DialogResult<NewPasswordEntry>::Accept({secret, secret})};
+    CalibrationContext ctx{bench.link, bench.mutex, bench.op, bench.op};
     EXPECT_EQ(PerformCalibration(ctx), kCalibrationNoPassword);
-    d.dialog = [&](CalibSession&) {
-        ChangeCalibrationPassword(d, CalibExchangeOver(bench.link).transact, bench.op);
+    bench.op.calibrationDialog = [&](CalibSession&) {
+        ChangeCalibrationPassword(bench.op, CalibExchangeOver(bench.link).transact, bench.op);
         return DialogOutcome::Ok;
     };
     EXPECT_EQ(PerformCalibration(ctx), kCalibrationShown);
@@ -827,12 +796,11 @@ TEST(CalibrationCommandTest, PasswordNeverReachesMessagesLogOrFiles) {
 TEST(CalibrationCommandTest, ModelWithoutStepsGetsAMessageAndNoDialog) {
     test::SimLinkBench bench(32);
     bench.link.StartUp();
-    ScriptedCalibDialogs d;
-    d.passwords = {DialogResult<std::string>::Accept("CALIB")};
-    CalibrationContext ctx{bench.link, bench.mutex, bench.op, d};
+    bench.op.calibPasswordAnswers = {DialogResult<std::string>::Accept("CALIB")};
+    CalibrationContext ctx{bench.link, bench.mutex, bench.op, bench.op};
     bench.engine.ClearReceivedLines();
     EXPECT_EQ(PerformCalibration(ctx), kCalibrationNoSteps);
-    EXPECT_EQ(d.dialogsShown, 0);
+    EXPECT_EQ(bench.op.calibrationDialogsShown, 0);
     EXPECT_EQ(bench.op.MessageTexts(), std::vector<std::string>{ct::kNoSteps});
     EXPECT_EQ(bench.engine.ReceivedLines(),
               (std::vector<std::string>{"INST A:PSWD?", "SYST:IDEF?"}));

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "TcpInstrument.h"
+#include "StandInInstrument.h"
 #include "TestSupport.h"
 #include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
@@ -622,7 +622,8 @@ INSTANTIATE_TEST_SUITE_P(Transports, CurveRoundTrip,
 
 namespace {
 
-using tavrix::test::TcpInstrument;
+using tavrix::test::StandInAnswer;
+using tavrix::test::StandInInstrument;
 
 // An instrument over TCP that acknowledges every line; `hangUpAt` closes the connection when
 // that line arrives, `refuse` refuses it.
@@ -630,20 +631,15 @@ struct StandInBench {
     StandInBench(std::function<bool(const std::string&)> hangUpAt,
                  std::function<bool(const std::string&)> refuse = nullptr)
         : instrument(
-              [hangUpAt, refuse](const std::string& line) {
-                  TcpInstrument::Answer a;
-                  if (hangUpAt && hangUpAt(line)) {
-                      a.hangUp = true;
-                  } else if (line.rfind("SENSORIX?", 0) == 0) {
-                      a.reply = "NAME";
-                  } else if (line == "*IDN?") {
-                      a.reply = "Orvella Model 28,1,1.0";
-                  } else {
-                      a.refuse = refuse && refuse(line);
-                  }
-                  return a;
-              },
-              true),
+              StandInInstrument::Wire::Tcp,
+              [hangUpAt, refuse](const std::string& line, int) -> std::optional<StandInAnswer> {
+                  if (hangUpAt && hangUpAt(line)) return StandInAnswer{.hangUp = true};
+                  if (line.rfind("SENSORIX?", 0) == 0)
+                      return tavrix::test::Acknowledged(line, "NAME");
+                  if (line == "*IDN?")
+                      return tavrix::test::Acknowledged(line, "Orvella Model 28,1,1.0");
+                  return tavrix::test::Acknowledged(line, std::nullopt, refuse && refuse(line));
+              }),
           settings(dir.Str()) {
         link.SetPortType(kPortLan);
         link.Lan().SetLineAcknowledgement(true);
@@ -658,7 +654,7 @@ struct StandInBench {
         return {it, lines.end()};
     }
     TempDir dir;
-    TcpInstrument instrument;
+    StandInInstrument instrument;
     SettingsStore settings;
     ScriptedOperator op;
     CollectingLog log;

@@ -30,15 +30,6 @@ struct FakeTimer : LogTimer {
     void KillTimer(int) override { ++kills; }
 };
 
-struct ScriptedLoggingDialogs : LoggingDialogs {
-    std::function<DialogResult<DataLogSetupModel>(DataLogSetupModel)> answer;
-    std::vector<DataLogSetupModel> presets;
-    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
-        presets.push_back(preset);
-        return answer ? answer(preset) : DialogResult<DataLogSetupModel>::Cancelled();
-    }
-};
-
 // The engine over one of the link benches, with the view's handlers run on the spot.
 template <typename Bench>
 struct EngineBench {
@@ -140,18 +131,18 @@ std::string Slurp(const std::string& path) {
 
 TEST(DataLogging, ASimulatorRunWritesHeaderRowsAndClosingLinesInOrder) {
     EngineBench<SimBench> e(28);
-    ScriptedLoggingDialogs dialogs;
-    dialogs.answer = [](DataLogSetupModel m) {
+    e.b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
         m.mask = 0x0001 | 0x0002 | 0x0100;
         m.interval = 0.5;
         return DialogResult<DataLogSetupModel>::Accept(m);
-    };
+    });
     e.b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(e.Path()));
-    ASSERT_EQ(e.engine.Start(dialogs, e.timer), 0);
+    ASSERT_EQ(e.engine.Start(e.b.op, e.timer), 0);
     // The dialog opened with the stored interval and boxes per the model (4 inputs, 4 loops).
-    ASSERT_EQ(dialogs.presets.size(), 1u);
-    EXPECT_EQ(dialogs.presets[0].interval, 30.0);
-    EXPECT_EQ(dialogs.presets[0].enabled,
+    const auto& presets = e.b.op.logSetupPresets;
+    ASSERT_EQ(presets.size(), 1u);
+    EXPECT_EQ(presets[0].interval, 30.0);
+    EXPECT_EQ(presets[0].enabled,
               (std::array<int, 16>{1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}));
     const FileDialogRequest& req = e.b.op.saveFileRequests.at(0);
     EXPECT_EQ(req.filter, "MSExcel Comma Separated Value Files(*.csv)|*.csv||");
@@ -286,13 +277,12 @@ TEST(DataLogging, TheIntervalIsStoredOnEveryWayOutOfTheStart) {
     for (const Case c : {Case{"cancel after apply", DialogOutcome::Cancel, false, "12.500000"},
                          Case{"save dialog cancelled", DialogOutcome::Ok, false, "12.500000"}}) {
         EngineBench<ScriptBench> e(28);
-        ScriptedLoggingDialogs dialogs;
-        dialogs.answer = [&](DataLogSetupModel m) {
+        e.b.op.logSetupAnswers.push_back([&](DataLogSetupModel m) {
             m.interval = 12.5;
             m.mask = 1;
             return DialogResult<DataLogSetupModel>{c.outcome, m};
-        };
-        EXPECT_NE(e.engine.Start(dialogs, e.timer), 0) << c.name;
+        });
+        EXPECT_NE(e.engine.Start(e.b.op, e.timer), 0) << c.name;
         EXPECT_EQ(e.b.settings.GetString("LOG", "INTERVAL", ""), c.stored) << c.name;
         EXPECT_EQ(e.interval, 12.5);
         EXPECT_EQ(e.timer.sets, 0);

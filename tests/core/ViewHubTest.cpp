@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "app/CalibrationRegistration.h"
 #include "app/Commands.h"
+#include "app/HubLogging.h"
 #include "app/ViewHub.h"
 #include "app/ViewLog.h"
 #include "base/WindowPlacement.h"
@@ -277,6 +279,31 @@ TEST(ViewHub, MessagesRouteToCommandsAndALostLinkResetsTheBar) {
     hub.Execute(ID_COMMAND_FILE);
     EXPECT_EQ(b.op.MessageTexts().back(),
               "The command file runner is not available in this version yet.");
+}
+
+TEST(ViewHub, LoggingAndCalibrationAskTheirDialogsOfTheHubsOperator) {
+    HubBench b;
+    ViewHub hub(b.settings, b.op, b.ui.Poster());
+    struct NoTimer : LogTimer {
+        int SetTimer(int id, int) override { return id; }
+        void KillTimer(int) override {}
+    } timer;
+    HeadlessProgressWindow progress;
+    SystemLogClock clock;
+    HubLogging logging(hub, LoggingFrontEnd{progress, timer, clock, nullptr});
+    RegisterCalibrationCommand(hub);
+    hub.Features().Update(28);
+    b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+        m.interval = 7.5;
+        return DialogResult<DataLogSetupModel>{DialogOutcome::Cancel, m};
+    });
+    hub.Execute(ID_LOG_START);
+    ASSERT_EQ(b.op.logSetupPresets.size(), 1u);
+    EXPECT_EQ(b.settings.GetString("LOG", "INTERVAL", ""), "7.500000");
+    b.op.calibPasswordAnswers.push_back(DialogResult<std::string>::Cancelled());
+    hub.Execute(ID_CALIBRATION);
+    EXPECT_TRUE(b.op.calibPasswordAnswers.empty());  // asked, and cancelled: no dialog
+    EXPECT_EQ(b.op.calibrationDialogsShown, 0);
 }
 
 TEST(ViewHub, InitialisationReadsTheIntervalAndShowsTheStoredTransport) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "TcpInstrument.h"
+#include "StandInInstrument.h"
 #include "TestSupport.h"
 
 using tavrix::test::TempDir;
@@ -327,19 +327,16 @@ TEST(CliCurves, DownloadAndUploadThroughTheSimulatorOverTcp) {
 namespace {
 
 using tavrix::test::PtyInstrument;
-using tavrix::test::TcpInstrument;
+using tavrix::test::StandInAnswer;
+using tavrix::test::StandInInstrument;
 
 // A stand-in over TCP that acknowledges lines and hangs up when `hangUpAt` says so.
-TcpInstrument::Responder StandIn(std::function<bool(const std::string&)> hangUpAt) {
-    return [hangUpAt](const std::string& line) {
-        TcpInstrument::Answer a;
-        if (hangUpAt && hangUpAt(line))
-            a.hangUp = true;
-        else if (line.rfind("SENSORIX?", 0) == 0)
-            a.reply = "NAME";
-        else if (line == "*IDN?")
-            a.reply = "Orvella Model 28,1,1.0";
-        return a;
+StandInInstrument::Script StandIn(std::function<bool(const std::string&)> hangUpAt) {
+    return [hangUpAt](const std::string& line, int) -> std::optional<StandInAnswer> {
+        if (hangUpAt && hangUpAt(line)) return StandInAnswer{.hangUp = true};
+        if (line.rfind("SENSORIX?", 0) == 0) return tavrix::test::Acknowledged(line, "NAME");
+        if (line == "*IDN?") return tavrix::test::Acknowledged(line, "Orvella Model 28,1,1.0");
+        return tavrix::test::Acknowledged(line);
     };
 }
 
@@ -356,8 +353,9 @@ bool Says(const RunResult& r, const std::string& text) {
 TEST(CliDownloads, ALostConnectionEndsTheTransferWithAFailure) {
     TempDir config;
     {
-        TcpInstrument instrument(
-            StandIn([](const std::string& l) { return l == "1.000000     100.000000"; }), true);
+        StandInInstrument instrument(
+            StandInInstrument::Wire::Tcp,
+            StandIn([](const std::string& l) { return l == "1.000000     100.000000"; }));
         const auto r =
             RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
                         "--lan-ack", "curve", "download", CurveData("descending.crv"),
@@ -379,8 +377,9 @@ TEST(CliDownloads, ALostConnectionEndsTheTransferWithAFailure) {
         EXPECT_EQ(From(instrument.Lines(), "CALC 4"), sent);
     }
     {
-        TcpInstrument instrument(
-            StandIn([](const std::string& l) { return l.rfind("40.0", 0) == 0; }), true);
+        StandInInstrument instrument(
+            StandInInstrument::Wire::Tcp,
+            StandIn([](const std::string& l) { return l.rfind("40.0", 0) == 0; }));
         const auto r =
             RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
                         "--lan-ack", "pid", "download", CurveData("table3.pid"), "--table", "3"},
@@ -401,7 +400,7 @@ TEST(CliDownloads, HeaderTextThatCannotBeSentIsRefusedBeforeAnythingIsSent) {
             ";\r\nSETP 1,100\r\n1.0\r\nVolts\r\n0.5 300\r\n1.0 100\r\n1.2 40\r\n1.6 4\r\n;\r\n", f);
         std::fclose(f);
     }
-    TcpInstrument instrument(StandIn(nullptr), true);
+    StandInInstrument instrument(StandInInstrument::Wire::Tcp, StandIn(nullptr));
     const std::vector<std::string> lan = {
         TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()), "--lan-ack"};
     auto run = [&](std::vector<std::string> args) {
@@ -448,7 +447,7 @@ TEST(CliDownloads, AShortPidTitleArrivesAsTheTitleWithEveryEntry) {
         std::fputs("T\n\n10.0 50.0 20.0 0.0 LOW\n40.0 80.0 15.0 0.0 MID\n;\n", f);
         std::fclose(f);
     }
-    TcpInstrument instrument(StandIn(nullptr), true);
+    StandInInstrument instrument(StandInInstrument::Wire::Tcp, StandIn(nullptr));
     const auto r =
         RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()),
                     "--lan-ack", "pid", "download", pid, "--table", "2"},

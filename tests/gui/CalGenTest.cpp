@@ -161,15 +161,6 @@ std::string WriteScript(const TempDir& dir, const char* name, const char* body, 
     return path.string();
 }
 
-void SaveShot(QWidget& w, const char* name) {
-    w.show();
-    w.adjustSize();
-    Pump(30);
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
 }  // namespace
 
 class CalGenTest : public QObject {
@@ -586,7 +577,7 @@ private slots:
         one.reading = 1.02f;
         one.temperature = 300.0f;
         COnePoint onePoint(one, desktop, op);
-        SaveShot(onePoint, "calgen-one-point");
+        SaveShown(onePoint, "calgen-one-point");
 
         TwoPointsValues two = DiodeTwoPoints();
         two.firstTemperature = 77.35f;
@@ -594,23 +585,23 @@ private slots:
         two.secondTemperature = 300.0f;
         two.secondReading = 0.5183f;
         CTWOPOINTS twoPoints(two, desktop, op);
-        SaveShot(twoPoints, "calgen-two-points");
+        SaveShown(twoPoints, "calgen-two-points");
         TwoPointsValues pt = PlatinumTwoPoints();
         pt.firstTemperature = 77.35f;
         pt.firstReading = 20.38f;
         pt.secondTemperature = 373.15f;
         pt.secondReading = 29999.5f;
         CTWOPOINTS platinum(pt, desktop, op);
-        SaveShot(platinum, "calgen-two-points-platinum");
+        SaveShown(platinum, "calgen-two-points-platinum");
 
         ThreePointsValues three{4.2f, 1.6231f, 77.35f, 1.0234f, 300.0f, 0.5183f};
         CThreePoints threePoints(three, desktop, op);
-        SaveShot(threePoints, "calgen-three-points");
+        SaveShown(threePoints, "calgen-three-points");
 
         CSelectCalGenType select;
-        SaveShot(select, "calgen-select-type");
+        SaveShown(select, "calgen-select-type");
         select.SensorTypeList()->setCurrentIndex(1);
-        SaveShot(select, "calgen-select-type-platinum");
+        SaveShown(select, "calgen-select-type-platinum");
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
@@ -25,26 +26,6 @@ using namespace tavrix::test;
 namespace {
 
 namespace ct = calib_texts;
-
-void SaveShot(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
-struct NoDialogs : CalibrationDialogs {
-    DialogResult<std::string> AskCalibrationPassword() override {
-        return DialogResult<std::string>::Failed();
-    }
-    DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override {
-        ++changeAsked;
-        return DialogResult<NewPasswordEntry>::Cancelled();
-    }
-    DialogOutcome RunCalibrationDialog(CalibSession&) override {
-        return DialogOutcome::CouldNotCreate;
-    }
-    int changeAsked = 0;
-};
 
 // A session over a scripted instrument whose inputs read `reading`.
 struct SessionBench {
@@ -71,7 +52,6 @@ struct SessionBench {
     std::vector<std::string> lines;
     double reading = 100.02;
     ScriptedOperator op;
-    NoDialogs dialogs;
     CalibSession session;
 };
 
@@ -90,7 +70,7 @@ private slots:
 
     void aCaptureOnThePage() {
         SessionBench b;
-        CCalibDlg dlg(b.session, b.dialogs, b.op);
+        CCalibDlg dlg(b.session, b.op, b.op);
         dlg.resize(760, 430);
         dlg.show();
         dlg.activateWindow();
@@ -135,9 +115,9 @@ private slots:
         // A few readings in; the picture shows the page and the progress window.
         for (int i = 0; i < 3; ++i) b.session.OnTimer(0, kUpperCaptureTimer);
         Pump(30);
-        SaveShot(dlg, "calibration-capturing");
+        SaveGrab(dlg, "calibration-capturing");
         page->CapturingDialog()->adjustSize();
-        SaveShot(*page->CapturingDialog(), "calibration-capturing-window");
+        SaveGrab(*page->CapturingDialog(), "calibration-capturing-window");
         {
             // Both windows as the operator sees them: the progress window over the page.
             QPixmap shot = dlg.grab();
@@ -164,7 +144,7 @@ private slots:
         QVERIFY(page->Control(1220)->isEnabled());
         QTest::mouseClick(qobject_cast<QPushButton*>(page->Control(1220)), Qt::LeftButton);
         QCOMPARE(Text(page->Control(1216)), QString("Calibrated"));
-        SaveShot(dlg, "calibration-calibrated");
+        SaveGrab(dlg, "calibration-calibrated");
 
         // APPLY asks first; "no" sends nothing.
         const size_t before = b.lines.size();
@@ -180,12 +160,12 @@ private slots:
         QVERIFY(dlg.isVisible());
 
         QTest::mouseClick(dlg.Button(1222), Qt::LeftButton);
-        QCOMPARE(b.dialogs.changeAsked, 1);
+        QCOMPARE(b.op.newPasswordAsked, 1);
     }
 
     void fieldsAndChannels() {
         SessionBench b;
-        CCalibDlg dlg(b.session, b.dialogs, b.op);
+        CCalibDlg dlg(b.session, b.op, b.op);
         dlg.show();
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
@@ -229,14 +209,22 @@ private slots:
 
     // The command from the main window on the simulator: password dialog, retrieval, dialog.
     void fromTheMainWindow() {
-        GuiBench b;
+        // The desktop's own dialogs and message boxes, answered on the screen.
+        GuiBench::Options o;
+        o.qtDialogs = true;
+        GuiBench b(o);
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
         b.Sim().Engine().ClearReceivedLines();
         int tabs = -1;
         bool typed = false;
+        QStringList messages;
         std::function<void()> answer = [&] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* m = qobject_cast<QMessageBox*>(w); m && m->isVisible()) {
+                    messages << m->text();
+                    m->reject();
+                }
                 if (auto* v = qobject_cast<CVerifyPW*>(w); v && v->isVisible() && !typed) {
                     typed = true;
                     QTest::keyClicks(v->Edit(), "CALIB");
@@ -258,7 +246,7 @@ private slots:
         QCOMPARE(lines[0], std::string("INST A:PSWD?"));
         QCOMPARE(lines[1], std::string("SYST:IDEF?"));
         QCOMPARE(lines[123], std::string("INST A:MODE OFF;MODE?;"));
-        QVERIFY(b.op.messages.empty());
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
         bool free = false;  // released when the dialog closed (asked from another thread)
         std::thread([&] {
             free = b.Hub().Mutex().TryLockFor(0);
@@ -276,7 +264,7 @@ private slots:
         QTest::keyClicks(verify.Edit(), "CALIB");
         verify.adjustSize();
         Pump(30);
-        SaveShot(verify, "calibration-verify-password");
+        SaveGrab(verify, "calibration-verify-password");
         QCOMPARE(verify.TakePassword(), std::string("CALIB"));
         QVERIFY(verify.Edit()->text().isEmpty());
 
@@ -299,7 +287,7 @@ private slots:
         QCOMPARE(change.RetypeEdit()->echoMode(), QLineEdit::Password);
         change.adjustSize();
         Pump(30);
-        SaveShot(change, "calibration-change-password");
+        SaveGrab(change, "calibration-change-password");
     }
 };
 

@@ -25,11 +25,6 @@ int CountInLog(GuiBench& b, const std::string& line) {
     return n;
 }
 
-void SaveGrab(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
 }  // namespace
 
 class ConsolesTest : public QObject {

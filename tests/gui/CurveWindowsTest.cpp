@@ -54,12 +54,6 @@ std::string Slurp(const std::string& path) {
     return ss.str();
 }
 
-void SaveGrab(QWidget& w, const QString& name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
 // Picks a file as a person would: goes to its folder, types its name, presses the accept
 // button. A folder still loading can clear the typed name, so it is typed until it holds.
 void ChooseFile(QFileDialog* d, const QString& path) {

@@ -43,12 +43,6 @@ using namespace tavrix::test;
 
 namespace {
 
-void SaveGrab(QWidget& w, const QString& name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
 UserCurveChoice EightNames() {
     UserCurveChoice c;
     for (int i = 0; i < 8; ++i) c.names[static_cast<size_t>(i)] = "USER CURVE " + std::to_string(i + 1);

@@ -50,6 +50,19 @@ long long GuiBench::DestroyFrame() {
     return t.elapsed();
 }
 
+void SaveGrab(QWidget& w, const QString& name) {
+    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
+    QVERIFY2(w.grab().save(path), qPrintable(path));
+}
+
+void SaveShown(QWidget& w, const QString& name) {
+    w.show();
+    w.adjustSize();
+    Pump(30);
+    SaveGrab(w, name);
+}
+
 void Pump(int ms) {
     QElapsedTimer t;
     t.start();

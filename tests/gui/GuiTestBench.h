@@ -61,6 +61,11 @@ private:
     std::unique_ptr<CMainFrame> frame_;
 };
 
+// Saves a grab of `w` as <name>.png in the screenshots folder; a failed write fails the test.
+void SaveGrab(QWidget& w, const QString& name);
+// The same for a window shown at its natural size first.
+void SaveShown(QWidget& w, const QString& name);
+
 // Lets queued calls and timers run for about `ms` milliseconds.
 void Pump(int ms);
 // Waits (pumping) until `done` holds or `ms` pass; returns done().

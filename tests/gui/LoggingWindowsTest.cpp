@@ -1,10 +1,15 @@
 // The data logging windows and the monitors in the running program, on the simulator; the
 // screenshots go to the build folder's screenshots/.
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -19,20 +24,6 @@ using namespace tavrix;
 using namespace tavrix::test;
 
 namespace {
-void SaveGrab(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
-// The setup dialog's answer, worked out by the test.
-struct TestDialogs : LoggingDialogs {
-    std::function<DialogResult<DataLogSetupModel>(DataLogSetupModel)> answer;
-    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
-        return answer(preset);
-    }
-};
-
 // The longest gap between the ticks of a 5 ms timer while events run for `ms` or until `until`.
 qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
     QTimer probe;
@@ -51,6 +42,25 @@ qint64 LongestProbeGap(int ms, const std::function<bool()>& until) {
 
 std::vector<std::string> FileLines(const std::string& path) {
     return CrLfLines(path);
+}
+
+// Opens the chart's context menu as a right click does and chooses `item` in it; the texts the
+// menu offered go to `offered`.
+void ChooseFromContextMenu(CStripChart& chart, const QString& item, QStringList& offered) {
+    WhenShown<QMenu>([&](QMenu* menu) {
+        offered.clear();
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions()) {
+            offered << a->text();
+            if (a->text() == item) chosen = a;
+        }
+        if (!chosen) {
+            menu->close();
+            return;
+        }
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+    });
+    emit chart.ChartView()->customContextMenuRequested(QPoint(40, 40));
 }
 }  // namespace
 
@@ -107,13 +117,11 @@ private slots:
         qInfo("GUI idle baseline: longest gap %lld ms between 5 ms probe ticks", idle);
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
-        TestDialogs dialogs;
-        dialogs.answer = [](DataLogSetupModel m) {
+        b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
             m.mask = 0x0001 | 0x0002 | 0x0100 | 0x1000;
             m.interval = 0.1;
             return DialogResult<DataLogSetupModel>::Accept(m);
-        };
-        b.View().SetLoggingDialogs(&dialogs);
+        });
         const std::string path = b.Settings().Folder() + "/gui-run.csv";
         b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
         for (int id : {ID_MONITOR_A, ID_MONITOR_B, ID_MONITOR_HEATER1, ID_MONITOR_ANALOG1})
@@ -179,13 +187,11 @@ private slots:
         GuiBench b;
         b.PressConnect();
         QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
-        TestDialogs dialogs;
-        dialogs.answer = [](DataLogSetupModel m) {
+        b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
             m.mask = 0x0001;
             m.interval = 5;
             return DialogResult<DataLogSetupModel>::Accept(m);
-        };
-        b.View().SetLoggingDialogs(&dialogs);
+        });
         const std::string dir = b.Settings().Folder() + "/" + std::string(90, 'd');
         QDir().mkpath(QString::fromStdString(dir));
         const std::string path = dir + "/run.csv";
@@ -198,6 +204,61 @@ private slots:
         QVERIFY(progress.isVisible());
         QVERIFY(!b.Hub().LoggingActive().load());
         QCOMPARE(FileLines(path).back().rfind("Data logging terminated at ", 0), size_t(0));
+    }
+
+    // The desktop's own setup dialog, from the menu command: an applied interval outlives Cancel.
+    void theSetupDialogFromTheMenuKeepsAnAppliedIntervalOnCancel() {
+        GuiBench::Options o;
+        o.qtDialogs = true;
+        GuiBench b(o);
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
+        bool shown = false;
+        WhenShown<CDataLogSetup>([&](CDataLogSetup* d) {
+            shown = true;
+            d->IntervalEdit()->setText("2.5");
+            QTest::mouseClick(d->ApplyButton(), Qt::LeftButton);
+            QTest::mouseClick(d->CancelButton(), Qt::LeftButton);
+        });
+        b.View().OnCommand(ID_LOG_START);
+        QVERIFY(shown);
+        QCOMPARE(b.Settings().GetString("LOG", "INTERVAL", ""), std::string("2.500000"));
+        QCOMPARE(b.Hub().LoggingInterval(), 2.5);
+        QVERIFY(!b.View().SampleTimer()->isActive());
+    }
+
+    void monitorContextMenuCopiesTheDataAndSavesAPng() {
+        CStripChart chart(100);
+        chart.setWindowTitle("Channel A");
+        chart.ApplyReading({"77.3", "K", "Stage"}, "09:00:00");
+        chart.ApplyReading({"77.4", "K", "Stage"}, "09:00:01");
+        chart.resize(480, 280);
+        chart.show();
+        Pump(30);
+
+        QStringList offered;
+        QGuiApplication::clipboard()->clear();
+        ChooseFromContextMenu(chart, "Copy Data", offered);
+        QCOMPARE(offered, QStringList({"Save Image...", "Copy Data"}));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QString("Time,Stage (K)\n09:00:00,77.3\n09:00:01,77.4\n"));
+
+        // A name without an extension is saved as PNG.
+        TempDir dir;
+        const QString typed = QString::fromStdString(dir.Str()) + "/monitor";
+        WhenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectFile(typed);
+            static_cast<QDialog*>(d)->accept();  // Save, as the button does
+        });
+        ChooseFromContextMenu(chart, "Save Image...", offered);
+        QFile png(typed + ".png");
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QCOMPARE(png.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
+        png.close();
+        const QImage image(png.fileName(), "PNG");
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), chart.ChartView()->size() * chart.devicePixelRatio());
+        QVERIFY(!chart.SaveImage(QString::fromStdString(dir.Str()) + "/no/such/folder/m.png"));
     }
 
     void monitorsOpenWhereTheyWereClosed() {

@@ -19,21 +19,6 @@
 using namespace tavrix;
 using namespace tavrix::test;
 
-namespace {
-void SaveGrab(QWidget& w, const char* name) {
-    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
-    const QString path = QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png";
-    QVERIFY2(w.grab().save(path), qPrintable(path));
-}
-
-void Save(QWidget& w, const char* name) {
-    w.show();
-    w.adjustSize();
-    Pump(30);
-    SaveGrab(w, name);
-}
-}  // namespace
-
 class ScreenshotTest : public QObject {
     Q_OBJECT
 private slots:
@@ -81,20 +66,20 @@ private slots:
         TempDir dir;
         SettingsStore settings(dir.Str());
         CCommSetUp comm(settings, {1, 3});
-        Save(comm, "comm-setup");
+        SaveShown(comm, "comm-setup");
         CPortSelect ports(0);
-        Save(ports, "port-select");
+        SaveShown(ports, "port-select");
         CGPIBAddrEditDlg gpib(12);
-        Save(gpib, "gpib-address");
+        SaveShown(gpib, "gpib-address");
         CIPEdit ip({0xC0A80004u, 5000});
-        Save(ip, "ip-edit");
+        SaveShown(ip, "ip-edit");
         CTfrDlg progress;
         progress.Open();
         progress.SetMessage("Downloading curve 21 to the controller...");
         progress.SetPos(45);
-        Save(progress, "progress");
+        SaveShown(progress, "progress");
         CAboutDlg about;
-        Save(about, "about");
+        SaveShown(about, "about");
     }
 };
 

@@ -15,6 +15,17 @@ namespace tavrix::test {
 
 using Clock = std::chrono::steady_clock;
 
+std::optional<StandInAnswer> Acknowledged(const std::string& line, std::optional<std::string> reply,
+                                          bool refuse) {
+    const size_t q = line.find('?');
+    const bool query = q != std::string::npos && q != 0;
+    StandInAnswer a;
+    if (reply) a.bytes = *reply + "\n";
+    if (!query) a.bytes += refuse ? "\x15\n" : "\x06\n";
+    if (a.bytes.empty()) return std::nullopt;
+    return a;
+}
+
 StandInInstrument::StandInInstrument(Wire wire, Script script)
     : wire_(wire), script_(std::move(script)) {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
@@ -89,6 +100,14 @@ void StandInInstrument::Take(Conn& c, const char* data, size_t n) {
             lines_.push_back(line);
         }
         if (auto answer = script_(line, index)) {
+            if (answer->hangUp) {
+                if (wire_ == Wire::Tcp) {
+                    Close(fd);  // c is gone with it
+                } else {
+                    hangUp_ = true;
+                }
+                return;
+            }
             const auto at = Clock::now() + std::chrono::milliseconds(answer->delayMs);
             pending_.push_back({fd, std::move(answer->bytes), 0, at, answer->trickleMs});
         }

@@ -12,12 +12,21 @@
 namespace tavrix::test {
 
 // What the stand-in sends back for one line: the bytes as given (terminators included),
-// after a delay, one byte at a time when trickling.
+// after a delay, one byte at a time when trickling. `hangUp` closes the connection the line
+// came on instead (Tcp; on the Pty wire it hangs up as HangUp does).
 struct StandInAnswer {
     std::string bytes;
     int delayMs = 0;
     int trickleMs = 0;
+    bool hangUp = false;
 };
+
+// The answer of a LAN peer that acknowledges command lines: the reply (if any) followed by LF,
+// then for a line that is not a query 0x06 (taken) or 0x15 (refused), as the simulator
+// answers with --lan-ack. Nothing at all for a query without a reply.
+std::optional<StandInAnswer> Acknowledged(const std::string& line,
+                                          std::optional<std::string> reply = std::nullopt,
+                                          bool refuse = false);
 
 // An instrument played by a test script over a pseudo-terminal (LF-framed lines in, as the
 // serial link frames them) or over TCP (CR LF-framed lines in; every connection accepted, so

@@ -134,6 +134,28 @@ DialogResult<int> ScriptedOperator::AskPidTableNumber(int preset) {
     return Next(pidTableAnswers);
 }
 
+DialogResult<DataLogSetupModel> ScriptedOperator::AskLogSetup(const DataLogSetupModel& preset) {
+    logSetupPresets.push_back(preset);
+    if (logSetupAnswers.empty()) return {DialogOutcome::Cancel, preset};
+    LogSetupAnswer answer = std::move(logSetupAnswers.front());
+    logSetupAnswers.pop_front();
+    return answer(preset);
+}
+
+DialogResult<std::string> ScriptedOperator::AskCalibrationPassword() {
+    return Next(calibPasswordAnswers);
+}
+
+DialogResult<NewPasswordEntry> ScriptedOperator::AskNewCalibrationPassword() {
+    ++newPasswordAsked;
+    return Next(newPasswordAnswers);
+}
+
+DialogOutcome ScriptedOperator::RunCalibrationDialog(CalibSession& session) {
+    ++calibrationDialogsShown;
+    return calibrationDialog ? calibrationDialog(session) : DialogOutcome::Ok;
+}
+
 std::vector<std::string> ScriptedOperator::MessageTexts() const {
     std::vector<std::string> out;
     for (const auto& m : messages) out.push_back(m.text);

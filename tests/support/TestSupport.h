@@ -57,6 +57,10 @@ public:
     DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
     DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
     DialogResult<int> AskPidTableNumber(int preset) override;
+    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override;
+    DialogResult<std::string> AskCalibrationPassword() override;
+    DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
+    DialogOutcome RunCalibrationDialog(CalibSession& session) override;
 
     // The header editor's answer is worked out from what it was opened with.
     using HeaderAnswer = std::function<DialogResult<CurveHeaderEdit>(CurveHeaderEdit)>;
@@ -96,6 +100,18 @@ public:
     std::vector<OnePointValues> onePointPresets;
     std::vector<TwoPointsValues> twoPointsPresets;
     std::vector<ThreePointsValues> threePointsPresets;
+    // The logging setup dialog: each answer is worked out from what the dialog opened with;
+    // none queued is a Cancel that keeps the preset.
+    using LogSetupAnswer = std::function<DialogResult<DataLogSetupModel>(DataLogSetupModel)>;
+    std::deque<LogSetupAnswer> logSetupAnswers;
+    std::vector<DataLogSetupModel> logSetupPresets;
+    // Calibration: the typed passwords, the change dialog's texts, and what the calibration
+    // dialog does with its session while it is open (closes with Ok when unset).
+    std::deque<DialogResult<std::string>> calibPasswordAnswers;
+    std::deque<DialogResult<NewPasswordEntry>> newPasswordAnswers;
+    std::function<DialogOutcome(CalibSession&)> calibrationDialog;
+    int newPasswordAsked = 0;
+    int calibrationDialogsShown = 0;
 
     std::vector<std::string> MessageTexts() const;
 };

@@ -6,9 +6,9 @@
 
 namespace tavrix {
 
-void RegisterCalibrationCommand(ViewHub& hub, CalibrationDialogs& dialogs) {
-    hub.RegisterOperation(ID_CALIBRATION, [&hub, &dialogs] {
-        CalibrationContext ctx{hub.Link(), hub.Mutex(), hub.Operator(), dialogs};
+void RegisterCalibrationCommand(ViewHub& hub) {
+    hub.RegisterOperation(ID_CALIBRATION, [&hub] {
+        CalibrationContext ctx{hub.Link(), hub.Mutex(), hub.Operator(), hub.Operator()};
         PerformCalibration(ctx);
     });
 }

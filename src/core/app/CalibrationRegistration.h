@@ -1,12 +1,11 @@
 #pragma once
 
-#include "calibration/CalibrationDialogs.h"
-
 namespace tavrix {
 
 class ViewHub;
 
-// Plugs instrument calibration (command 32809) into the hub.
-void RegisterCalibrationCommand(ViewHub& hub, CalibrationDialogs& dialogs);
+// Plugs instrument calibration (command 32809) into the hub; its dialogs are the hub's
+// operator's.
+void RegisterCalibrationCommand(ViewHub& hub);
 
 }  // namespace tavrix

@@ -48,7 +48,7 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
         engine_->OnFileError();
         return intptr_t{0};
     });
-    hub.RegisterOperation(ID_LOG_START, [this] { engine_->Start(fe_.dialogs, fe_.timer); });
+    hub.RegisterOperation(ID_LOG_START, [this] { engine_->Start(hub_.Operator(), fe_.timer); });
     hub.RegisterOperation(ID_DATALOG_UPLOAD, [this] {
         DataLogUploadContext ctx{hub_.Link(), hub_.Mutex(), hub_.Operator(), hub_.Log(),
                                  uploadSleep};

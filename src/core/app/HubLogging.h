@@ -15,10 +15,9 @@ namespace tavrix {
 // A sampling cycle could not write its row.
 inline constexpr int WM_LOG_FILE_ERROR = WM_USER + 1101;
 
-// What a front end gives the logging subsystem: its dialogs, progress window, timer 100 and
-// the monitor charts' handler.
+// What a front end gives the logging subsystem besides its dialogs (those are the hub's
+// operator's): its progress window, timer 100 and the monitor charts' handler.
 struct LoggingFrontEnd {
-    LoggingDialogs& dialogs;
     LoggingProgressWindow& progress;
     LogTimer& timer;
     LogClock& clock;

@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -64,6 +65,23 @@ int ScanC(const char* text, const char* format, ...) {
     const int n = std::vsscanf(text, format, args);
     va_end(args);
     return n;
+}
+
+bool ParseNumberField(const std::string& text, double& out) {
+    // The blanks of the "C" locale's isspace, which is what scanf skips.
+    static constexpr const char* kBlanks = " \t\n\v\f\r";
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return false;
+    const size_t last = text.find_last_not_of(kBlanks);
+    const std::string core = text.substr(first, last - first + 1);
+    double v = 0.0;
+    int used = 0;
+    // An embedded NUL is not part of the number: the count then falls short of the text.
+    if (ScanC(core.c_str(), "%lf%n", &v, &used) != 1 || static_cast<size_t>(used) != core.size() ||
+        !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
 }
 
 }  // namespace tavrix

@@ -38,7 +38,8 @@ struct DialogResult {
 // The basic calls every operation may make of the person at the screen. The GUI shows real
 // dialogs, the tests answer from a script, the command line answers from its options. The
 // dialogs of a subsystem are in its own interface (link/LinkDialogs.h, curves/CurveDialogs.h,
-// calgen/CalGenDialogs.h), each a virtual extension of this one.
+// calgen/CalGenDialogs.h, logging/LoggingDialogs.h, calibration/CalibrationDialogs.h), each a
+// virtual extension of this one.
 class OperatorInterface {
 public:
     virtual ~OperatorInterface() = default;

@@ -8,30 +8,6 @@
 
 namespace tavrix {
 
-namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The whole text must be one number, blanks around it allowed.
-bool ParseWholeNumber(const std::string& text, double& out) {
-    size_t first = 0;
-    while (first < text.size() && IsBlank(text[first])) ++first;
-    size_t last = text.size();
-    while (last > first && IsBlank(text[last - 1])) --last;
-    if (first == last) return false;
-    const std::string core = text.substr(first, last - first);
-    double value = 0.0;
-    int used = 0;
-    if (ScanC(core.c_str(), "%lf%n", &value, &used) != 1) return false;
-    if (static_cast<size_t>(used) != core.size()) return false;
-    out = value;
-    return true;
-}
-
-}  // namespace
-
 std::string LimitedFloatForm::FloatText(float value) {
     return FormatC("%.*g", FLT_DIG, static_cast<double>(value));
 }
@@ -39,7 +15,7 @@ std::string LimitedFloatForm::FloatText(float value) {
 int LimitedFloatForm::ParseLimited(const std::string& text, float low, float high, float& out,
                                    std::string& message) {
     double d = 0.0;
-    if (!ParseWholeNumber(text, d) || std::isnan(d) || std::fabs(d) > FLT_MAX) {
+    if (!ParseNumberField(text, d) || std::fabs(d) > FLT_MAX) {
         message = "Enter a number.";
         return -1;
     }

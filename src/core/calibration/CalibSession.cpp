@@ -29,15 +29,6 @@ const char* CalibPage::StatusText() const {
     return status >= 0 && status <= 2 ? ct::kStatusTexts[status] : "";
 }
 
-bool ParseNumberField(const std::string& text, double& value) {
-    double v = 0.0;
-    char rest = 0;
-    const int n = ScanC(text.c_str(), " %lf %c", &v, &rest);
-    if (n != 1 || !std::isfinite(v)) return false;
-    value = v;
-    return true;
-}
-
 CalibSession::CalibSession(CalibExchange exchange, OperatorInterface& op)
     : exchange_(std::move(exchange)), op_(op) {}
 

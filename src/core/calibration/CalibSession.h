@@ -195,7 +195,4 @@ private:
     int captureBusy_ = 0;
 };
 
-// Reads a number as the dialog's number fields do: the whole text (blanks around it allowed).
-bool ParseNumberField(const std::string& text, double& value);
-
 }  // namespace tavrix

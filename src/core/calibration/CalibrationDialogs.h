@@ -16,9 +16,8 @@ struct NewPasswordEntry {
 
 // The calibration dialogs. Every front end answers each call; one that cannot show a dialog
 // returns DialogOutcome::CouldNotCreate.
-class CalibrationDialogs {
+class CalibrationDialogs : public virtual OperatorInterface {
 public:
-    virtual ~CalibrationDialogs() = default;
     // "Verify Calibration Password": the typed text.
     virtual DialogResult<std::string> AskCalibrationPassword() = 0;
     // "Change Password ": the new and the re-typed text.

@@ -8,20 +8,6 @@
 
 namespace tavrix {
 
-namespace {
-
-// A field's text as the framework's double exchange reads it: one number and nothing else.
-bool ParseField(const std::string& text, double& out) {
-    double v = 0.0;
-    char extra = 0;
-    const int n = ScanC(text.c_str(), "%lf %c", &v, &extra);
-    if (n != 1 || !std::isfinite(v)) return false;
-    out = v;
-    return true;
-}
-
-}  // namespace
-
 StripChartModel::StripChartModel(int points) {
     SetPointCount(points);
 }
@@ -75,7 +61,7 @@ StripChartModel::ApplyOutcome StripChartModel::Apply(const std::string& minText,
     double mx = 0.0, mn = 0.0;
     // Max is exchanged before Min, as the members are ordered.
     for (auto [text, value] : {std::pair{&maxText, &mx}, std::pair{&minText, &mn}}) {
-        if (!ParseField(*text, *value)) {
+        if (!ParseNumberField(*text, *value)) {
             out.message = strip_chart_texts::kEnterANumber;
             return out;
         }

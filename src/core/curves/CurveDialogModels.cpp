@@ -56,8 +56,7 @@ std::string CurveHeaderEdit::MultiplierText() const {
 
 bool CurveHeaderEdit::SetMultiplierText(const std::string& text) {
     double v = 0.0;
-    char extra = 0;
-    if (ScanC(text.c_str(), "%lf %c", &v, &extra) != 1 || !std::isfinite(v)) return false;
+    if (!ParseNumberField(text, v)) return false;
     multiplier = static_cast<float>(v);
     return true;
 }

@@ -1,16 +1,8 @@
 #include "logging/LoggingDialogs.h"
 
-#include <cmath>
-
 #include "base/CNumeric.h"
 
 namespace tavrix {
-
-namespace {
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-}  // namespace
 
 void DataLogSetupModel::EnableFrom(const FeatureManager& features) {
     for (int i = 0; i < kLogSourceCount; ++i)
@@ -28,15 +20,8 @@ void DataLogSetupModel::SelectAll() {
 }
 
 std::string DataLogSetupModel::CheckInterval(const std::string& text, double& out) {
-    size_t first = 0, last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    const std::string core = text.substr(first, last - first);
     double v = 0.0;
-    int used = 0;
-    if (core.empty() || ScanC(core.c_str(), "%lf%n", &v, &used) != 1 ||
-        static_cast<size_t>(used) != core.size() || !std::isfinite(v))
-        return logging_texts::kEnterANumber;
+    if (!ParseNumberField(text, v)) return logging_texts::kEnterANumber;
     if (v < kIntervalLow || v > kIntervalHigh) return logging_texts::kIntervalRange;
     out = v;
     return {};

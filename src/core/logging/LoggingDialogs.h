@@ -87,9 +87,8 @@ public:
 
 // The logging setup dialog. The interval comes back whatever the outcome (an applied value
 // survives a Cancel); a front end that cannot show the dialog answers CouldNotCreate.
-class LoggingDialogs {
+class LoggingDialogs : public virtual OperatorInterface {
 public:
-    virtual ~LoggingDialogs() = default;
     virtual DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) = 0;
 };
 

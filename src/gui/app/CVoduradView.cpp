@@ -18,7 +18,6 @@
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
 #include "base/WindowPlacement.h"
-#include "calibration/QtCalibrationDialogs.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
 #include "logging/CDataLoggingInProcMessage.h"
@@ -88,11 +87,9 @@ void CVoduradView::CreateLogging() {
     loggingProgress_ = new CDataLoggingInProcMessage(this);
     loggingProgress_->hide();
     if (!qtOperator_) loggingProgress_->SetMessageTarget(op_);
-    qtDialogs_ = std::make_unique<QtLoggingDialogs>(this, qtOperator_ ? nullptr : op_);
-    dialogs_.fallback = qtDialogs_.get();
     sampleTimer_ = std::make_unique<QtLogTimer>(this, [this] { logging_->OnTimer(); });
     logging_ = std::make_unique<HubLogging>(
-        *hub_, LoggingFrontEnd{dialogs_, *loggingProgress_, *sampleTimer_, clock_,
+        *hub_, LoggingFrontEnd{*loggingProgress_, *sampleTimer_, clock_,
                                [this](int i, const MonitorReading& r) {
                                    if (CStripChart* m = monitors_[static_cast<size_t>(i)])
                                        m->ApplyReading(r);
@@ -173,14 +170,7 @@ void CVoduradView::RegisterGuiOperations() {
     RegisterCalGenCommands(hub);
     RegisterCurveCommands(hub);
     RegisterConsoleCommands(hub);
-    calibrationDialogs_ = std::make_unique<QtCalibrationDialogs>(*op_);
-    calibrationDialogs_->SetParentWidget(this);
-    if (qtOperator_) {
-        calibrationDialogs_->setMessageParent = [this](QWidget* w) {
-            qtOperator_->SetParentWidget(w ? w : this);
-        };
-    }
-    RegisterCalibrationCommand(hub, *calibrationDialogs_);
+    RegisterCalibrationCommand(hub);
     hub.shortcutBarVisible = [this] { return bar_ && bar_->Showing(); };
 }
 

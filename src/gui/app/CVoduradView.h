@@ -21,9 +21,7 @@ class CSerialTerminal;
 class CShortCutButtons;
 class CStripChart;
 class QtLogTimer;
-class QtLoggingDialogs;
 class QtOperator;
-class QtCalibrationDialogs;
 
 // The main window's client area and the hub's window: draws the message log, owns the floating
 // windows, routes menu commands to the hub and lets worker threads' reports run on the GUI
@@ -61,8 +59,6 @@ public:
     HubLogging& Logging() { return *logging_; }
     // Timer 100, the pace of data logging.
     QTimer* SampleTimer() const;
-    // Replaces the setup dialog (tests); null brings the Qt dialog back.
-    void SetLoggingDialogs(LoggingDialogs* dialogs) { dialogs_.target = dialogs; }
 
     int LineHeight() const;
     // Draws the log now when it changed (the timer does this every 50 ms).
@@ -88,7 +84,6 @@ private:
     QString helpFile_;
     // Declared before the hub: the hub uses the operator until it is gone.
     std::unique_ptr<QtOperator> qtOperator_;
-    std::unique_ptr<QtCalibrationDialogs> calibrationDialogs_;
     OperatorFrontEnd* op_;
     std::unique_ptr<ViewHub> hub_;
 
@@ -98,19 +93,9 @@ private:
     CDataLoggingInProcMessage* loggingProgress_ = nullptr;
     QPointer<CHelpWindow> help_;
 
-    // The setup dialog the engine asks: the Qt one unless a test put its own.
-    struct DialogsSwitch : LoggingDialogs {
-        LoggingDialogs* target = nullptr;
-        LoggingDialogs* fallback = nullptr;
-        DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
-            return (target ? target : fallback)->AskLogSetup(preset);
-        }
-    };
     void CreateLogging();
     void OnMonitorClosed(const QString& title, const QRect& frame);
 
-    std::unique_ptr<QtLoggingDialogs> qtDialogs_;
-    DialogsSwitch dialogs_;
     std::unique_ptr<QtLogTimer> sampleTimer_;
     SystemLogClock clock_;
     std::unique_ptr<HubLogging> logging_;

@@ -20,7 +20,7 @@ public:
     explicit QtOperator(const SettingsStore& settings);
 
     // Window the dialogs and message boxes are centred on.
-    void SetParentWidget(QWidget* parent) { parent_ = parent; }
+    void SetParentWidget(QWidget* parent) { parent_ = passwordParent_ = parent; }
     void SetQuitEvent(const ManualResetEvent* quit) { quit_ = quit; }
     // The device every COM port opens, when the simulator stands in for the instrument.
     void SetSerialDeviceOverride(std::string path) { deviceOverride_ = std::move(path); }
@@ -42,6 +42,12 @@ public:
     DialogResult<CurveHeaderEdit> EditCurveHeader(const CurveHeaderEdit& header) override;
     DialogResult<UserCurveChoice> ChooseUserCurve(const UserCurveChoice& choice) override;
     DialogResult<int> AskPidTableNumber(int preset) override;
+    // The logging setup dialog (QtOperatorLogging.cpp).
+    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override;
+    // The calibration dialogs (QtOperatorCalibration.cpp).
+    DialogResult<std::string> AskCalibrationPassword() override;
+    DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
+    DialogOutcome RunCalibrationDialog(CalibSession& session) override;
     // The "Vapor Pressure" buttons' desktop; it remembers the calculator it started.
     DesktopPrograms& Desktop();
     void SetDesktopPrograms(std::unique_ptr<DesktopPrograms> desktop) {
@@ -53,6 +59,9 @@ private:
 
     const SettingsStore& settings_;
     QPointer<QWidget> parent_;
+    // The window the password dialogs are centred on: the view, also while the calibration
+    // dialog holds the message boxes.
+    QPointer<QWidget> passwordParent_;
     const ManualResetEvent* quit_ = nullptr;
     std::string deviceOverride_;
     std::unique_ptr<DesktopPrograms> desktop_;

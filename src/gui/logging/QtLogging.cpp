@@ -2,16 +2,7 @@
 
 #include <QTimer>
 
-#include "logging/CDataLogSetup.h"
-
 namespace tavrix {
-
-DialogResult<DataLogSetupModel> QtLoggingDialogs::AskLogSetup(const DataLogSetupModel& preset) {
-    CDataLogSetup dlg(preset, parent_.data());
-    dlg.SetMessageTarget(messages_);
-    const int r = dlg.exec();
-    return {r == QDialog::Accepted ? DialogOutcome::Ok : DialogOutcome::Cancel, dlg.Model()};
-}
 
 QtLogTimer::QtLogTimer(QObject* owner, std::function<void()> onTick) : timer_(new QTimer(owner)) {
     timer_->setTimerType(Qt::PreciseTimer);

@@ -1,27 +1,13 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <QWidget>
+#include <functional>
 
 #include "logging/DataLoggingEngine.h"
-#include "logging/LoggingDialogs.h"
 
 class QTimer;
 
 namespace tavrix {
-
-// The logging setup dialog behind the engine.
-class QtLoggingDialogs : public LoggingDialogs {
-public:
-    QtLoggingDialogs(QWidget* parent, OperatorInterface* messages)
-        : parent_(parent), messages_(messages) {}
-    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override;
-
-private:
-    QPointer<QWidget> parent_;
-    OperatorInterface* messages_;
-};
 
 // Timer 100 of the view on a QTimer of the GUI thread.
 class QtLogTimer : public LogTimer {
