@@ -47,13 +47,14 @@ Fault Trickle(int ms, std::string text) {
 Fault Text(std::string text) {
     return [text](const std::string& eol) { return StandInAnswer{text + eol}; };
 }
+std::string Lines(int n, const std::string& line) {
+    std::string all;
+    for (int i = 0; i < n; ++i) all += line;
+    return all;
+}
 // Lines without end: a table that never stops.
 Fault Endless(int lines) {
-    return [lines](const std::string& eol) {
-        std::string all;
-        for (int i = 0; i < lines; ++i) all += "1.0 2.0" + eol;
-        return StandInAnswer{all};
-    };
+    return [lines](const std::string& eol) { return StandInAnswer{Lines(lines, "1.0 2.0" + eol)}; };
 }
 
 enum class Act { Query, Quiet, CommandAfterHangUp, Table };
@@ -143,6 +144,9 @@ TEST(LinkFailures, Rs232) {
          1000ms,
          "TAVRIX,Model 336"},
         {"endless table", Endless(1000), Act::Table, -1, kCommError, 3000ms},
+        // Still streaming when the line limit is passed: the rest must not answer the next query.
+        {"table flooding on past its line limit", Trickle(1, Lines(300, "1 2\r\n")), Act::Table, -1,
+         kCommError, 4000ms},
         {"table trickling past its deadline", Trickle(100, "1.0 2.0\r\n3.0 4.0\r\n"), Act::Table,
          -1, kCommError, 1500ms},
         {"line hung up: writes fail", Late(0), Act::CommandAfterHangUp, -1, kCommError, 1000ms, "",

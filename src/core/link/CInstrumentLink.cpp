@@ -293,6 +293,26 @@ void CInstrumentLink::ClearSerialQueues() {
     serial_->ClearTransmitQueue();
 }
 
+// What a plain read-away at the next exchange misses of a table still streaming in would be
+// taken for that exchange's answer. Read until the line has been quiet for a while (ten
+// characters' time, at least 100 ms), for at most two seconds; past that, flush and take the
+// next line end as the end of the flood.
+void CInstrumentLink::ReadAwayFlood() {
+    using std::chrono::milliseconds;
+    const int baud = std::max(serial_->BaudRate(), 1);
+    const milliseconds quiet{std::max<long long>(100, (10LL * 10 * 1000 + baud - 1) / baud)};
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= until) {
+            serial_->ClearReceiveQueue();
+            serialMidLine_ = true;
+            return;
+        }
+        if (ReadSerialByte(std::min(now + quiet, until)) < 0 && Clock::now() < until) return;
+    }
+}
+
 int CInstrumentLink::ReadSerialByte(Clock::time_point deadline) {
     const int b = serial_->ReadByte(deadline);
     if (b >= 0) serialMidLine_ = b != '\n';
@@ -411,7 +431,11 @@ int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMe
 
 int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::string& reply,
                                 ProgressWindow& progress) {
+    // A table that failed may still be streaming in (past its deadline or its line limit):
+    // what is left of it must not answer the next query.
+    bool sent = false;
     auto fail = [&] {
+        if (sent) ReadAwayFlood();
         progress.Close();
         CommunicationError();
         return kRs232Timeout;
@@ -419,6 +443,7 @@ int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::s
     if (!serial_) return fail();
     ClearSerialQueues();
     if (!WriteFramed(command, false)) return fail();
+    sent = true;
     const auto deadline =
         Clock::now() + TableDeadline(expected, kPortRs232, serial_->BaudRate(), tableFloor_);
     const int lineLimit = TableLineLimit(expected);

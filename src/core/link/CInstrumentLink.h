@@ -148,6 +148,7 @@ private:
     // Clears the serial queues at the start of an exchange. What has arrived is read away
     // rather than flushed, so that the link knows whether a line is still in flight.
     void ClearSerialQueues();
+    void ReadAwayFlood();
     // Reads one byte before `deadline` and keeps track of where the line stands.
     int ReadSerialByte(std::chrono::steady_clock::time_point deadline);
     // Returns how many of them did not come.
