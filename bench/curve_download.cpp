@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"
@@ -156,9 +157,9 @@ Run Download(int portType, int points, const std::string& dir) {
     if (portType == kPortLan) {
         engine.ClearReceivedLines();
         const double raw = RawSocketSeconds(tcp.Port(), r.lines);
-        std::printf("LAN loopback: %zu lines, program %.4f s, raw socket %.4f s, ratio %.2f (%s)\n",
-                    r.lines.size(), r.seconds, raw, raw > 0 ? r.seconds / raw : 0.0,
-                    r.outcome.c_str());
+        std::printf("LAN loopback: %zu lines, program %.4f s, raw socket %.4f s (%s)\n",
+                    r.lines.size(), r.seconds, raw, r.outcome.c_str());
+        bench::Figure("curve download over LAN", r.seconds, "s", "raw socket, same lines", raw);
     }
     return r;
 }
@@ -182,10 +183,10 @@ int main(int argc, char** argv) {
         // Paced: the four header lines, the points and "CALC n" (the ";" and queries are not).
         const int paced = points + 5;
         const double floor = paced * CInstrumentLink::kPacingMs / 1000.0;
-        std::printf(
-            "RS232 pty: %d paced lines, program %.3f s, pacing floor %.3f s, ratio %.3f "
-            "(%s)\n",
-            paced, r.seconds, floor, r.seconds / floor, r.outcome.c_str());
+        std::printf("RS232 pty: %d paced lines, program %.3f s, pacing floor %.3f s (%s)\n", paced,
+                    r.seconds, floor, r.outcome.c_str());
+        bench::Figure("curve download over RS232 (pty)", r.seconds, "s", "serial pacing floor",
+                      floor);
     }
     std::filesystem::remove_all(dir);
     return 0;

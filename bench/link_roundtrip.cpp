@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchFigures.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "engine/SimEngine.h"
@@ -26,6 +27,7 @@
 #include "link/CInstrumentLink.h"
 
 using namespace tavrix;
+using tavrix::bench::CpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -46,12 +48,6 @@ public:
     }
     int messages = 0;
 };
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // Reads up to LF in as few system calls as possible (the instrument sends one line per
 // query, so nothing after the LF is lost); false on time-out.
@@ -90,6 +86,7 @@ void Report(const char* what, double raw, double link) {
         "%-6s raw %9.1f us   link %9.1f us   ratio %.3f   overhead %+8.1f us  (%s: at most %.1f "
         "us)\n",
         what, raw, link, link / raw, overhead, overhead <= allowed ? "within" : "OVER", allowed);
+    bench::Figure(std::string("query round trip, ") + what, link, "us", "raw I/O", raw);
 }
 
 }  // namespace
@@ -160,7 +157,8 @@ int main(int argc, char** argv) {
     // An idle open link: nothing runs but the simulator's own waiting threads.
     double cpu0 = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-    std::printf("Idle open links for %d s: %.3f CPU seconds\n", idleSeconds, CpuSeconds() - cpu0);
+    bench::Figure("idle open links (LAN and pty), CPU", CpuSeconds() - cpu0, "CPU s",
+                  "wall seconds", idleSeconds);
 
     // Waiting on a silent instrument: queries that time out, one after the other.
     engine.Faults().silent = true;
@@ -172,8 +170,8 @@ int main(int argc, char** argv) {
         lan.TransactQuiet(query, &reply);
         ++waits;
     }
-    std::printf(
-        "Waiting on a silent instrument for %d s (%d time-outs per transport): %.3f CPU seconds\n",
-        idleSeconds, waits, CpuSeconds() - cpu0);
+    std::printf("Waiting on a silent instrument: %d time-outs per transport\n", waits);
+    bench::Figure("waiting on a silent instrument, CPU", CpuSeconds() - cpu0, "CPU s",
+                  "wall seconds", idleSeconds);
     return 0;
 }

@@ -1,15 +1,25 @@
 // A long logging run over LAN to the simulated controller at the smallest interval (0.1 s),
-// every source the simulated model has: cycles due and made, coalesced ticks, rows on disk,
-// CPU per hour of logging, and the price of syncing each row, against the same run without.
+// all sixteen sources (the simulator and the capability record both given every input and
+// every loop, a profile no single model has): cycles due and made, coalesced ticks, rows on
+// disk, CPU per hour of logging, and the price of syncing each row, against the same run
+// without. With --cycles, a compressed soak instead: that many cycles back to back, as fast
+// as the link allows, with the resident memory after a warm-up and at the end. The simulator
+// runs as a process of its own (tavrix-sim), so that CPU and memory are the program's alone.
 //
 //   logging_soak [--seconds S]     (default 600 per run; two runs)
+//   logging_soak --cycles N
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
@@ -17,16 +27,17 @@
 #include <thread>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
-#include "engine/SimEngine.h"
-#include "engine/SimFrontEnds.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
 
 using namespace tavrix;
+using tavrix::bench::CpuSeconds;
+using tavrix::bench::Figure;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -49,23 +60,64 @@ public:
     }
 };
 
+// tavrix-sim with every input and loop, on a free TCP port of its own choosing.
+class SimProcess {
+public:
+    SimProcess() {
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const char* argv[] = {TAVRIX_SIM_PATH, "--tcp", "0",    "--inputs", "8",
+                              "--loops",       "4",     nullptr};
+        if (posix_spawn(&pid_, TAVRIX_SIM_PATH, &actions, nullptr, const_cast<char**>(argv),
+                        environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        FILE* in = fdopen(out[0], "r");
+        char line[256];
+        while (in && std::fgets(line, sizeof line, in))
+            if (std::sscanf(line, "tcp: %d", &port_) == 1) break;
+        if (in) std::fclose(in);
+    }
+    ~SimProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    int Port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
 struct NullLog : LogSink {
     void Append(const std::string&) override {}
 };
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 struct RunFigures {
     long due = 0, made = 0, coalesced = 0, skipped = 0, rowsOnDisk = 0, failed = 0;
     double cpu = 0, seconds = 0, meanLatencyMs = 0, maxLatencyMs = 0;
     int sources = 0;
+    long rssWarmKiB = 0, rssEndKiB = 0;
 };
 
-RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
+// Timer 100 for the compressed soak: no timer at all; each row written asks for the next.
+struct NoTimer : LogTimer {
+    int SetTimer(int id, int) override { return id; }
+    void KillTimer(int) override {}
+};
+
+// Every input and every loop, which no single model has.
+constexpr FeatureManager::Row kEverySource = {28,  FeatureManager::kController, 8, 4, 1, 1, true,
+                                              true};
+constexpr long kWarmUpCycles = 1000;
+
+RunFigures Run(const std::string& dir, int port, bool sync, double seconds, long cycles) {
     SettingsStore settings(dir);
     QuietOperator op;
     NullLog log;
@@ -78,7 +130,7 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
     if (link.LanConnect() != 1) return f;
     SessionMutex mutex;
     FeatureManager features;
-    features.Update(28);
+    features.Apply(kEverySource);
     std::atomic<bool> active{false};
     double interval = 0.1;
     HeadlessProgressWindow progress;
@@ -107,7 +159,13 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
         }
         engine->OnTick(sample);
     });
-    engine->onRowWritten = [&](long, const std::string&) {
+    std::atomic<long> rssWarm{0};
+    engine->onRowWritten = [&](long rows, const std::string&) {
+        if (cycles > 0) {
+            if (rows == kWarmUpCycles) rssWarm = bench::ResidentKiB();
+            if (rows < cycles) engine->OnTick(sample);
+            return;
+        }
         std::lock_guard lock(m);
         const double ms =
             std::chrono::duration<double, std::milli>(Clock::now() - lastTick).count();
@@ -115,18 +173,29 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
         maxMs = std::max(maxMs, ms);
         ++samples;
     };
-    const std::string path = dir + (sync ? "/soak-sync.csv" : "/soak-nosync.csv");
+    const std::string path = dir + (cycles > 0 ? "/soak-compressed.csv"
+                                    : sync     ? "/soak-sync.csv"
+                                               : "/soak-nosync.csv");
+    NoTimer noTimer;
     std::thread sampler([&] { engine->RunSamplingThread(quit, sample); });
     const double cpu0 = CpuSeconds();
     const auto t0 = Clock::now();
-    if (engine->BeginRun(0xFFFF, interval, path, pacer) != 0) {
+    LogTimer& timer = cycles > 0 ? static_cast<LogTimer&>(noTimer) : pacer;
+    if (engine->BeginRun(0xFFFF, interval, path, timer) != 0) {
         quit.Set();
         sampler.join();
         return f;
     }
     for (int i = 0; i < 16; ++i) f.sources += engine->SourceEnabled(i) ? 1 : 0;
-    while (Clock::now() - t0 < std::chrono::duration<double>(seconds) && engine->RunOpen())
+    if (cycles > 0) engine->OnTick(sample);
+    const auto done = [&] {
+        return cycles > 0 ? engine->rowsWritten.load() >= cycles
+                          : Clock::now() - t0 >= std::chrono::duration<double>(seconds);
+    };
+    while (!done() && engine->RunOpen())
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    f.rssWarmKiB = rssWarm.load();
+    f.rssEndKiB = bench::ResidentKiB();
     f.due = pacer.DeadlinesPassed();
     f.skipped = pacer.Skipped();
     engine->Stop();
@@ -141,9 +210,13 @@ RunFigures Run(const std::string& dir, int port, bool sync, double seconds) {
     f.maxLatencyMs = maxMs;
     std::ifstream in(path);
     const std::regex row(R"(\d+:\d+:\d+,.*)");
+    long columns = -1;  // of the first row; a row with another count is torn
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (std::regex_match(line, row)) ++f.rowsOnDisk;
+        if (!std::regex_match(line, row)) continue;
+        const long commas = std::count(line.begin(), line.end(), ',');
+        if (columns < 0) columns = commas;
+        if (commas == columns) ++f.rowsOnDisk;
     }
     return f;
 }
@@ -155,7 +228,7 @@ void Print(const char* name, const RunFigures& f) {
         f.due, f.made, f.coalesced, f.skipped, f.failed);
     std::printf("  rows on disk %ld (%s cycles made)\n", f.rowsOnDisk,
                 f.rowsOnDisk == f.made ? "equals" : "DIFFERS FROM");
-    std::printf("  CPU %.3f s = %.1f CPU seconds per hour of logging (simulator included)\n", f.cpu,
+    std::printf("  CPU %.3f s = %.1f CPU seconds per hour of logging\n", f.cpu,
                 f.cpu / f.seconds * 3600.0);
     std::printf("  tick to row on disk: mean %.2f ms, max %.2f ms\n", f.meanLatencyMs,
                 f.maxLatencyMs);
@@ -165,19 +238,51 @@ void Print(const char* name, const RunFigures& f) {
 
 int main(int argc, char** argv) {
     double seconds = 600;
-    for (int i = 1; i + 1 < argc; ++i)
+    long cycles = 0;
+    for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--cycles")) cycles = std::atol(argv[i + 1]);
+    }
     char dirTemplate[] = "/tmp/tavrix-soak-XXXXXX";
     const std::string dir = mkdtemp(dirTemplate);
-    sim::SimEngine engine;
-    sim::TcpFrontEnd tcp(engine, 0);
-    const RunFigures synced = Run(dir, tcp.Port(), true, seconds);
-    const RunFigures unsynced = Run(dir, tcp.Port(), false, seconds);
+    SimProcess sim;
+    if (sim.Port() <= 0) {
+        std::fprintf(stderr, "tavrix-sim did not start (%s)\n", TAVRIX_SIM_PATH);
+        return 1;
+    }
+
+    if (cycles > 0) {
+        const RunFigures f = Run(dir, sim.Port(), true, 0, cycles);
+        Print("compressed soak, back to back", f);
+        Figure("compressed soak: rows on disk", static_cast<double>(f.rowsOnDisk), "rows",
+               "cycles made", static_cast<double>(f.made));
+        Figure("compressed soak: cycles per second", f.made / f.seconds, "cycles/s");
+        Figure("compressed soak: resident memory at the end", f.rssEndKiB / 1024.0, "MiB",
+               "after " + std::to_string(kWarmUpCycles) + " cycles", f.rssWarmKiB / 1024.0);
+        const long growth = f.rssEndKiB - f.rssWarmKiB;
+        std::printf("resident memory growth %ld KiB (%s 1024 KiB)\n", growth,
+                    growth < 1024 ? "under" : "NOT UNDER");
+        const bool ok = f.made >= cycles && f.rowsOnDisk == f.made && growth < 1024;
+        std::filesystem::remove_all(dir);
+        return ok ? 0 : 1;
+    }
+
+    const RunFigures synced = Run(dir, sim.Port(), true, seconds, 0);
+    const RunFigures unsynced = Run(dir, sim.Port(), false, seconds, 0);
     Print("each row synced (fdatasync)", synced);
     Print("baseline without the sync", unsynced);
-    if (unsynced.cpu > 0 && unsynced.meanLatencyMs > 0)
-        std::printf("sync cost: CPU x%.2f, tick-to-disk latency x%.2f against the baseline\n",
-                    synced.cpu / unsynced.cpu, synced.meanLatencyMs / unsynced.meanLatencyMs);
-    const bool ok = synced.rowsOnDisk == synced.made && unsynced.rowsOnDisk == unsynced.made;
+    Figure("logging soak: cycles made", static_cast<double>(synced.made), "cycles", "cycles due",
+           static_cast<double>(synced.due));
+    Figure("logging soak: coalesced ticks", static_cast<double>(synced.coalesced), "ticks");
+    Figure("logging soak: missed deadlines", static_cast<double>(synced.skipped), "deadlines");
+    Figure("logging soak: rows on disk", static_cast<double>(synced.rowsOnDisk), "rows",
+           "cycles made", static_cast<double>(synced.made));
+    Figure("logging soak: CPU per hour of logging", synced.cpu / synced.seconds * 3600.0, "CPU s/h",
+           "without the per-row sync", unsynced.cpu / unsynced.seconds * 3600.0);
+    Figure("logging soak: tick to row on disk", synced.meanLatencyMs, "ms",
+           "without the per-row sync", unsynced.meanLatencyMs);
+    const bool ok = synced.rowsOnDisk == synced.made && unsynced.rowsOnDisk == unsynced.made &&
+                    synced.sources == 16;
+    std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }

@@ -19,6 +19,9 @@ void Usage(FILE* out) {
                  "Usage: tavrix-sim [options]\n"
                  "  --model CODE          model code to simulate (27..32; others answer as an\n"
                  "                        unknown model), default 28\n"
+                 "  --inputs N            N inputs (1..8) instead of the model's own\n"
+                 "  --loops N             N loops (1..4) instead of the model's own (a bench\n"
+                 "                        instrument: --inputs 8 --loops 4 has every source)\n"
                  "  --tcp PORT            listen on TCP PORT of 127.0.0.1 (0 picks a free port)\n"
                  "  --any                 listen on every interface instead of 127.0.0.1\n"
                  "  --pty                 serve a pseudo-terminal\n"
@@ -77,6 +80,10 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--model") {
             options.modelCode = static_cast<int>(needNumber(0, 999));
+        } else if (a == "--inputs") {
+            options.inputs = static_cast<int>(needNumber(1, 8));
+        } else if (a == "--loops") {
+            options.loops = static_cast<int>(needNumber(1, 4));
         } else if (a == "--tcp") {
             tcpPort = needNumber(0, 65535);
         } else if (a == "--pty") {

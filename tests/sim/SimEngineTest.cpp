@@ -70,6 +70,21 @@ TEST(SimParser, MissingInputsAndLoopsAnswerZeroOrEmpty) {
     EXPECT_EQ(Ask(controller, "LOOP 3:OUTP?NAME?;"), "0.00;Analog 1");
 }
 
+// The bench instrument: a model given every input and loop answers every source the program
+// logs, and still names itself as its model.
+TEST(SimParser, InputAndLoopCountsCanBeGivenBeyondTheModel) {
+    SimOptions o{28, 1};
+    o.inputs = 8;
+    o.loops = 4;
+    SimEngine bench(o);
+    EXPECT_EQ(Ask(bench, "INP H:NAME?"), "Input H");
+    EXPECT_EQ(Ask(bench, "LOOP 4:OUTP?NAME?;"), "0.00;Analog 2");
+    EXPECT_EQ(Ask(bench, "SYST:IDEF?").substr(0, 3), "28,");
+    o.inputs = 20;  // beyond what the letters name: held at eight
+    SimEngine capped(o);
+    EXPECT_EQ(Ask(capped, "INP H:NAME?"), "Input H");
+}
+
 struct ModelCase {
     int code, inputs, loops, family;
 };

@@ -18,7 +18,10 @@ const FeatureManager::Row& FeatureManager::RowFor(int modelCode) {
 }
 
 void FeatureManager::Update(int modelCode) {
-    const Row& row = RowFor(modelCode);
+    Apply(RowFor(modelCode));
+}
+
+void FeatureManager::Apply(const Row& row) {
     family_ = row.family;
     inputCount_ = row.inputCount;
     loopCount_ = row.loopCount;

@@ -27,6 +27,9 @@ public:
     explicit FeatureManager(ShortcutBar* bar = nullptr) : bar_(bar) {}
 
     void Update(int modelCode);
+    // Takes a row as it stands; Update takes the row of a model code. A bench or a test may
+    // describe a profile no model has (every input and every loop, say).
+    void Apply(const Row& row);
     void Reset();
 
     int InputCount() const { return inputCount_; }

@@ -26,6 +26,8 @@ InstrumentState::InstrumentState(SimOptions options, SimFaults& faults)
       faults_(faults),
       model_(LookupModel(options.modelCode)),
       rng_(options.seed) {
+    if (options.inputs > 0) model_.inputs = std::min(options.inputs, 8);
+    if (options.loops > 0) model_.loops = std::min(options.loops, 4);
     inputs_.resize(static_cast<size_t>(model_.inputs));
     for (size_t i = 0; i < inputs_.size(); ++i) {
         SimInput& in = inputs_[i];

@@ -1,0 +1,46 @@
+#pragma once
+
+// The one form every benchmark reports a figure in, so that scripts/bench.sh can gather them:
+//   figure <name>: <value> <unit>
+//   figure <name>: <value> <unit> | baseline <what>: <value> | ratio <value / baseline>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace tavrix::bench {
+
+inline void Figure(const std::string& name, double value, const char* unit) {
+    std::printf("figure %s: %.6g %s\n", name.c_str(), value, unit);
+    std::fflush(stdout);
+}
+
+inline void Figure(const std::string& name, double value, const char* unit,
+                   const std::string& baselineName, double baseline) {
+    if (baseline > 0)
+        std::printf("figure %s: %.6g %s | baseline %s: %.6g | ratio %.4g\n", name.c_str(), value,
+                    unit, baselineName.c_str(), baseline, value / baseline);
+    else
+        std::printf("figure %s: %.6g %s | baseline %s: %.6g | ratio -\n", name.c_str(), value, unit,
+                    baselineName.c_str(), baseline);
+    std::fflush(stdout);
+}
+
+// User and system CPU of this process so far.
+inline double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Resident memory of this process now, in KiB (VmRSS), 0 when unknown.
+inline long ResidentKiB() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+}  // namespace tavrix::bench
