@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "curves/CurveCommands.h"

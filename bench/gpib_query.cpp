@@ -11,35 +11,16 @@
 #include <memory>
 #include <string>
 
-#include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "link/CInstrumentLink.h"
 
 using namespace tavrix;
+using tavrix::bench::QuietOperator;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class QuietOperator : public OperatorInterface {
-public:
-    void ShowMessage(const std::string& t, MessageIcon) override {
-        std::fprintf(stderr, "message: %s\n", t.c_str());
-        ++messages;
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::unique_ptr<ProgressWindow> OpenProgress() override {
-        return std::make_unique<SilentProgress>();
-    }
-    void PumpMessages() override {}
-    DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-    int messages = 0;
-};
 
 // Mean milliseconds of one "*IDN?" query; negative when a query failed.
 double MeanQueryMs(const std::string& dir, bool endOnEoi, int queries) {

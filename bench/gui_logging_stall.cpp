@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "GuiTestBench.h"
 #include "app/Commands.h"
 #include "logging/CDataLoggingInProcMessage.h"

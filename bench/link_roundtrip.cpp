@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "engine/SimEngine.h"
@@ -28,26 +28,10 @@
 
 using namespace tavrix;
 using tavrix::bench::CpuSeconds;
+using tavrix::bench::QuietOperator;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class QuietOperator : public OperatorInterface {
-public:
-    void ShowMessage(const std::string&, MessageIcon) override { ++messages; }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::unique_ptr<ProgressWindow> OpenProgress() override {
-        return std::make_unique<SilentProgress>();
-    }
-    void PumpMessages() override {}
-    DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-    int messages = 0;
-};
 
 // Reads up to LF in as few system calls as possible (the instrument sends one line per
 // query, so nothing after the LF is lost); false on time-out.

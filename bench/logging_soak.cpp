@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "BenchFigures.h"
+#include "BenchSupport.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "link/CInstrumentLink.h"
@@ -38,27 +38,10 @@
 using namespace tavrix;
 using tavrix::bench::CpuSeconds;
 using tavrix::bench::Figure;
+using tavrix::bench::QuietOperator;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class QuietOperator : public OperatorInterface {
-public:
-    void ShowMessage(const std::string& t, MessageIcon) override {
-        std::fprintf(stderr, "message: %s\n", t.c_str());
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::unique_ptr<ProgressWindow> OpenProgress() override {
-        return std::make_unique<SilentProgress>();
-    }
-    void PumpMessages() override {}
-    DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
-        return DialogResult<std::string>::Failed();
-    }
-};
 
 // tavrix-sim with every input and loop, on a free TCP port of its own choosing.
 class SimProcess {

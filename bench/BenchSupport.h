@@ -1,13 +1,17 @@
 #pragma once
 
-// The one form every benchmark reports a figure in, so that scripts/bench.sh can gather them:
+// What the benchmarks share: the one form every benchmark reports a figure in, so that
+// scripts/bench.sh can gather them:
 //   figure <name>: <value> <unit>
 //   figure <name>: <value> <unit> | baseline <what>: <value> | ratio <value / baseline>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
+
+#include "base/OperatorInterface.h"
 
 namespace tavrix::bench {
 
@@ -42,5 +46,28 @@ inline long ResidentKiB() {
         if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     return 0;
 }
+
+// An operator nobody watches: every question is declined, and messages are counted (and
+// printed on stderr unless `print` is off, so that a failing run says why).
+class QuietOperator : public OperatorInterface {
+public:
+    void ShowMessage(const std::string& text, MessageIcon) override {
+        ++messages;
+        if (print) std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
+    std::unique_ptr<ProgressWindow> OpenProgress() override {
+        return std::make_unique<SilentProgress>();
+    }
+    void PumpMessages() override {}
+    DialogResult<std::string> AskOpenFile(const FileDialogRequest&) override {
+        return DialogResult<std::string>::Failed();
+    }
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest&) override {
+        return DialogResult<std::string>::Failed();
+    }
+    int messages = 0;
+    bool print = true;
+};
 
 }  // namespace tavrix::bench
