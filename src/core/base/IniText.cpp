@@ -93,9 +93,10 @@ void IniText::Set(std::string_view section, std::string_view key, std::string_vi
     const std::string line = std::string(key) + "=" + std::string(value);
     if (f.sectionEnd != std::string::npos) {
         std::string add = line + (f.crlf ? "\r\n" : "\n");
-        // A section that ends the file without a line end gets one first.
+        // A section that ends the file without a line end gets one first; after a CR only the
+        // LF is missing (a second CR would become part of that line's value).
         if (f.sectionEnd == text_.size() && !text_.empty() && text_.back() != '\n')
-            add.insert(0, f.crlf ? "\r\n" : "\n");
+            add.insert(0, text_.back() == '\r' ? "\n" : (f.crlf ? "\r\n" : "\n"));
         text_.insert(f.sectionEnd, add);
         return;
     }
