@@ -356,6 +356,8 @@ void CheckTable(int got, const std::string& table, const Exchange& e, bool lan,
         lines.push_back(table.substr(start, lf - start));
         start = lf + 1;
     }
+    Check(lines.size() - 1 <= static_cast<size_t>(CInstrumentLink::TableLineLimit(e.expected)),
+          "a table of more lines than its limit");
     // Over LAN the count is the one seen when `expected` lines had come, and lags behind a
     // table that goes on after that (expected 0: no count at all); over RS232 it is exact.
     if (lan)

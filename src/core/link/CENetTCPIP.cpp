@@ -324,6 +324,9 @@ void CENetTCPIP::TakeTableLines() {
         if (c == '\r' || c == '\0') continue;
         if (c != '\n') {
             tableLine_.push_back(c);
+            // The bounds hold however much arrived at once: a table past them fails even when
+            // its ";" line came in the same burst.
+            if (table_.size() + tableLine_.size() > kMaxTableBytes) break;
             continue;
         }
         const bool last = tableLine_.find(';') != std::string::npos;
@@ -332,8 +335,8 @@ void CENetTCPIP::TakeTableLines() {
         tableLine_.clear();
         if (last) {
             tableDone_ = true;
-        } else {
-            ++tableLines_;
+        } else if (++tableLines_ > tableMaxLines_) {
+            break;
         }
     }
     // Anything after the ";" line is left for the next Send to discard.
