@@ -33,11 +33,11 @@ struct SimResponse {
 
 struct SimOptions {
     int modelCode = 28;  // 27..32, or anything else for an unknown instrument
+    uint32_t seed = 1;
     // When positive, the number of inputs (up to 8) and of loops (up to 4) instead of the
     // model's own: a bench instrument that has every source the program can log.
     int inputs = 0;
     int loops = 0;
-    uint32_t seed = 1;
 };
 
 // The simulated temperature controller: keeps instrument state and answers the command
