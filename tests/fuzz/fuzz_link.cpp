@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -146,11 +147,18 @@ Listener& TheListener() {
     return l;
 }
 
-// The instrument's end of the line, served on its own thread, one exchange at a time.
+// The instrument's end of the line, served on a thread of its own (one for the process: a
+// thread started for each input would cost more than the input), one exchange at a time.
 class Peer {
 public:
-    Peer(const Input& in, pid_t linkThread) : in_(in), linkThread_(linkThread) {
-        Check(::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == 0, "cannot make a pipe");
+    static Peer& Get() {
+        static Peer peer;
+        return peer;
+    }
+
+    // A new line for an input: a pseudo-terminal for RS232; LAN uses the listener.
+    void Open(const Input& in) {
+        in_ = &in;
         if (in.lan) return;
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         Check(master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0,
@@ -164,21 +172,13 @@ public:
         ::cfmakeraw(&t);
         ::tcsetattr(slaveKeep_, TCSANOW, &t);
     }
-
-    ~Peer() {
-        {
-            std::lock_guard lock(m_);
-            quit_ = true;
+    // After the link is gone.
+    void Close() {
+        for (int* fd : {&master_, &slaveKeep_, &conn_}) {
+            if (*fd >= 0) ::close(*fd);
+            *fd = -1;
         }
-        cv_.notify_all();
-        Wake();
-        if (thread_.joinable()) thread_.join();
-        for (int fd : {master_, slaveKeep_, conn_, wake_[0], wake_[1]})
-            if (fd >= 0) ::close(fd);
-    }
-
-    void Start() {
-        thread_ = std::thread([this] { Run(); });
+        in_ = nullptr;
     }
     const std::string& SlavePath() const { return slavePath_; }
 
@@ -191,6 +191,7 @@ public:
         current_ = static_cast<int>(index);
         done_ = false;
         served_ = false;
+        due_ = true;
         cv_.notify_all();
     }
     void End() {
@@ -201,23 +202,43 @@ public:
     }
 
 private:
+    Peer() : link_(::gettid()) {
+        Check(::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == 0, "cannot make a pipe");
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Peer() {
+        {
+            std::lock_guard lock(m_);
+            quit_ = true;
+        }
+        cv_.notify_all();
+        Wake();
+        if (thread_.joinable()) thread_.join();
+        Close();
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+    }
+
     void Wake() { (void)!::write(wake_[1], "x", 1); }
     void DrainWake() {
         char buf[64];
         while (::read(wake_[0], buf, sizeof buf) > 0) {
         }
     }
-    int Line() const { return in_.lan ? conn_ : master_; }
+    int Line() const { return in_->lan ? conn_ : master_; }
 
     void Run() {
-        for (size_t i = 0;; ++i) {
-            {
-                std::unique_lock lock(m_);
-                cv_.wait(lock, [&] { return quit_ || current_ == static_cast<int>(i); });
-                if (quit_) return;
-            }
-            Serve(in_.exchanges[i].bytes);
-            std::lock_guard lock(m_);
+        // The checks below sleep 20 microseconds: not the default 50 more.
+        ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+        std::unique_lock lock(m_);
+        for (;;) {
+            cv_.wait(lock, [&] { return quit_ || due_; });
+            if (quit_) return;
+            due_ = false;
+            const std::string& bytes = in_->exchanges[static_cast<size_t>(current_)].bytes;
+            lock.unlock();
+            Serve(bytes);
+            lock.lock();
             served_ = true;
             cv_.notify_all();
         }
@@ -237,23 +258,22 @@ private:
     // first.
     bool AwaitCommand() {
         // RS232 frames a command with LF before and after it; LAN ends it with CR LF.
-        const int wanted = in_.lan ? 1 : 2;
+        const int wanted = in_->lan ? 1 : 2;
         lineEnds_ = 0;
         for (;;) {
             pollfd p[3] = {{wake_[0], POLLIN, 0},
                            {Line(), POLLIN, 0},
-                           {in_.lan ? TheListener().fd : -1, POLLIN, 0}};
+                           {in_->lan ? TheListener().fd : -1, POLLIN, 0}};
             if (::poll(p, 3, -1) < 0) continue;
             if (p[2].revents & POLLIN) Accept();
-            if ((p[1].revents & POLLIN) && Line() >= 0) {
+            if (p[1].revents && Line() >= 0) {
                 char buf[256];
                 const ssize_t n = ::read(Line(), buf, sizeof buf);
                 for (ssize_t k = 0; k < n; ++k)
                     if (buf[k] == '\n') ++lineEnds_;
                 if (lineEnds_ >= wanted) return true;
-            } else if (p[1].revents & (POLLHUP | POLLERR)) {
-                // The link closed its end; wait for the exchange to end.
-                if (in_.lan && conn_ >= 0) {
+                if (in_->lan && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) {
+                    // The link closed this connection; it may open another one.
                     ::close(conn_);
                     conn_ = -1;
                 }
@@ -268,7 +288,7 @@ private:
             const char* from = bytes.data() + off;
             const size_t left = bytes.size() - off;
             const ssize_t n =
-                in_.lan ? ::send(Line(), from, left, MSG_NOSIGNAL) : ::write(Line(), from, left);
+                in_->lan ? ::send(Line(), from, left, MSG_NOSIGNAL) : ::write(Line(), from, left);
             if (n > 0) {
                 off += static_cast<size_t>(n);
                 continue;
@@ -282,9 +302,11 @@ private:
 
     // Bytes sent that the link has not taken yet.
     bool Pending() const {
-        if (in_.lan) {
+        if (in_->lan) {
+            // Bytes not yet sent; once sent on the loopback they are in the link's queue (the
+            // unacknowledged count would wait for a delayed acknowledgement).
             int unsent = 0;
-            return conn_ >= 0 && ::ioctl(conn_, SIOCOUTQ, &unsent) == 0 && unsent > 0;
+            return conn_ >= 0 && ::ioctl(conn_, SIOCOUTQNSD, &unsent) == 0 && unsent > 0;
         }
         // A poll of the terminal first moves what is still on its way into the line buffer.
         pollfd p{slaveKeep_, POLLIN, 0};
@@ -293,7 +315,7 @@ private:
 
     // The link has all the bytes and waits for more: nothing more will come.
     void EndOfData() {
-        if (in_.lan) {
+        if (in_->lan) {
             if (conn_ >= 0) ::shutdown(conn_, SHUT_WR);
             return;
         }
@@ -302,13 +324,12 @@ private:
     }
 
     void Serve(const std::string& bytes) {
-        if (Line() < 0 && !in_.lan) return;  // hung up by an earlier exchange
+        if (Line() < 0 && !in_->lan) return;  // hung up by an earlier exchange
         if (!AwaitCommand()) return;
         Send(bytes);
-        ThreadState link(linkThread_);
         int quietChecks = 0;
         while (!done_) {
-            if (!Pending() && link.Sleeping()) {
+            if (!Pending() && link_.Sleeping()) {
                 // Twice in a row, so that a wake-up on its way is not missed.
                 if (++quietChecks == 2) {
                     EndOfData();
@@ -321,8 +342,8 @@ private:
         }
     }
 
-    const Input& in_;
-    pid_t linkThread_;
+    const Input* in_ = nullptr;
+    ThreadState link_;  // the thread the link runs on: libFuzzer's, the one that made this
     int master_ = -1, slaveKeep_ = -1, conn_ = -1;
     int wake_[2] = {-1, -1};
     int lineEnds_ = 0;
@@ -331,6 +352,7 @@ private:
     std::condition_variable cv_;
     int current_ = -1;
     std::atomic<bool> done_{false};
+    bool due_ = false;
     bool served_ = false;
     bool quit_ = false;
     std::thread thread_;
@@ -384,7 +406,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Input in = Parse(data, size);
     if (in.exchanges.empty()) return 0;
 
-    Peer peer(in, ::gettid());
+    Peer& peer = Peer::Get();
+    peer.Open(in);
     SettingsStore settings(fuzz::ScratchFolder() + "/settings");
     test::ScriptedOperator op;
     auto link = std::make_unique<CInstrumentLink>(op, settings);
@@ -392,12 +415,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         link->SetPortType(kPortLan);
         link->IpAddr() = MyIPAddr::FromOctets(127, 0, 0, 1, TheListener().port);
         link->Lan().SetLineAcknowledgement(in.acknowledge);
-        if (link->LanConnect() != 1) return 0;
+        if (link->LanConnect() != 1) {
+            peer.Close();
+            return 0;
+        }
     } else {
         link->SetSerialDeviceOverride(peer.SlavePath());
         link->StartUp();
     }
-    peer.Start();
 
     // TAVRIX_FUZZ_VERBOSE: each exchange's status and the start of its reply on stderr.
     static const bool verbose = std::getenv("TAVRIX_FUZZ_VERBOSE") != nullptr;
@@ -431,5 +456,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CheckReply(status, reply, e);
     }
     link.reset();
+    peer.Close();
     return 0;
 }
