@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 deb="$(realpath "${1:-$(ls build/deb/tavrix_*.deb | head -1)}")"
 root="${2:-/tmp/tavrix-fresh}"
-command -v debootstrap >/dev/null || apt-get install -y debootstrap
+scripts/install-deps.sh
 [ -x "$root/usr/bin/apt-get" ] || debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
