@@ -36,7 +36,7 @@ inline std::string_view Text(const uint8_t* data, size_t size) {
 const std::string& ScratchFolder();
 // Writes the bytes to `name` in the scratch folder and returns its path.
 std::string WriteScratchFile(const std::string& name, std::string_view bytes);
-// The whole file, or nullopt-like empty with `ok` false when it cannot be read.
+// The whole file; `ok` (when given) tells whether it could be opened.
 std::string ReadWholeFile(const std::string& path, bool* ok = nullptr);
 
 // Splits the input at LF; a last piece without LF counts as a line too.
