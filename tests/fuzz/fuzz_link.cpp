@@ -380,13 +380,7 @@ void CheckTable(int got, const std::string& table, const Exchange& e, bool lan,
     }
     Check(lines.size() - 1 <= static_cast<size_t>(CInstrumentLink::TableLineLimit(e.expected)),
           "a table of more lines than its limit");
-    // Over LAN the count is the one seen when `expected` lines had come, and lags behind a
-    // table that goes on after that (expected 0: no count at all); over RS232 it is exact.
-    if (lan)
-        Check(static_cast<size_t>(got) + 1 <= lines.size(), "a table line count above its lines");
-    else
-        Check(lines.size() == static_cast<size_t>(got) + 1,
-              "a table line count that is not its own");
+    Check(lines.size() == static_cast<size_t>(got) + 1, "a table line count that is not its own");
     for (size_t i = 0; i + 1 < lines.size(); ++i)
         Check(lines[i].find(';') == std::string::npos, "a table that goes on after its \";\"");
     Check(lines.back().find(';') != std::string::npos, "a table that ended without its \";\"");

@@ -528,6 +528,9 @@ int CInstrumentLink::FetchLan(int expected, const std::string& command, std::str
         if (lan_.Table_Complete()) break;
     }
     if (lan_.Table_Ready() == 0) return kLanFailure;
+    // The table may have gone on past the lines announced: its count is the whole table's,
+    // as over RS232, so that a caller's "too long" check sees it.
+    lan_.Get_Received_Counter(&lines);
     reply.clear();
     if (lan_.Get_Received_Buffer(&reply) == 0) return kLanFailure;
     return lines;
