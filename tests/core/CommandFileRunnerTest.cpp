@@ -228,7 +228,7 @@ TEST(CommandFileRunner, FloatChecksAllowFivePercentOfTheExpectedSize) {
         SCOPED_TRACE(std::string(c.reply) + " against " + c.expected);
         f.SetReply("V?", c.reply);
         const auto run = f.Run(std::string("<T><QUERY>V?</QUERY><FLOATRESPONSE>") + c.expected +
-                               "</FLOATRESPONSE></T>");
+                               "</FLOATRESPONSE></T></TRANSACTIONS>");
         EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
         EXPECT_EQ(run.errors, c.error ? 1 : 0);
     }
@@ -275,37 +275,89 @@ TEST(CommandFileRunner, FailedExchangesAbortAndAreNotCounted) {
     for (const auto& line : f.Received(1)) EXPECT_NE(line, "AFTER");
 }
 
-TEST(CommandFileRunner, FilesThatEndEarlyOrHoldNothingCompleteWithoutErrors) {
+TEST(CommandFileRunner, FilesThatRanNothingOrStoppedShortDoNotPass) {
     RunnerBench f(std::map<std::string, std::string>{{"A?", "1"}});
+    const std::string cut = "Error:The file ends before its closing tag </TRANSACTIONS>\n";
+    const std::string none =
+        "Error:No transaction was run: the file holds no COMMAND, CALCUR or QUERY element\n";
     struct Case {
-        const char* text;
+        std::string text;
         int sent;  // lines the instrument gets
+        Lines errors;
     };
     const Case cases[] = {
-        {"", 0},
-        {"no tags at all", 0},
-        {"<T><COMMAND>X1</COMMAND>", 1},  // no "/TRANSACTIONS"
-        {"<T><QUERY>A?</QUERY>", 1},      // the tag after the query is the end
-        {"<T><COMMAND>X1</COMMAND><><COMMAND>X2</COMMAND></TRANSACTIONS>", 2},
-        {"<T><COMMAND>\n  X1  \n</COMMAND></T></TRANSACTIONS>", 1},
-        {"<T><RESPONSE>A</RESPONSE><FLOATRESPONSE>1</FLOATRESPONSE></TRANSACTIONS>", 0},
+        {"", 0, {cut, none}},
+        {"Time,Input A,Input B\n12:00:00,4.2,77.3\n", 0, {cut, none}},  // a CSV file
+        {"<TRANSACTIONS><Units><COMAND>INP A:UNIT K</COMAND>\n"
+         "<QUERRY>INP A:UNIT?</QUERRY><RESPONSE>K</RESPONSE></Units></TRANSACTIONS>",
+         0,
+         {"Error:Unknown tag \"UNITS:tag 1: COMAND\" holds text that was not run: INP A:UNIT K\n",
+          "Error:Unknown tag \"UNITS:tag 3: QUERRY\" holds text that was not run: INP A:UNIT?\n",
+          none}},
+        {"<T><COMMAND>X1</COMMAND>", 1, {cut}},
+        {"<T><QUERY>A?</QUERY>", 1, {cut}},  // the tag after the query is the end
+        {"<T><Model>28</Model><PAUSE>5</PAUSE></TRANSACTIONS>", 0, {none}},
+        {"<T><RESPONSE>A</RESPONSE><FLOATRESPONSE>1</FLOATRESPONSE></TRANSACTIONS>", 0, {none}},
     };
     size_t before = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         const auto run = f.Run(c.text);
         EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
-        EXPECT_EQ(run.errors, 0);
-        ASSERT_GE(f.bench.log.lines.size(), 2u);
-        EXPECT_EQ(f.bench.log.lines.back(), "0 Errors logged in the ErrorLog.txt\n");
-        EXPECT_EQ(f.ErrorLog(),
-                  "Command language test completed.\r\n0 Errors logged in the ErrorLog.txt\r\n");
+        EXPECT_EQ(run.errors, static_cast<int>(c.errors.size()));
+        std::string recorded;
+        for (const std::string& e : c.errors)
+            recorded += std::regex_replace(e, std::regex("\n"), "\r\n");
+        EXPECT_EQ(f.ErrorLog(), recorded + "Command language test completed.\r\n" +
+                                    std::to_string(c.errors.size()) +
+                                    " Errors logged in the ErrorLog.txt\r\n");
         const auto lines = f.Received(before + static_cast<size_t>(c.sent));
         EXPECT_EQ(lines.size(), before + static_cast<size_t>(c.sent));
         before = lines.size();
     }
+}
+
+TEST(CommandFileRunner, GroupTagsWithoutTextAndEmptyTagsKeepTheirGroup) {
+    RunnerBench f;
+    const auto run = f.Run(
+        "<?xml version=\"1.0\"?>\n<TRANSACTIONS>\n  <Grp>\n"
+        "    <COMMAND>X1</COMMAND><>\n    <COMMAND>\n  X2  \n</COMMAND>\n  </Grp>\n"
+        "</TRANSACTIONS>\n");
+    EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
+    EXPECT_EQ(run.errors, 0);
+    EXPECT_EQ(f.bench.log.lines, (Lines{"GRP: Command:X1\n", "GRP: Command:  X2  \n",
+                                        "Command language test completed.\n",
+                                        "0 Errors logged in the ErrorLog.txt\n"}));
     // The blanks inside the text go out as written; the line breaks around it do not.
-    EXPECT_EQ(f.bench.instrument.Lines().back(), "  X1  ");
+    EXPECT_EQ(f.Received(2), (Lines{"X1", "  X2  "}));
+}
+
+TEST(CommandFileRunner, PausesArePlainMillisecondsUpToAnHour) {
+    RunnerBench f;
+    struct Case {
+        const char* content;
+        int slept;  // -1: refused
+    };
+    const Case cases[] = {
+        {"0", 0},        {" 250\n", 250},    {"3600000", 3600000},
+        {"3600001", -1}, {"2147483648", -1}, {"99999999999999999999999", -1},
+        {"-5", -1},      {"+5", -1},         {"250ms", -1},
+        {"1e3", -1},     {"1.5", -1},        {"", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        const auto run = f.Run(std::string("<G><PAUSE>") + c.content +
+                               "</PAUSE><COMMAND>AFTER</COMMAND></TRANSACTIONS>");
+        EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
+        EXPECT_EQ(run.errors, c.slept < 0 ? 1 : 0);
+        // The first wait, the pause if taken, the wait after the command that still runs.
+        std::vector<int> want{100, 100};
+        if (c.slept >= 0) want.insert(want.begin() + 1, c.slept);
+        EXPECT_EQ(f.sleeps, want);
+    }
+    EXPECT_EQ(f.bench.log.lines.front(),
+              "Error:The pause \"G:tag 1: \" is not a whole number of milliseconds from 0 to "
+              "3600000\n");
 }
 
 TEST(CommandFileRunner, ErrorLogIsCreatedBeforeTheDialogAndACancelSendsNothing) {

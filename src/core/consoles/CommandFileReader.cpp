@@ -37,6 +37,7 @@ void CommandFileReader::Close() {
     fd_ = -1;
     remaining_ = 0;
     bufPos_ = bufLen_ = 0;
+    openPending_ = false;
 }
 
 bool CommandFileReader::ReadCharacter(char& c) {
@@ -62,12 +63,16 @@ bool CommandFileReader::ReadCharacter(char& c) {
     return true;
 }
 
-std::string CommandFileReader::CollectUntil(char stop, size_t limit) {
+std::string CommandFileReader::CollectUntil(char stop, size_t limit, bool* stopped) {
     std::string out;
     truncated_ = false;
+    if (stopped) *stopped = false;
     char c;
     while (ReadCharacter(c)) {
-        if (c == stop) break;
+        if (c == stop) {
+            if (stopped) *stopped = true;
+            break;
+        }
         if (out.size() < limit)
             out.push_back(c);
         else
@@ -79,8 +84,9 @@ std::string CommandFileReader::CollectUntil(char stop, size_t limit) {
 std::string CommandFileReader::NextTag() {
     char c;
     truncated_ = false;
-    bool opened = false;
-    while (ReadCharacter(c)) {
+    bool opened = openPending_;
+    openPending_ = false;
+    while (!opened && ReadCharacter(c)) {
         if (c == '<') {
             opened = true;
             break;
@@ -91,7 +97,24 @@ std::string CommandFileReader::NextTag() {
 }
 
 std::string CommandFileReader::ReadContent() {
+    if (openPending_) {
+        // The next "<" has been met already: nothing lies before it.
+        openPending_ = false;
+        truncated_ = false;
+        return {};
+    }
     return CollectUntil('<', kMaxContentLength);
+}
+
+std::string CommandFileReader::TextBeforeNextTag() {
+    if (openPending_) {
+        truncated_ = false;
+        return {};
+    }
+    bool stopped = false;
+    std::string text = CollectUntil('<', kMaxContentLength, &stopped);
+    openPending_ = stopped;
+    return text;
 }
 
 }  // namespace tavrix

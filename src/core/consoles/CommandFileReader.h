@@ -38,6 +38,9 @@ public:
     std::string NextTag();
     // The characters up to the next "<"; the "<" is consumed and not included.
     std::string ReadContent();
+    // The text between the tag just read and the next "<", which is left for NextTag. Group
+    // tags are followed by layout only; anything else there is text a keyword was meant to hold.
+    std::string TextBeforeNextTag();
     // Whether the last NextTag or ReadContent dropped characters beyond its limit.
     bool Truncated() const { return truncated_; }
 
@@ -45,7 +48,8 @@ public:
     static bool IsComment(const std::string& tag) { return !tag.empty() && tag[0] == '!'; }
 
 private:
-    std::string CollectUntil(char stop, size_t limit);
+    // Characters up to `stop` (consumed, not included); `stopped` tells whether it was met.
+    std::string CollectUntil(char stop, size_t limit, bool* stopped = nullptr);
 
     int fd_ = -1;
     int error_ = 0;
@@ -54,6 +58,8 @@ private:
     size_t bufPos_ = 0;
     size_t bufLen_ = 0;
     bool truncated_ = false;
+    // The "<" of the next tag was already consumed by TextBeforeNextTag.
+    bool openPending_ = false;
 };
 
 }  // namespace tavrix

@@ -1,7 +1,6 @@
 #include "consoles/CommandFileRunner.h"
 
 #include <cctype>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -31,11 +30,47 @@ bool IsOneLine(const std::string& text) {
     return text.find_first_of("\r\n") == std::string::npos;
 }
 
-// The C library's text-to-integer conversion, clamped instead of overflowing.
-int ToMilliseconds(const std::string& text) {
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    if (v < 0) return 0;
-    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string Trimmed(const std::string& text) {
+    size_t b = 0, e = text.size();
+    while (b < e && IsBlank(text[b])) ++b;
+    while (e > b && IsBlank(text[e - 1])) --e;
+    return text.substr(b, e - b);
+}
+
+// A PAUSE holds a plain whole number of milliseconds, blanks around it allowed; -1 for anything
+// else (a sign, a unit, a fraction, an exponent, nothing) or for more than `limit`.
+long long PauseMilliseconds(const std::string& text, long long limit) {
+    const std::string t = Trimmed(text);
+    if (t.empty() || t.size() > 18) return -1;
+    long long v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v <= limit ? v : -1;
+}
+
+// A piece of file text for a one-line message: blanks and line breaks become single spaces and
+// a long text is cut.
+std::string ForMessage(const std::string& text) {
+    constexpr size_t kShown = 60;
+    std::string out;
+    bool space = false;
+    for (char c : Trimmed(text)) {
+        if (IsBlank(c)) {
+            space = true;
+            continue;
+        }
+        if (space) out.push_back(' ');
+        space = false;
+        out.push_back(c);
+    }
+    if (out.size() > kShown) out = out.substr(0, kShown) + "...";
+    return out;
 }
 
 }  // namespace
@@ -51,6 +86,11 @@ void CommandFileRunner::Log(const std::string& text) {
 void CommandFileRunner::LogAndRecord(const std::string& text) {
     log_.Append(text);
     errorLog_.Record(text);
+}
+
+void CommandFileRunner::CountError(const std::string& text) {
+    LogAndRecord(text);
+    ++errors_;
 }
 
 std::string CommandFileRunner::Where(const char* separator, const std::string& text) const {
@@ -84,6 +124,8 @@ CommandFileRunner::Status CommandFileRunner::Step() {
     // An empty tag ends the run only at the end of the file: "<>" in the middle of a file must
     // not pass the rest of it by as completed.
     if (tag_.empty() && reader_.AtEnd()) {
+        // The file stopped short of its closing tag: whatever followed was never run.
+        CountError(texts::kNoClosingTag);
         Finish(true);
         return Status::Completed;
     }
@@ -95,7 +137,7 @@ bool CommandFileRunner::Act() {
     if (tag_ == "CALCUR") return SendCommand(true);
     if (tag_ == "QUERY") return SendQuery();
     if (tag_ == "PAUSE") {
-        sleep_(std::chrono::milliseconds(ToMilliseconds(reader_.ReadContent())));
+        Pause();
         return true;
     }
     if (tag_ == "MODEL") {
@@ -104,9 +146,35 @@ bool CommandFileRunner::Act() {
     }
     // A reply check that does not follow a query has nothing to check.
     if (tag_ == "FLOATRESPONSE" || tag_ == "RESPONSE") return true;
+    // "<>" names nothing: the steps after it stay in their group.
+    if (tag_.empty()) return true;
+    GroupTag();
+    return true;
+}
+
+void CommandFileRunner::GroupTag() {
+    // A group tag is followed by layout only. Text after it means a keyword the runner does
+    // not know (a misspelt "<COMAND>", say): what it holds would silently never run.
+    const std::string text = reader_.TextBeforeNextTag();
+    if (!Trimmed(text).empty()) {
+        CountError("Error:Unknown tag \"" + Where(":tag ", tag_) +
+                   "\" holds text that was not run: " + ForMessage(text) + "\n");
+        return;
+    }
     group_ = tag_;
     counter_ = 0;
-    return true;
+}
+
+void CommandFileRunner::Pause() {
+    const std::string text = reader_.ReadContent();
+    const long long ms = reader_.Truncated() ? -1 : PauseMilliseconds(text, kMaxPauseMs);
+    if (ms < 0) {
+        CountError("Error:The pause \"" + Where(":tag ", ForMessage(text)) +
+                   "\" is not a whole number of milliseconds from 0 to " +
+                   std::to_string(kMaxPauseMs) + "\n");
+        return;
+    }
+    sleep_(std::chrono::milliseconds(ms));
 }
 
 bool CommandFileRunner::SendCommand(bool pacing) {
@@ -115,6 +183,7 @@ bool CommandFileRunner::SendCommand(bool pacing) {
         LogAndRecord("Error:Not able to send \"" + Where(":tag ", line) + "\" command \n");
         return false;
     }
+    ++transactions_;
     Log(group_ + (pacing ? ": CalCur:" : ": Command:") + line + "\n");
     sleep_(std::chrono::milliseconds(kSettleMs));
     return true;
@@ -127,6 +196,7 @@ bool CommandFileRunner::SendQuery() {
         LogAndRecord("Error:Not able to send \"" + Where(":tag ", query) + "\" command \n");
         return false;
     }
+    ++transactions_;
     Log(group_ + ": Query:" + query + "\n");
     sleep_(std::chrono::milliseconds(kSettleMs));
     if (reply.empty()) {
@@ -194,6 +264,8 @@ void CommandFileRunner::Abort(const std::string& why) {
 }
 
 void CommandFileRunner::Finish(bool completed) {
+    // A run that sent nothing tested nothing, however its file ended.
+    if (completed && transactions_ == 0) CountError(texts::kNoTransaction);
     LogAndRecord(completed ? texts::kTestCompleted : texts::kTestAborted);
     LogAndRecord(std::to_string(errors_) + texts::kErrorsLogged);
 }

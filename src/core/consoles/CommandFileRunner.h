@@ -24,6 +24,8 @@ public:
     static constexpr int kSettleMs = 100;
     // Tolerance of FLOATRESPONSE, relative to the expected value.
     static constexpr double kFloatTolerance = 0.05;
+    // The longest PAUSE a file may ask for: one hour.
+    static constexpr long long kMaxPauseMs = 3600000;
 
     CommandFileRunner(CInstrumentLink& link, SessionMutex& mutex, LogSink& log,
                       ErrorLogFile& errorLog, Sleep sleep);
@@ -43,6 +45,9 @@ public:
 
 private:
     bool Act();
+    void Pause();
+    void GroupTag();
+    void CountError(const std::string& text);
     bool SendCommand(bool pacing);
     bool SendQuery();
     void CheckFloat(const std::string& query, const std::string& reply,
@@ -66,6 +71,7 @@ private:
     int counter_ = 0;
     int errors_ = 0;
     bool reuse_ = false;
+    int transactions_ = 0;  // commands and queries sent
 };
 
 // The outcome of the "Send Command File" command.
