@@ -12,10 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#include "base/CNumeric.h"
 #include "calibration/CalibPassword.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibTexts.h"
-#include "base/CNumeric.h"
 
 namespace tavrix::cli {
 
@@ -70,10 +70,36 @@ bool Verified(const CalibrationCliOptions& o, CliSession& s, const CalibTransact
     return ok;
 }
 
+// SIGINT, SIGTERM and SIGHUP wait while the inputs are in calibration settings: the command
+// puts them back first, then the signal ends the program as it would have.
+class HeldStopSignals {
+public:
+    HeldStopSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        sigprocmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~HeldStopSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    HeldStopSignals(const HeldStopSignals&) = delete;
+    HeldStopSignals& operator=(const HeldStopSignals&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+int ReportRestore(int status, CalibInputsRestorer& restorer) {
+    return restorer.Now() == 0 ? status : 1;
+}
+
 int RunRead(const CalibrationCliOptions& o, CliSession& s) {
     CalibExchange exchange = CalibExchangeOver(*s.link);
     if (!Verified(o, s, exchange.transact)) return 1;
+    HeldStopSignals held;
     CalibSession session(exchange, s.op);
+    CalibInputsRestorer restorer(session);
     const bool ok = session.Retrieve();
     if (session.ModelCode() == 0) return 1;
     if (!session.HasSteps()) return Fail(ct::kNoSteps);
@@ -89,7 +115,7 @@ int RunRead(const CalibrationCliOptions& o, CliSession& s) {
         }
     }
     std::fflush(stdout);
-    return ok ? 0 : 1;
+    return ReportRestore(ok ? 0 : 1, restorer);
 }
 
 int RunApply(const CalibrationCliOptions& o, CliSession& s) {
@@ -97,7 +123,9 @@ int RunApply(const CalibrationCliOptions& o, CliSession& s) {
         return Fail("--channel takes one letter, A to H");
     CalibExchange exchange = CalibExchangeOver(*s.link);
     if (!Verified(o, s, exchange.transact)) return 1;
+    HeldStopSignals held;
     CalibSession session(exchange, s.op);
+    CalibInputsRestorer restorer(session);
     if (!session.Prepare()) return 1;
     if (!session.HasSteps()) return Fail(ct::kNoSteps);
     const int channel = std::toupper(static_cast<unsigned char>(o.channel[0])) - 'A';
@@ -114,13 +142,15 @@ int RunApply(const CalibrationCliOptions& o, CliSession& s) {
     if (!session.EnterValues(o.step - 1, o.gain, o.offset)) return 1;
     if (session.SendPage(o.step - 1) != 0) {
         s.op.ShowMessage(ct::kFailedToSend, MessageIcon::Stop);
-        return 1;
+        return ReportRestore(1, restorer);
     }
-    std::printf("%s\n", FormatC("%d\t%s\t%c\t%5.7f\t%5.7f", o.step,
-                                session.Step(o.step - 1).tabName, 'A' + channel, o.gain, o.offset)
+    // The values exactly as they went to the instrument.
+    std::printf("%s\n", FormatC("%d\t%s\t%c\t%s\t%s", o.step, session.Step(o.step - 1).tabName,
+                                'A' + channel, CalibSession::SentText(o.gain).c_str(),
+                                CalibSession::SentText(o.offset).c_str())
                             .c_str());
     std::fflush(stdout);
-    return 0;
+    return ReportRestore(0, restorer);
 }
 
 int RunPassword(const CalibrationCliOptions& o, CliSession& s) {

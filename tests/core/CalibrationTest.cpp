@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "base/CNumeric.h"
 #include "calibration/CalibPassword.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibSteps.h"
@@ -32,17 +33,30 @@ struct FakeInstrument {
     std::function<int(const std::string&, std::string*)> answer;
     double reading = 100.0;
     std::string gainOffset = "1.0000000;0.0000000";
+    // An input's type and its unit, sensor, bias and range, as the instrument answers them.
+    std::string type = "V10UA";
+    std::string settings = "K;1;10MV;10K";
     int failAt = -1;  // the index of the line that fails
 
     FakeInstrument() {
         answer = [this](const std::string& line, std::string* reply) {
             if (!reply) return 0;
+            const size_t set = line.find(":GAIN ") != std::string::npos ? line.find(":GAIN ") + 6
+                               : line.find(":OFFSET ") != std::string::npos
+                                   ? line.find(":OFFSET ") + 8
+                                   : std::string::npos;
             if (line.rfind("SYST:IDEF?", 0) == 0)
                 *reply = "28,1234,4,2,2,100,2";
             else if (line.rfind("INPUT? ", 0) == 0)
                 *reply = std::to_string(reading);
             else if (line.find("GAIN?;OFFSET?") != std::string::npos)
                 *reply = gainOffset;
+            else if (line.size() == 12 && line.find(":TYPE?") == 6)
+                *reply = type;
+            else if (line.find("UNIT?;ISENIX?;VBIAS?;BRANGE?") != std::string::npos)
+                *reply = settings;
+            else if (set != std::string::npos)  // the value written, read back
+                *reply = line.substr(set, line.find(';') - set);
             else
                 *reply = "1";
             return 0;
@@ -133,24 +147,31 @@ TEST(CalibStepsTest, TablesChannelsAndLetters) {
 TEST(CalibRetrieveTest, ReadsEveryEntryInIndexOrderWithProgress) {
     FakeInstrument inst;
     int n = 0;
-    inst.answer = [&n](const std::string& line, std::string* reply) {
+    auto plain = inst.answer;
+    inst.answer = [&n, plain](const std::string& line, std::string* reply) {
         if (reply && line.find("GAIN?;OFFSET?") != std::string::npos)
             *reply = std::to_string(1.0 + 0.001 * n++) + ";-0.25";
-        else if (reply)
-            *reply = "1";
+        else
+            return plain(line, reply);
         return 0;
     };
     ScriptedOperator op;
     CalibSession s(inst.Exchange(), op);
     ASSERT_TRUE(s.Retrieve());
     ASSERT_EQ(s.Entries().size(), 40u);
-    ASSERT_EQ(inst.lines.size(), 1u + 40 * 3 + 1);
-    EXPECT_EQ(inst.lines.front(), "INST A:MODE ON;MODE?;");
-    EXPECT_EQ(inst.lines[1], "INST A:TYPE V10UA;TYPE?");
-    EXPECT_EQ(inst.lines[2], "INPUT A:UNIT S;ISENIX 19;:*OPC?");
-    EXPECT_EQ(inst.lines[3], "INST A:GAIN?;OFFSET?;");
-    EXPECT_EQ(inst.lines[4], "INST B:TYPE V10UA;TYPE?");  // channels first, then steps
-    EXPECT_EQ(inst.lines[13], "INST A:TYPE I10UA;TYPE?");
+    // Each input's settings before anything changes them.
+    ASSERT_EQ(inst.lines.size(), 4u * 2 + 1 + 40 * 3 + 1);
+    EXPECT_EQ(inst.lines[0], "INST A:TYPE?");
+    EXPECT_EQ(inst.lines[1], "INPUT A:UNIT?;ISENIX?;VBIAS?;BRANGE?");
+    EXPECT_EQ(inst.lines[7], "INPUT D:UNIT?;ISENIX?;VBIAS?;BRANGE?");
+    EXPECT_EQ(s.InputSettings(3).unit, "K");
+    EXPECT_EQ(s.InputSettings(3).brange, "10K");
+    EXPECT_EQ(inst.lines[8], "INST A:MODE ON;MODE?;");
+    EXPECT_EQ(inst.lines[9], "INST A:TYPE V10UA;TYPE?");
+    EXPECT_EQ(inst.lines[10], "INPUT A:UNIT S;ISENIX 19;:*OPC?");
+    EXPECT_EQ(inst.lines[11], "INST A:GAIN?;OFFSET?;");
+    EXPECT_EQ(inst.lines[12], "INST B:TYPE V10UA;TYPE?");  // channels first, then steps
+    EXPECT_EQ(inst.lines[21], "INST A:TYPE I10UA;TYPE?");
     EXPECT_EQ(inst.lines.back(), "INST A:MODE OFF;MODE?;");
     EXPECT_DOUBLE_EQ(s.Entry(0, 1).gain, 1.001);
     EXPECT_DOUBLE_EQ(s.Entry(1, 0).gain, 1.004);
@@ -170,21 +191,31 @@ TEST(CalibRetrieveTest, FailuresStopTheLoopLeaveCalibrationModeAndSaySo) {
         int failAt;
         std::string gainOffset;
         size_t lines;
+        std::string settings = "K;1;10MV;10K";
     } cases[] = {
-        {"mode on fails", 0, "1;0", 1},
-        {"third entry's type fails", 7, "1;0", 9},  // then MODE OFF
-        {"reply without two numbers", -1, "1.0", 1 + 3 + 1},
+        // An input whose settings cannot be read (or could not be sent back) is never changed.
+        {"settings read fails", 3, "1;0", 4},
+        {"settings unusable", -1, "1;0", 2, "K;1;10MV"},
+        {"a setting that would split the line", -1, "1;0", 2, "K:UNIT S;1;10MV;10K"},
+        {"mode on fails", 8, "1;0", 9},
+        {"third entry's type fails", 15, "1;0", 17},  // then MODE OFF
+        {"reply without two numbers", -1, "1.0", 8 + 1 + 3 + 1},
     };
     for (const Case& c : cases) {
         FakeInstrument inst;
         inst.failAt = c.failAt;
         inst.gainOffset = c.gainOffset;
+        inst.settings = c.settings;
         ScriptedOperator op;
         CalibSession s(inst.Exchange(), op);
         EXPECT_FALSE(s.Retrieve()) << c.what;
         EXPECT_EQ(inst.lines.size(), c.lines) << c.what;
-        if (c.failAt != 0) {
+        if (c.lines > 9) {
             EXPECT_EQ(inst.lines.back(), "INST A:MODE OFF;MODE?;") << c.what;
+        }
+        if (c.lines <= 8) {
+            for (const std::string& l : inst.lines)
+                EXPECT_EQ(l.find("UNIT S"), std::string::npos) << c.what;
         }
         EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ct::kFailedToRetrieve}) << c.what;
         EXPECT_TRUE(s.HasSteps()) << c.what;  // the dialog is still shown
@@ -454,15 +485,104 @@ TEST(CalibComputeTest, MethodsLimitsAndRefusals) {
     }
 }
 
-TEST(CalibComputeTest, NoComputationFromValuesThatWereNotRead) {
+TEST(CalibNotReadTest, ARangeNeverReadIsSentOnlyWithBothValuesTyped) {
     Bench b;
-    b.instrument.gainOffset = "garbage";
-    b.session.Retrieve();
-    b.session.Open(b.timers);
-    b.Capture(1, kCapturingUpper, 1.0);
-    b.op.messages.clear();
-    EXPECT_FALSE(b.session.ComputeGainOffset(1));
-    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{ct::kFailedToRetrieve});
+    // The retrieval stops at the first entry of step 2, channel B (index 5): entries 5..39 are
+    // not the instrument's.
+    b.instrument.failAt = static_cast<int>(b.instrument.lines.size()) + 9 + 5 * 3;
+    ScriptedOperator op;
+    CalibSession s(b.instrument.Exchange(), op);
+    EXPECT_FALSE(s.Retrieve());
+    s.Open(b.timers);
+    EXPECT_TRUE(s.Entry(1, 0).inInstrument);
+    EXPECT_FALSE(s.Entry(1, 1).inInstrument);
+    s.SelectChannel(1);
+    const CalibPage& p = s.Page(1);
+    EXPECT_STREQ(p.StatusText(), "Not read");
+    EXPECT_FALSE(p.hasGain);  // an empty field, not 1.0000000
+    EXPECT_FALSE(p.hasOffset);
+    EXPECT_STREQ(s.Page(0).StatusText(), "Current");  // read before the failure
+
+    // Passing through the empty gain field is no edit; typing only the offset is one.
+    op.messages.clear();
+    EXPECT_TRUE(s.LeaveGain(1, ""));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_TRUE(s.LeaveOffset(1, "0.25"));
+    EXPECT_STREQ(p.StatusText(), "Edited");
+    s.ActivatePage(1);
+    const size_t before = b.instrument.lines.size();
+    op.yesNoAnswers = {true};
+    s.ApplyCalibration();
+    EXPECT_EQ(b.instrument.lines.size(), before);  // no "GAIN 1.000000" made up
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ct::kNotReadApply});
+    EXPECT_EQ(op.questions.size(), 0u);
+    EXPECT_NE(s.SendPage(1), 0);
+
+    // Nor is a new calibration computed from values the instrument may not have.
+    b.instrument.reading = 1.0;
+    s.StartCapture(1, kCapturingUpper);
+    while (!s.Page(1).Idle()) s.OnTimer(1, s.Page(1).captureTimer);
+    op.messages.clear();
+    EXPECT_FALSE(s.ComputeGainOffset(1));
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{ct::kNotReadCompute});
+
+    // A gain typed as 1 is a value given, even though the empty field meant 1.0 before.
+    EXPECT_TRUE(s.LeaveGain(1, "1"));
+    ASSERT_TRUE(p.hasGain);
+    op.messages.clear();
+    const size_t applyFrom = b.instrument.lines.size();
+    s.ApplyCalibration();
+    const auto sent = b.instrument.Since(applyFrom);
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(sent[3], "INST B:GAIN 1.000000;GAIN?");
+    EXPECT_EQ(sent[4], "INST B:OFFSET 0.250000;OFFSET?");
+    EXPECT_TRUE(op.messages.empty()) << op.MessageTexts()[0];
+    EXPECT_STREQ(p.StatusText(), "Current");
+    EXPECT_TRUE(s.Entry(1, 1).inInstrument);
+    // Now the instrument's values are known and a computation may use them.
+    EXPECT_TRUE(s.ComputeGainOffset(1));
+}
+
+TEST(CalibComputeTest, ComputesFromTheInstrumentsValuesNotThePages) {
+    Bench b;  // the instrument holds gain 1, offset 0 on every range
+    ASSERT_TRUE(b.session.LeaveUpperTarget(0, "100"));
+    ASSERT_TRUE(b.session.LeaveLowerTarget(0, "10"));
+    ASSERT_TRUE(b.session.LeaveGain(0, "1.1"));  // typed, never sent
+    b.Capture(0, kCapturingUpper, 100.5);
+    b.Capture(0, kCapturingLower, 10.5);
+    const CalibPage& p = b.session.Page(0);
+    ASSERT_TRUE(b.session.ComputeGainOffset(0));
+    EXPECT_NEAR(p.gain, 1.0, 1e-12);
+    EXPECT_NEAR(p.offset, -0.5, 1e-12);
+    // A second Calibrate of the same captures, not applied in between, gives the same answer.
+    ASSERT_TRUE(b.session.ComputeGainOffset(0));
+    EXPECT_NEAR(p.gain, 1.0, 1e-12);
+    EXPECT_NEAR(p.offset, -0.5, 1e-12);
+
+    // Applied: the instrument now measures with gain 1 and offset -0.5, and reads the same
+    // standards as 100 and 10; the calibration they give is the one it has.
+    b.op.yesNoAnswers = {true};
+    b.session.ApplyCalibration();
+    ASSERT_EQ(p.status, 0);
+    EXPECT_DOUBLE_EQ(b.session.Entry(0, 0).instrumentOffset, -0.5);
+    b.Capture(0, kCapturingUpper, 100.0);
+    b.Capture(0, kCapturingLower, 10.0);
+    ASSERT_TRUE(b.session.ComputeGainOffset(0));
+    EXPECT_NEAR(p.gain, 1.0, 1e-12);
+    EXPECT_NEAR(p.offset, -0.5, 1e-12);
+}
+
+TEST(CalibChannelTest, ChangingTheChannelConfiguresItForThePageShown) {
+    Bench b;
+    b.session.SelectChannel(1);  // no page shown yet: nothing to configure
+    EXPECT_EQ(b.instrument.lines.size(), 130u);
+    b.session.ActivatePage(4);
+    const size_t before = b.instrument.lines.size();
+    b.session.SelectChannel(3);
+    EXPECT_EQ(
+        b.instrument.Since(before),
+        (std::vector<std::string>{"INST D:MODE ON;MODE?;", "INST D:TYPE R10UA;TYPE?",
+                                  "INPUT D:UNIT S;ISENIX 22;:*OPC?", "INST D:MODE OFF;MODE?;"}));
 }
 
 TEST(CalibEditTest, TargetGainAndOffsetFields) {
@@ -604,6 +724,53 @@ TEST(CalibQuitTest, AsksOnlyWhenSomethingIsNotSaved) {
     EXPECT_EQ(b.op.questions, (std::vector<std::string>{ct::kQuitQuestion, ct::kQuitQuestion}));
 }
 
+TEST(CalibRestoreTest, PutsBackWhatTheStepsChangedAndSaysWhenItCannot) {
+    FakeInstrument inst;
+    ScriptedOperator op;
+    CalibSession s(inst.Exchange(), op);
+    FakeTimers timers;
+    // A retrieval that fails part-way has still changed the inputs it reached.
+    inst.failAt = 8 + 1 + 5 * 3;
+    EXPECT_FALSE(s.Retrieve());
+    inst.failAt = -1;
+    op.messages.clear();
+    size_t before = inst.lines.size();
+    EXPECT_EQ(s.RestoreInputs(), 0);
+    std::vector<std::string> want{"INST A:MODE ON;MODE?;"};
+    for (char c : std::string("ABCD")) {
+        const std::string ch(1, c);
+        for (const std::string& l :
+             {"INST " + ch + ":TYPE V10UA;TYPE?",
+              "INPUT " + ch + ":ISENIX 1;VBIAS 10MV;BRANGE 10K;UNIT K;:*OPC?",
+              "INST " + ch + ":TYPE?", "INPUT " + ch + ":UNIT?;ISENIX?;VBIAS?;BRANGE?"})
+            want.push_back(l);
+    }
+    want.push_back("INST A:MODE OFF;MODE?;");
+    EXPECT_EQ(inst.Since(before), want);
+    EXPECT_TRUE(op.messages.empty());
+    before = inst.lines.size();
+    EXPECT_EQ(s.RestoreInputs(), 0);  // nothing changed since
+    EXPECT_EQ(inst.lines.size(), before);
+
+    // A page changes channel C again; the instrument does not take its unit back.
+    s.Open(timers);
+    s.SelectChannel(2);
+    s.ActivatePage(2);
+    inst.settings = "S;20;10MV;10K";
+    op.messages.clear();
+    EXPECT_NE(s.RestoreInputs(), 0);
+    EXPECT_EQ(
+        op.messages,
+        (std::vector<ShownMessage>{{FormatC(ct::kInputsNotRestored, "C"), MessageIcon::Stop}}));
+
+    // The link is gone: no input is back, and the operator is told which.
+    s.SelectChannel(0);
+    inst.failAt = static_cast<int>(inst.lines.size());
+    op.messages.clear();
+    EXPECT_NE(s.RestoreInputs(), 0);
+    EXPECT_EQ(op.MessageTexts(), std::vector<std::string>{FormatC(ct::kInputsNotRestored, "A, C")});
+}
+
 // ---------------------------------------------------------------------------------------------
 // Password
 
@@ -725,25 +892,34 @@ TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
               (std::vector<std::string>{ct::kCapturedUpper, ct::kCapturedLower}));
 
     const std::vector<std::string> lines = bench.engine.ReceivedLines();
-    ASSERT_GT(lines.size(), 130u);
+    ASSERT_GT(lines.size(), 160u);
     EXPECT_EQ(lines[0], "INST A:PSWD?");
     EXPECT_EQ(lines[1], "SYST:IDEF?");
-    EXPECT_EQ(lines[2], "INST A:MODE ON;MODE?;");
-    EXPECT_EQ(lines[3], "INST A:TYPE V10UA;TYPE?");
-    EXPECT_EQ(lines[4], "INPUT A:UNIT S;ISENIX 19;:*OPC?");
-    EXPECT_EQ(lines[5], "INST A:GAIN?;OFFSET?;");
-    EXPECT_EQ(lines[123], "INST A:MODE OFF;MODE?;");
-    const std::vector<std::string> configure(lines.begin() + 124, lines.begin() + 128);
+    EXPECT_EQ(lines[2], "INST A:TYPE?");
+    EXPECT_EQ(lines[9], "INPUT D:UNIT?;ISENIX?;VBIAS?;BRANGE?");
+    EXPECT_EQ(lines[10], "INST A:MODE ON;MODE?;");
+    EXPECT_EQ(lines[11], "INST A:TYPE V10UA;TYPE?");
+    EXPECT_EQ(lines[12], "INPUT A:UNIT S;ISENIX 19;:*OPC?");
+    EXPECT_EQ(lines[13], "INST A:GAIN?;OFFSET?;");
+    EXPECT_EQ(lines[131], "INST A:MODE OFF;MODE?;");
+    const std::vector<std::string> configure(lines.begin() + 132, lines.begin() + 136);
     EXPECT_EQ(configure, (std::vector<std::string>{
                              "INST B:MODE ON;MODE?;", "INST B:TYPE V10UA;TYPE?",
                              "INPUT B:UNIT S;ISENIX 19;:*OPC?", "INST B:MODE OFF;MODE?;"}));
-    // The capture lines, then the apply sequence with the instrument's own read-back.
-    std::vector<std::string> tail(lines.end() - 7, lines.end());
+    // The capture lines, the apply sequence with the instrument's own read-back, then every
+    // input put back as it was (in calibration mode, each read back).
+    const size_t restore = lines.size() - (2 + 4 * 4);
+    EXPECT_EQ(lines[restore], "INST A:MODE ON;MODE?;");
+    EXPECT_EQ(lines[restore + 5], "INST B:TYPE V10UA;TYPE?");
+    EXPECT_EQ(lines[restore + 6], "INPUT B:ISENIX 2;VBIAS 10MV;BRANGE 10K;UNIT K;:*OPC?");
+    EXPECT_EQ(lines.back(), "INST A:MODE OFF;MODE?;");
+    std::vector<std::string> tail(lines.begin() + static_cast<long>(restore) - 7,
+                                  lines.begin() + static_cast<long>(restore));
     EXPECT_EQ(tail[0], "INST B:MODE ON;MODE?;");
     EXPECT_EQ(tail[3].substr(0, 12), "INST B:GAIN ");
     EXPECT_EQ(tail[5], "INST B:SAVE;MODE?");
     EXPECT_EQ(tail[6], "INST B:MODE OFF;MODE?;");
-    for (size_t k = 128; k < lines.size() - 7; ++k)
+    for (size_t k = 136; k < restore - 7; ++k)
         EXPECT_TRUE(lines[k] == "INPUT? B;" || lines[k] == "syst:reseed;:*OPC?" ||
                     lines[k].rfind("SIM:", 0) == 0)
             << lines[k];
@@ -752,6 +928,65 @@ TEST(CalibrationCommandTest, WholeRetrieveCaptureAndApplyOnTheWire) {
     std::string reply;
     ASSERT_EQ(bench.link.Query("INST B:TYPE V10UA;GAIN?", reply), 0);
     EXPECT_NEAR(std::stod(reply), 1.0, 1e-4);
+}
+
+TEST(CalibrationCommandTest, EveryWayOutLeavesEachInputAsItWas) {
+    // Each channel set up its own way beforehand.
+    const std::vector<std::string> setup = {"INP B:UNIT C", "INP C:ISENIX 5", "INST D:TYPE ACR1K",
+                                            "INP D:BRANGE 100"};
+    auto settingsOf = [](CInstrumentLink& link) {
+        std::vector<std::string> out;
+        for (char c : std::string("ABCD")) {
+            std::string type, input;
+            EXPECT_EQ(link.Query(FormatC("INST %c:TYPE?", c), type), 0);
+            EXPECT_EQ(link.Query(FormatC("INP %c:UNIT?;ISENIX?;VBIAS?;BRANGE?", c), input), 0);
+            out.push_back(type + " " + input);
+        }
+        return out;
+    };
+    struct Way {
+        const char* what;
+        std::function<DialogOutcome(CalibSession&, FakeTimers&)> dialog;
+    } ways[] = {
+        {"cancelled at once", [](CalibSession&, FakeTimers&) { return DialogOutcome::Cancel; }},
+        {"pages and channels changed",
+         [](CalibSession& s, FakeTimers& timers) {
+             s.Open(timers);
+             s.ActivatePage(7);
+             s.SelectChannel(3);
+             s.ActivatePage(5);
+             s.StartCapture(5, kCapturingUpper);
+             s.OnTimer(5, kUpperCaptureTimer);
+             s.Close();
+             return DialogOutcome::Ok;
+         }},
+        {"no dialog", [](CalibSession&, FakeTimers&) { return DialogOutcome::CouldNotCreate; }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        test::SimLinkBench bench(28);
+        bench.link.StartUp();
+        for (const std::string& line : setup) ASSERT_EQ(bench.link.Command(line), 0);
+        const std::vector<std::string> before = settingsOf(bench.link);
+        EXPECT_EQ(before[1].substr(before[1].find(' ') + 1, 2), "C;");
+        bench.op.calibPasswordAnswers = {DialogResult<std::string>::Accept("CALIB")};
+        FakeTimers timers;
+        bench.op.calibrationDialog = [&](CalibSession& s) {
+            // While the dialog is up the inputs are in sensor units.
+            std::string unit;
+            EXPECT_EQ(bench.link.Query("INP A:UNIT?", unit), 0);
+            EXPECT_EQ(unit, "S");
+            return way.dialog(s, timers);
+        };
+        CalibrationContext ctx{bench.link, bench.mutex, bench.op, bench.op};
+        PerformCalibration(ctx);
+        EXPECT_EQ(settingsOf(bench.link), before);
+        std::string mode;
+        ASSERT_EQ(bench.link.Query("INST A:MODE?", mode), 0);
+        EXPECT_EQ(mode, "OFF");
+        for (const std::string& m : bench.op.MessageTexts())
+            EXPECT_EQ(m.find("Could not set input"), std::string::npos) << m;
+    }
 }
 
 TEST(CalibrationCommandTest, PasswordNeverReachesMessagesLogOrFiles) {

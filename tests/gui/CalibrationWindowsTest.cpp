@@ -39,6 +39,10 @@ struct SessionBench {
                 *reply = std::to_string(reading);
             else if (line.find("GAIN?;OFFSET?") != std::string::npos)
                 *reply = "1.0002000;-0.0015000";
+            else if (line.size() == 12 && line.find(":TYPE?") == 6)
+                *reply = "V10UA";
+            else if (line.find("UNIT?;ISENIX?") != std::string::npos)
+                *reply = "K;1;10MV;10K";
             else
                 reply->assign(1, '1');  // (a literal here draws a false -Wrestrict from GCC 12)
             return 0;
@@ -75,8 +79,9 @@ private slots:
         dlg.show();
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QVERIFY(PumpUntil([&] { return b.lines.size() >= 122 + 4; }, 2000));
-        QCOMPARE(b.lines[122], std::string("INST A:MODE ON;MODE?;"));
+        // Each input's settings, the mode, 40 entries of three lines, the mode again.
+        QVERIFY(PumpUntil([&] { return b.lines.size() >= 130 + 4; }, 2000));
+        QCOMPARE(b.lines[130], std::string("INST A:MODE ON;MODE?;"));
         QCOMPARE(dlg.windowTitle(), QString("Instrument Calibration"));
         QCOMPARE(dlg.Sheet()->count(), 10);
         QCOMPARE(dlg.Sheet()->tabText(6), QString("10K C-V AC"));
@@ -242,10 +247,13 @@ private slots:
         b.View().OnCommand(ID_CALIBRATION);
         QCOMPARE(tabs, 10);
         const std::vector<std::string> lines = b.Sim().Engine().ReceivedLines();
-        QVERIFY(lines.size() >= 124);
+        QVERIFY(lines.size() >= 132);
         QCOMPARE(lines[0], std::string("INST A:PSWD?"));
         QCOMPARE(lines[1], std::string("SYST:IDEF?"));
-        QCOMPARE(lines[123], std::string("INST A:MODE OFF;MODE?;"));
+        QCOMPARE(lines[131], std::string("INST A:MODE OFF;MODE?;"));
+        // Closed: the inputs read in kelvin again.
+        QCOMPARE(b.Sim().Engine().Execute("INP A:UNIT?;ISENIX?").lines,
+                 std::vector<std::string>{"K;1"});
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
         bool free = false;  // released when the dialog closed (asked from another thread)
         std::thread([&] {

@@ -1,10 +1,11 @@
 #include "calibration/CalibSession.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
-#include "calibration/CalibTexts.h"
 #include "base/CNumeric.h"
+#include "calibration/CalibTexts.h"
 #include "link/CInstrumentLink.h"
 #include "link/LinkCommands.h"
 
@@ -26,7 +27,131 @@ CalibExchange CalibExchangeOver(CInstrumentLink& link) {
 }
 
 const char* CalibPage::StatusText() const {
+    if (status == 0 && notRead) return ct::kNotReadStatus;
     return status >= 0 && status <= 2 ? ct::kStatusTexts[status] : "";
+}
+
+namespace {
+
+// A setting read from the instrument goes back into a command line: only a short plain word or
+// number may, never anything that could end the line or start another command.
+bool IsPlainSetting(const std::string& text) {
+    if (text.empty() || text.size() > 16) return false;
+    for (char c : text) {
+        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                        (c >= 'a' && c <= 'z') || c == '.' || c == '+' || c == '-' || c == '_';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::string TrimBlanks(const std::string& text) {
+    const size_t b = text.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    return text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+std::vector<std::string> Fields(const std::string& reply) {
+    std::vector<std::string> out;
+    size_t a = 0;
+    for (;;) {
+        const size_t b = reply.find(';', a);
+        out.push_back(TrimBlanks(reply.substr(a, b == std::string::npos ? b : b - a)));
+        if (b == std::string::npos) break;
+        a = b + 1;
+    }
+    return out;
+}
+
+bool SameSetting(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string CalibSession::SentText(double value) {
+    return FormatC("%lf", value);
+}
+
+int CalibSession::ReadInputSettings(char letter, CalibInputSettings& out) {
+    std::string type, settings;
+    if (Transact(FormatC(ct::kTypeQuery, letter), &type) != 0 ||
+        Transact(FormatC(ct::kInputSettingsQuery, letter), &settings) != 0)
+        return -1;
+    const std::vector<std::string> f = Fields(settings);
+    type = TrimBlanks(type);
+    if (f.size() != 4 || !IsPlainSetting(type)) return -1;
+    for (const std::string& v : f)
+        if (!IsPlainSetting(v)) return -1;
+    out.type = type;
+    out.unit = f[0];
+    out.sensor = f[1];
+    out.vbias = f[2];
+    out.brange = f[3];
+    return 0;
+}
+
+int CalibSession::SaveInput(int c) {
+    CalibInputSettings& in = inputs_[static_cast<size_t>(c)];
+    if (in.saved) return 0;
+    if (ReadInputSettings(static_cast<char>('A' + c), in) != 0) return -1;
+    in.saved = true;
+    in.changed = false;
+    return 0;
+}
+
+int CalibSession::SendStepCommand(const std::string& line, int c) {
+    // Never change an input whose settings could not be read first: they could not be put back.
+    if (!inputs_[static_cast<size_t>(c)].saved) return -1;
+    inputs_[static_cast<size_t>(c)].changed = true;
+    return Transact(line, nullptr);
+}
+
+int CalibSession::RestoreInputs() {
+    std::vector<int> pending;
+    for (int c = 0; c < static_cast<int>(inputs_.size()); ++c)
+        if (inputs_[static_cast<size_t>(c)].saved && inputs_[static_cast<size_t>(c)].changed)
+            pending.push_back(c);
+    if (pending.empty()) return 0;
+    std::vector<int> left;
+    bool linkOk = Transact(FormatC(ct::kModeOn, 'A'), nullptr) == 0;
+    for (int c : pending) {
+        CalibInputSettings& in = inputs_[static_cast<size_t>(c)];
+        const char letter = static_cast<char>('A' + c);
+        bool back = false;
+        if (linkOk) {
+            linkOk =
+                Transact(FormatC("INST %c:TYPE ", letter) + in.type + ";TYPE?", nullptr) == 0 &&
+                Transact(FormatC("INPUT %c:ISENIX ", letter) + in.sensor + ";VBIAS " + in.vbias +
+                             ";BRANGE " + in.brange + ";UNIT " + in.unit + ";:*OPC?",
+                         nullptr) == 0;
+            // Read back: only what the instrument now answers counts as put back.
+            CalibInputSettings now;
+            if (linkOk && ReadInputSettings(letter, now) == 0)
+                back = SameSetting(now.type, in.type) && SameSetting(now.unit, in.unit) &&
+                       SameSetting(now.sensor, in.sensor) && SameSetting(now.vbias, in.vbias) &&
+                       SameSetting(now.brange, in.brange);
+        }
+        if (back)
+            in.changed = false;
+        else
+            left.push_back(c);
+    }
+    // Left in calibration mode, no input is as it was.
+    if (Transact(FormatC(ct::kModeOff, 'A'), nullptr) != 0) left = pending;
+    if (left.empty()) return 0;
+    std::string letters;
+    for (int c : left) {
+        if (!letters.empty()) letters += ", ";
+        letters += static_cast<char>('A' + c);
+    }
+    Message(FormatC(ct::kInputsNotRestored, letters.c_str()), true);
+    return -1;
 }
 
 CalibSession::CalibSession(CalibExchange exchange, OperatorInterface& op)
@@ -66,6 +191,9 @@ bool CalibSession::Prepare() {
     table_ = CalibStepTable(code);
     stepCount_ = channels_ > 0 ? CalibStepCount(table_) : 0;
     entries_.assign(static_cast<size_t>(stepCount_ * channels_), CalibData{});
+    // Settings already read stay: they are what the inputs had before anything was changed.
+    if (inputs_.size() != static_cast<size_t>(channels_))
+        inputs_.assign(static_cast<size_t>(channels_), CalibInputSettings{});
     pages_.clear();
     if (stepCount_ == 0) return true;
 
@@ -91,7 +219,10 @@ bool CalibSession::Retrieve() {
     auto progress = op_.OpenProgress();
     progress->SetMessage(ct::kRetrieving);
     progress->SetRange(0, 100);
-    bool ok = Transact(FormatC(ct::kModeOn, 'A'), nullptr) == 0;
+    // Each input's unit and settings first: the step commands change them.
+    bool ok = true;
+    for (int c = 0; c < channels_ && ok; ++c) ok = SaveInput(c) == 0;
+    ok = ok && Transact(FormatC(ct::kModeOn, 'A'), nullptr) == 0;
     if (!ok) {
         progress->Close();
         Message(ct::kFailedToRetrieve, true);
@@ -100,10 +231,11 @@ bool CalibSession::Retrieve() {
     const int total = stepCount_ * channels_;
     for (int i = 0; i < total && ok; ++i) {
         const int s = i / channels_;
-        const char letter = static_cast<char>('A' + i % channels_);
+        const int c = i % channels_;
+        const char letter = static_cast<char>('A' + c);
         std::string reply;
-        ok = Transact(TypeCommandFor(table_[s], letter), nullptr) == 0 &&
-             Transact(InputCommandFor(table_[s], letter), nullptr) == 0 &&
+        ok = SendStepCommand(TypeCommandFor(table_[s], letter), c) == 0 &&
+             SendStepCommand(InputCommandFor(table_[s], letter), c) == 0 &&
              Transact(FormatC(ct::kGainOffsetQuery, letter), &reply) == 0;
         if (ok) {
             // A reply without both numbers is no reading of this entry.
@@ -111,9 +243,10 @@ bool CalibSession::Retrieve() {
             if (ScanC(reply.c_str(), "%lf;%lf", &g, &o) == 2 && std::isfinite(g) &&
                 std::isfinite(o)) {
                 CalibData& e = entries_[static_cast<size_t>(i)];
-                e.gain = g;
-                e.offset = o;
-                e.retrieved = true;
+                e.gain = e.instrumentGain = g;
+                e.offset = e.instrumentOffset = o;
+                e.hasGain = e.hasOffset = true;
+                e.retrieved = e.inInstrument = true;
             } else {
                 ok = false;
             }
@@ -144,6 +277,9 @@ void CalibSession::LoadChannel(int c) {
         const CalibData& e = E(s, c);
         p.gain = e.gain;
         p.offset = e.offset;
+        p.hasGain = e.hasGain;
+        p.hasOffset = e.hasOffset;
+        p.notRead = !e.inInstrument;
         p.status = e.status;
         p.capturedUpperText.clear();
         p.capturedLowerText.clear();
@@ -165,6 +301,8 @@ void CalibSession::StoreChannel() {
         e.status = p.status;
         e.gain = p.gain;
         e.offset = p.offset;
+        e.hasGain = p.hasGain;
+        e.hasOffset = p.hasOffset;
     }
 }
 
@@ -174,6 +312,8 @@ void CalibSession::SelectChannel(int c) {
     for (int s = 0; s < stepCount_; ++s) AbortCapture(s);
     StoreChannel();
     LoadChannel(c);
+    // A capture must read the new channel on the range of the page shown.
+    if (activated_) ConfigurePageInput(active_);
 }
 
 void CalibSession::ActivatePage(int i) {
@@ -183,6 +323,7 @@ void CalibSession::ActivatePage(int i) {
     for (int s = 0; s < stepCount_; ++s)
         if (s != i) AbortCapture(s);
     active_ = i;
+    activated_ = true;
     CalibPage& p = P(i);
     if (!p.opened) {
         p.opened = true;
@@ -205,14 +346,14 @@ int CalibSession::ConfigurePageInput(int i) {
     const char letter = ChannelLetter();
     // The second step is configured with the first step's type.
     const CalibStep& typeStep = table_[p.stepIndex == 1 ? 0 : p.stepIndex];
-    const std::string lines[] = {FormatC(ct::kModeOn, letter), TypeCommandFor(typeStep, letter),
-                                 InputCommandFor(table_[p.stepIndex], letter),
-                                 FormatC(ct::kModeOff, letter)};
-    for (const std::string& line : lines) {
-        if (Transact(line, nullptr) != 0) {
-            Message(ct::kCommunicationError, true);
-            return -1;
-        }
+    const bool ok = SaveInput(channel_) == 0 &&
+                    Transact(FormatC(ct::kModeOn, letter), nullptr) == 0 &&
+                    SendStepCommand(TypeCommandFor(typeStep, letter), channel_) == 0 &&
+                    SendStepCommand(InputCommandFor(table_[p.stepIndex], letter), channel_) == 0 &&
+                    Transact(FormatC(ct::kModeOff, letter), nullptr) == 0;
+    if (!ok) {
+        Message(ct::kCommunicationError, true);
+        return -1;
     }
     return 0;
 }
@@ -357,6 +498,10 @@ bool CalibSession::LeaveField(int i, Field field, const std::string& text) {
     CalibPage& p = P(i);
     double v = 0.0;
     const char* problem = nullptr;
+    // An empty gain or offset field that never held a value may be passed through.
+    const bool empty = text.find_first_not_of(" \t\r\n") == std::string::npos;
+    if (empty && ((field == Field::Gain && !p.hasGain) || (field == Field::Offset && !p.hasOffset)))
+        return true;
     if (!ParseNumberField(text, v)) {
         problem = ct::kEnterNumber;
     } else if (field == Field::UpperTarget) {
@@ -387,10 +532,13 @@ bool CalibSession::LeaveField(int i, Field field, const std::string& text) {
             break;
         case Field::Gain:
         case Field::Offset: {
-            // The field shows "%5.7f": a value that reads back the same is no edit.
+            // The field shows "%5.7f": a value that reads back the same is no edit. In a field
+            // that held no value, any number is one.
             double& value = field == Field::Gain ? p.gain : p.offset;
-            if (FormatC("%5.7f", v) != FormatC("%5.7f", value)) {
+            bool& has = field == Field::Gain ? p.hasGain : p.hasOffset;
+            if (!has || FormatC("%5.7f", v) != FormatC("%5.7f", value)) {
                 value = v;
+                has = true;
                 p.status = 1;
             }
             break;
@@ -409,6 +557,7 @@ bool CalibSession::EnterValues(int i, double gain, double offset) {
     CalibPage& p = P(i);
     p.gain = gain;
     p.offset = offset;
+    p.hasGain = p.hasOffset = true;
     p.status = 1;
     Changed(i);
     return true;
@@ -416,20 +565,22 @@ bool CalibSession::EnterValues(int i, double gain, double offset) {
 
 bool CalibSession::ComputeGainOffset(int i) {
     CalibPage& p = P(i);
-    const double g = p.gain, o = p.offset;
+    const CalibData& e = E(p.stepIndex, channel_);
     const double ut = p.upperTarget, lt = p.lowerTarget;
     const double cu = p.capturedUpper, cl = p.capturedLower;
     if (!(lt >= 0 && cl >= 0 && lt < ut && cl < cu)) {
         Message(ct::kBadTargetsOrCaptures, true);
         return false;
     }
-    if (g == 0.0) {
-        Message(ct::kGainZero, true);
+    // The present calibration is taken out of the captures: it must be the one the instrument
+    // measured them with, not values on the page that were edited or computed but never sent.
+    if (!e.inInstrument) {
+        Message(ct::kNotReadCompute, true);
         return false;
     }
-    // The present calibration is taken out of the captures: it must be the instrument's.
-    if (!E(p.stepIndex, channel_).retrieved && p.status == 0) {
-        Message(ct::kFailedToRetrieve, true);
+    const double g = e.instrumentGain, o = e.instrumentOffset;
+    if (g == 0.0) {
+        Message(ct::kGainZero, true);
         return false;
     }
     double ng = 0.0, no = 0.0;
@@ -450,6 +601,7 @@ bool CalibSession::ComputeGainOffset(int i) {
     }
     p.gain = ng;
     p.offset = no;
+    p.hasGain = p.hasOffset = true;
     p.status = 2;
     p.calibrateEnabled = false;
     Changed(i);
@@ -459,31 +611,43 @@ bool CalibSession::ComputeGainOffset(int i) {
 int CalibSession::SendPage(int i) {
     CalibPage& p = P(i);
     if (p.status == 0) return -1;
+    // A value the page does not hold is never sent in its place.
+    if (!p.hasGain || !p.hasOffset) return -1;
     const char letter = ChannelLetter();
     const CalibStep& step = table_[p.stepIndex];
     auto withLetter = [letter](std::string s) {
         s[kTypeLetterIndex] = letter;
         return s;
     };
-    auto readBack = [this](const std::string& line, double want) {
+    auto readBack = [this](const std::string& line, double want, double& got) {
         std::string reply;
         if (Transact(line, &reply) != 0) return false;
-        double got = 0.0;
-        if (ScanC(reply.c_str(), "%lf", &got) != 1) return false;
+        if (ScanC(reply.c_str(), "%lf", &got) != 1 || !std::isfinite(got)) return false;
         return std::fabs(got - want) <= kReadBackTolerance;
     };
+    if (SaveInput(channel_) != 0) return -1;
     if (Transact(FormatC(ct::kModeOn, letter), nullptr) != 0) return -1;
+    double gotGain = 0.0, gotOffset = 0.0;
     const bool ok =
-        Transact(TypeCommandFor(step, letter), nullptr) == 0 &&
-        Transact(InputCommandFor(step, letter), nullptr) == 0 &&
-        readBack(withLetter(ct::kSetGain) + FormatC("%lf", p.gain) + ";GAIN?", p.gain) &&
-        readBack(withLetter(ct::kSetOffset) + FormatC("%lf", p.offset) + ";OFFSET?", p.offset) &&
+        SendStepCommand(TypeCommandFor(step, letter), channel_) == 0 &&
+        SendStepCommand(InputCommandFor(step, letter), channel_) == 0 &&
+        readBack(withLetter(ct::kSetGain) + SentText(p.gain) + ";GAIN?", p.gain, gotGain) &&
+        readBack(withLetter(ct::kSetOffset) + SentText(p.offset) + ";OFFSET?", p.offset,
+                 gotOffset) &&
         Transact(withLetter(ct::kSave), nullptr) == 0;
     if (!ok) {
         // Leaving calibration mode drops what was written but not saved.
         Transact(FormatC(ct::kModeOff, letter), nullptr);
         return -1;
     }
+    // Saved: from now on the instrument measures with what it read back.
+    CalibData& e = E(p.stepIndex, channel_);
+    e.inInstrument = true;
+    e.instrumentGain = gotGain;
+    e.instrumentOffset = gotOffset;
+    p.gain = gotGain;
+    p.offset = gotOffset;
+    p.notRead = false;
     if (Transact(FormatC(ct::kModeOff, letter), nullptr) != 0) return -1;
     p.status = 0;
     p.sent = true;
@@ -497,6 +661,11 @@ void CalibSession::ApplyCalibration() {
         if (p.status != 0) modified = true;
     if (!modified) {
         op_.ShowMessage(ct::kNoModification, MessageIcon::Information);
+        return;
+    }
+    const CalibPage& p = Page(active_);
+    if (p.status != 0 && (!p.hasGain || !p.hasOffset)) {
+        op_.ShowMessage(ct::kNotReadApply, MessageIcon::Stop);
         return;
     }
     if (!op_.AskYesNo(ct::kSendQuestion, MessageIcon::Question)) return;

@@ -28,9 +28,24 @@ struct CalibData {
     int status = 0;  // 0 Current, 1 Edited, 2 Calibrated
     double gain = 1.0;
     double offset = 0.0;
-    // False when the retrieval did not read this entry: its values are not the instrument's,
-    // so no gain or offset is computed from them.
+    // Whether `gain` and `offset` hold a value at all: one read from the instrument, typed by
+    // the operator or computed. An entry the retrieval did not reach holds neither.
+    bool hasGain = false, hasOffset = false;
+    // False when the retrieval did not read this entry.
     bool retrieved = false;
+    // What the instrument uses for this range as far as the program knows: the values last read
+    // from it or written into it and read back. A new gain and offset are computed from these,
+    // never from values on the page that the instrument does not have.
+    bool inInstrument = false;
+    double instrumentGain = 1.0, instrumentOffset = 0.0;
+};
+
+// What the calibration's type and input commands change on one input, read before the first of
+// them is sent so that it can be put back.
+struct CalibInputSettings {
+    bool saved = false;
+    bool changed = false;  // a type or input command went to this channel since it was saved
+    std::string type, unit, sensor, vbias, brange;
 };
 
 enum CaptureState : int { kCapturingUpper = 0, kCapturingLower = 1, kCaptureIdle = 2 };
@@ -53,6 +68,8 @@ struct CalibPage {
     double upperTarget = 0.0, lowerTarget = 0.0;
     std::string capturedUpperText, capturedLowerText;
     double gain = 1.0, offset = 0.0;
+    bool hasGain = false, hasOffset = false;  // an empty field when false
+    bool notRead = false;                     // the instrument's values of this range are unknown
     int status = 0;
     double capturedUpper = 0.0, capturedLower = 0.0;
     int captureState = kCaptureIdle;
@@ -71,6 +88,7 @@ struct CalibPage {
     bool capturingDialogShown = false;
 
     bool Idle() const { return captureState == kCaptureIdle; }
+    // The status text; "Not read" for an unmodified range whose values were never read.
     const char* StatusText() const;
 };
 
@@ -152,6 +170,17 @@ public:
     void ApplyCalibration();
     // The sequence that writes page i into the instrument: 0 on success.
     int SendPage(int i);
+    // The "%lf" text a gain or offset is sent in.
+    static std::string SentText(double value);
+
+    // Puts every input that a type or input command reached back to the unit and settings it
+    // had before: 0 when all are back (or none was touched). Otherwise the operator is told
+    // which inputs are not.
+    int RestoreInputs();
+    const CalibInputSettings& InputSettings(int channel) const {
+        return inputs_[static_cast<size_t>(channel)];
+    }
+
     // "Cancel" or closing: true when the dialog may close (asks when data is not saved).
     bool ConfirmQuit();
     bool AnyUnsaved() const;
@@ -168,6 +197,11 @@ public:
 
 private:
     int Transact(const std::string& command, std::string* reply);
+    // Reads channel c's settings unless they are held already; 0 when they are.
+    int SaveInput(int c);
+    int ReadInputSettings(char letter, CalibInputSettings& out);
+    // The type or input command of a step for channel c; the channel counts as changed.
+    int SendStepCommand(const std::string& line, int c);
     int CaptureExchange(const std::string& command, std::string* reply);
     void LoadChannel(int c);
     void StoreChannel();
@@ -189,10 +223,32 @@ private:
     int channels_ = 0;
     std::vector<CalibData> entries_;
     std::vector<CalibPage> pages_;
+    std::vector<CalibInputSettings> inputs_;
     int channel_ = 0;
     int active_ = 0;
+    bool activated_ = false;  // a page has been made the active one
     // Set just around each capture exchange: a tick that comes while one runs does nothing.
     int captureBusy_ = 0;
+};
+
+// Puts the inputs back when a calibration command ends, whichever way it ends.
+class CalibInputsRestorer {
+public:
+    explicit CalibInputsRestorer(CalibSession& session) : session_(session) {}
+    ~CalibInputsRestorer() {
+        if (armed_) session_.RestoreInputs();
+    }
+    // Restores now (once): 0 when every input is back.
+    int Now() {
+        armed_ = false;
+        return session_.RestoreInputs();
+    }
+    CalibInputsRestorer(const CalibInputsRestorer&) = delete;
+    CalibInputsRestorer& operator=(const CalibInputsRestorer&) = delete;
+
+private:
+    CalibSession& session_;
+    bool armed_ = true;
 };
 
 }  // namespace tavrix

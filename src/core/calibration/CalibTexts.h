@@ -40,6 +40,18 @@ inline constexpr const char* kFailedToSend = "Failed to send calibration data";
 inline constexpr const char* kQuitQuestion = "There are Calibration data not saved. Quit?";
 inline constexpr const char* kEnterNumber = "Enter a number.";
 inline constexpr const char* kGainLimits = "Enter a number between 0.9 and 1.2.";
+// A range whose values were never read from the instrument.
+inline constexpr const char* kNotReadStatus = "Not read";
+inline constexpr const char* kNotReadCompute =
+    "The gain and offset of this range were not read from the instrument, so no new values can "
+    "be computed from them. Enter both and APPLY them first.";
+inline constexpr const char* kNotReadApply =
+    "The gain and offset of this range were not read from the instrument. Enter both before "
+    "sending them.";
+// %s: the input letters.
+inline constexpr const char* kInputsNotRestored =
+    "Could not set input(s) %s back to the unit and settings they had before the calibration. "
+    "Check them before taking readings or logging.";
 inline constexpr const char* kNoSteps =
     "This instrument model has no calibration steps; there is nothing to calibrate.";
 
@@ -47,6 +59,9 @@ inline constexpr const char* kModeOn = "INST %c:MODE ON;MODE?;";
 inline constexpr const char* kModeOff = "INST %c:MODE OFF;MODE?;";
 inline constexpr const char* kGainOffsetQuery = "INST %c:GAIN?;OFFSET?;";
 inline constexpr const char* kInputQuery = "INPUT? %c;";
+// The settings the step commands change, read before and written back after.
+inline constexpr const char* kTypeQuery = "INST %c:TYPE?";
+inline constexpr const char* kInputSettingsQuery = "INPUT %c:UNIT?;ISENIX?;VBIAS?;BRANGE?";
 inline constexpr const char* kReseed = "syst:reseed;:*OPC?";
 inline constexpr const char* kSetGain = "INST A:GAIN ";
 inline constexpr const char* kSetOffset = "INST A:OFFSET ";

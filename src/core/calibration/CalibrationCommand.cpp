@@ -20,6 +20,9 @@ int PerformCalibration(CalibrationContext& ctx) {
     }
     CalibSession session(exchange, ctx.op);
     session.pumpMessages = [&ctx] { ctx.op.PumpMessages(); };
+    // The retrieval and the pages switch inputs to sensor units and calibration ranges: they
+    // are put back however the dialog ends, still under the lock.
+    CalibInputsRestorer restorer(session);
     const bool retrieved = session.Retrieve();
     if (!session.HasSteps()) {
         // Without a model code nothing was read; without steps there is nothing to show.

@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/CNumeric.h"
 #include "calibration/CMNumericEdit.h"
 #include "calibration/CalibTexts.h"
-#include "base/CNumeric.h"
 
 namespace tavrix {
 
@@ -170,8 +170,9 @@ void CCalibPage::Refresh() {
     lowerTarget_->setText(Number(p.lowerTarget));
     capturedUpper_->setText(Latin(p.capturedUpperText));
     capturedLower_->setText(Latin(p.capturedLowerText));
-    gain_->setText(Latin(FormatC("%5.7f", p.gain)));
-    offset_->setText(Latin(FormatC("%5.7f", p.offset)));
+    // A value the range never had from the instrument or the operator shows as an empty field.
+    gain_->setText(p.hasGain ? Latin(FormatC("%5.7f", p.gain)) : QString());
+    offset_->setText(p.hasOffset ? Latin(FormatC("%5.7f", p.offset)) : QString());
     status_->setText(p.StatusText());
     captureUpper_->setEnabled(p.upperCaptureEnabled);
     captureLower_->setEnabled(p.lowerCaptureEnabled);
