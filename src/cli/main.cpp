@@ -33,10 +33,17 @@ int RunIdentify(CliSession& s) {
     const auto bar = s.bar.Get();
     std::printf("model: %s\n", bar.modelText.c_str());
     std::printf("version: %s\n", bar.versionText.c_str());
-    std::printf("model code: %d\n", s.link->ModelCode());
-    std::printf("family: %d\n", s.features.GetFamily());
-    std::printf("inputs: %d\n", s.features.InputCount());
-    std::printf("loops: %d\n", s.features.LoopCount());
+    // Only what was learnt from the instrument: without a model code, or for a code without a
+    // row of its own, the counts would be the placeholder row's, not the instrument's.
+    const bool connected = bar.ledIndex == kStateConnected;
+    if (connected && s.link->ModelCode() != 0) {
+        std::printf("model code: %d\n", s.link->ModelCode());
+        std::printf("family: %d\n", s.features.GetFamily());
+    }
+    if (connected && s.features.AnyInstrument()) {
+        std::printf("inputs: %d\n", s.features.InputCount());
+        std::printf("loops: %d\n", s.features.LoopCount());
+    }
     std::printf("status: %s\n", bar.statusWord.c_str());
     std::fflush(stdout);
     if (bar.ledIndex != kStateConnected) return Fail("identification failed: " + bar.modelText);
