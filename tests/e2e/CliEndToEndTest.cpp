@@ -208,6 +208,10 @@ TEST(CliEndToEnd, FailuresExitNonZeroWithAClearMessage) {
     auto r = RunProgram({TAVRIX_CLI_PATH, "--lan", "127.0.0.1:1", "identify"}, env);
     EXPECT_NE(r.exitCode, 0);
     EXPECT_NE(r.err.find("Failed to connect to server."), std::string::npos);
+    // Nothing was learnt: no counts of the placeholder row.
+    EXPECT_EQ(r.out.find("inputs:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("model code:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("status: Error\n"), std::string::npos) << r.out;
 
     r = RunProgram({TAVRIX_CLI_PATH, "--sim", "query", "INP A:TEMP"}, env);
     EXPECT_NE(r.exitCode, 0);
@@ -542,8 +546,25 @@ TEST(CliCalibration, ReadApplyAndPasswordAgainstTheSimulator) {
         return RunProgram(args, {ConfigEnv(config)});
     };
 
+    // Input B is set to Celsius beforehand; the retrieval works in sensor units.
+    ASSERT_EQ(
+        RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "command", "INP B:UNIT C"}, {ConfigEnv(config)})
+            .exitCode,
+        0);
+    auto query = [&](const std::string& q) {
+        return RunProgram({TAVRIX_CLI_PATH, "--lan", lan, "query", q}, {ConfigEnv(config)}).out;
+    };
+    const std::string inputsBefore = query("INP A:UNIT?;ISENIX?;VBIAS?;BRANGE?") +
+                                     query("INP B:UNIT?;ISENIX?;VBIAS?;BRANGE?") +
+                                     query("INST D:TYPE?");
     auto r = cli({"--password-file", pw, "read"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Each input is as it was, unit and all.
+    EXPECT_EQ(query("INP A:UNIT?;ISENIX?;VBIAS?;BRANGE?") +
+                  query("INP B:UNIT?;ISENIX?;VBIAS?;BRANGE?") + query("INST D:TYPE?"),
+              inputsBefore);
+    EXPECT_EQ(inputsBefore.substr(0, 2), "K;");
+    EXPECT_NE(inputsBefore.find("\nC;"), std::string::npos) << inputsBefore;
     std::vector<std::string> lines;
     for (size_t a = 0, b; (b = r.out.find('\n', a)) != std::string::npos; a = b + 1)
         lines.push_back(r.out.substr(a, b - a));
@@ -561,6 +582,8 @@ TEST(CliCalibration, ReadApplyAndPasswordAgainstTheSimulator) {
     r = cli({"--password-file", pw, "apply", "--step", "3", "--channel", "b", "--gain", "1.05",
              "--offset", "-0.25"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "3\t1mA AC\tB\t1.050000\t-0.250000\n");  // as sent
+    EXPECT_EQ(query("INP B:UNIT?"), "C\n");
     r = cli({"--password-file", pw, "read"});
     EXPECT_NE(r.out.find("\n3\t1mA AC\tB\t1.0500000\t-0.2500000\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n" + lines[8] + "\n"), std::string::npos) << lines[8];  // A unchanged

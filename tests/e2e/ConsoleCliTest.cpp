@@ -107,3 +107,35 @@ TEST(CliRunCommands, ExitStatusTellsCompletedErrorsAndAborted) {
     EXPECT_NE(r.err.find("Unable to create ErrorLog.txt"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
 }
+
+TEST(CliRunCommands, FilesThatRanNothingOrStoppedShortExitWithErrors) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* recorded;  // a line of ErrorLog.txt
+    } cases[] = {
+        {"misspelt.xml",
+         "<TRANSACTIONS><Units><COMAND>INP A:UNIT K</COMAND><QUERRY>INP A:UNIT?</QUERRY>"
+         "</Units></TRANSACTIONS>",
+         "Error:Unknown tag \"UNITS:tag 1: COMAND\" holds text that was not run: INP A:UNIT K\r\n"},
+        {"log.csv", "Time,Input A\n12:00:00,4.2\n", "Error:No transaction was run"},
+        {"empty.xml", "", "Error:No transaction was run"},
+        {"cut.xml", "<TRANSACTIONS><Units><COMMAND>INP A:UNIT K</COMMAND>",
+         "Error:The file ends before its closing tag </TRANSACTIONS>\r\n"},
+        {"pause.xml",
+         "<TRANSACTIONS><Wait><PAUSE>2147483647</PAUSE><COMMAND>INP A:UNIT K</COMMAND></Wait>"
+         "</TRANSACTIONS>",
+         "is not a whole number of milliseconds from 0 to 3600000\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(dir.Str() + "/" + c.name, std::ios::binary) << c.text;
+        const auto r = RunCli(dir, std::string("--sim run-commands ") + c.name);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.out.find("Command language test completed.\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("0 Errors logged"), std::string::npos) << r.out;
+        EXPECT_NE(Slurp(dir.Str() + "/ErrorLog.txt").find(c.recorded), std::string::npos)
+            << Slurp(dir.Str() + "/ErrorLog.txt");
+    }
+}
