@@ -38,7 +38,7 @@ public:
     std::string NextTag();
     // The characters up to the next "<"; the "<" is consumed and not included.
     std::string ReadContent();
-    // The text between the tag just read and the next "<", which is left for NextTag. Group
+    // The characters between the tag just read and the next "<", which is left for NextTag. Group
     // tags are followed by layout only; anything else there is text a keyword was meant to hold.
     std::string TextBeforeNextTag();
     // Whether the last NextTag or ReadContent dropped characters beyond its limit.
