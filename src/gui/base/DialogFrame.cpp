@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFontMetrics>
+#include <algorithm>
 
 namespace tavrix {
 
@@ -36,6 +37,19 @@ void ModalDialogFrame(QDialog& dialog) {
     dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint);
     dialog.installEventFilter(new TitleFitter(&dialog));
+}
+
+void ProgressDialogFrame(QDialog& dialog) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    dialog.installEventFilter(new TitleFitter(&dialog));
+}
+
+void ResizableWindowFrame(QDialog& dialog, Qt::WindowType type) {
+    dialog.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint);
+    // The operator's size is kept: only the smallest size allows for the title.
+    dialog.setMinimumWidth(std::max(dialog.minimumWidth(), TitleWidth(dialog)));
 }
 
 }  // namespace tavrix
