@@ -144,6 +144,15 @@ QStringList CutTexts(QWidget& top) {
         } else {
             continue;
         }
+        // Inside the window, not cut off by its edge.
+        const QRect at(w->mapTo(&top, QPoint(0, 0)), w->size());
+        if (!top.rect().contains(at))
+            cut << QString("\"%1\" lies outside the window (%2,%3 %4x%5)")
+                       .arg(text)
+                       .arg(at.x())
+                       .arg(at.y())
+                       .arg(at.width())
+                       .arg(at.height());
         if (need.width() > w->width() || need.height() > w->height())
             cut << QString("\"%1\" needs %2x%3, has %4x%5")
                        .arg(text)

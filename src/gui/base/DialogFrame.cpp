@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QLayout>
 #include <algorithm>
 
 namespace tavrix {
@@ -16,7 +17,9 @@ public:
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (e->type() == QEvent::Show) {
             auto* d = static_cast<QDialog*>(watched);
-            const int need = TitleWidth(*d);
+            // An explicit minimum replaces the layout's own, so it keeps what the layout needs.
+            int need = TitleWidth(*d);
+            if (d->layout()) need = std::max(need, d->layout()->totalMinimumSize().width());
             if (d->minimumWidth() < need) d->setMinimumWidth(need);
             if (d->width() < need) d->resize(need, d->height());
         }

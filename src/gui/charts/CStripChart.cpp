@@ -129,7 +129,9 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
     top->addLayout(column);
     top->addWidget(view_, 1);
 
-    resize(480, 280);
+    // Room for the chart's texts at the desktop's font size.
+    resize(std::max(480, fontMetrics().averageCharWidth() * 64),
+           std::max(280, fontMetrics().height() * 16));
     // Starts in automatic mode.
     auto_->setChecked(true);
     Redraw(model_.Auto());
@@ -283,6 +285,8 @@ void CStripChart::PlotPoints() {
     for (int i = model_.FirstTaken(); i < n; ++i)
         points.append(QPointF(i, values[static_cast<size_t>(i)]));
     series_->replace(points);
+    // A single reading makes no line: it shows as a dot.
+    series_->setPointsVisible(points.size() == 1);
 
     // As many time labels as fit, counted back from the newest; the axis needs distinct texts.
     for (const QString& l : timeAxis_->categoriesLabels()) timeAxis_->remove(l);

@@ -77,7 +77,6 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
     buttons->addStretch(1);
     top->addLayout(buttons);
     connect(stop_, &QPushButton::clicked, this, &CDataLoggingInProcMessage::PressStop);
-    setMinimumWidth(fontMetrics().averageCharWidth() * 64);
     ModalDialogFrame(*this);
 }
 
