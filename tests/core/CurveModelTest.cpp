@@ -153,7 +153,7 @@ TEST(StripChartScaling, ManualFieldsAndApply) {
     s.SetName(std::string(60, 'n'));
     s.SetUnit("K");
     EXPECT_EQ(s.Title().size(), 50u);
-    EXPECT_EQ(s.ValueAxisTitle(), " (K)");
+    EXPECT_EQ(s.ValueAxisTitle(), "Temperature (K)");
 }
 
 TEST(FileDialogFilter, SplitsLabelsAndPatterns) {

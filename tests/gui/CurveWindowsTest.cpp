@@ -54,26 +54,6 @@ std::string Slurp(const std::string& path) {
     return ss.str();
 }
 
-// Picks a file as a person would: goes to its folder, types its name, presses the accept
-// button. A folder still loading can clear the typed name, so it is typed until it holds.
-void ChooseFile(QFileDialog* d, const QString& path) {
-    const QFileInfo info(path);
-    d->setDirectory(info.absolutePath());
-    auto* nameEdit = d->findChild<QLineEdit*>("fileNameEdit");
-    QVERIFY(nameEdit);
-    PumpUntil(
-        [&] {
-            Pump(50);
-            nameEdit->setText(info.fileName());
-            Pump(20);
-            const QStringList chosen = d->selectedFiles();
-            return !chosen.isEmpty() &&
-                   QFileInfo(chosen.first()).fileName().startsWith(info.fileName());
-        },
-        3000);
-    static_cast<QDialog*>(d)->accept();
-}
-
 // Closes the next message box and hands back its text.
 void CatchNextMessageBox(QString* text) {
     WhenShown<QMessageBox>([text](QMessageBox* box) {
@@ -268,7 +248,7 @@ private slots:
             dlg.show();
             QTest::qWait(20);
             SaveGrab(dlg, "user-curve-chooser");
-            QCOMPARE(dlg.windowTitle(), QString("Dialog"));
+            QCOMPARE(dlg.windowTitle(), QString("User Curve Number"));
             QCOMPARE(Items(dlg.Combo()).size(), 8);
             QCOMPARE(dlg.Combo()->itemText(2), QString("DT-470 sample"));
             QCOMPARE(dlg.Combo()->currentIndex(), 0);
@@ -293,7 +273,7 @@ private slots:
         dlg.show();
         QTest::qWait(20);
         SaveGrab(dlg, "pid-table-number");
-        QCOMPARE(dlg.windowTitle(), QString("Dialog"));
+        QCOMPARE(dlg.windowTitle(), QString("PID Table Number"));
         QCOMPARE(Items(dlg.Combo()), QStringList({"1", "2", "3", "4", "5", "6"}));
         QCOMPARE(dlg.Combo()->currentText(), QString("1"));
 
@@ -381,10 +361,25 @@ private slots:
         chart.SetUnit("K");
         chart.show();
         QCOMPARE(chart.Length(), 100);
-        QCOMPARE(chart.Series()->count(), 100);
+        // Nothing measured, nothing drawn: no line of zeros.
+        QCOMPARE(chart.Series()->count(), 0);
         QCOMPARE(chart.Chart()->title(), QString("Input A"));
-        QCOMPARE(chart.ValueAxis()->titleText(), QString(" (K)"));
+        QCOMPARE(chart.ValueAxis()->titleText(), QString("Temperature (K)"));
         QCOMPARE(chart.TimeAxis()->titleText(), QString("Time"));
+
+        // The first reading: one point, a scale around it and round value marks.
+        chart.AddReading(77.0f, "11:59:59");
+        QCOMPARE(chart.Series()->count(), 1);
+        QCOMPARE(chart.Series()->at(0).x(), 99.0);
+        QVERIFY(qAbs(chart.ValueAxis()->min() - 69.3) < 1e-4);
+        QVERIFY(qAbs(chart.ValueAxis()->max() - 84.7) < 1e-4);
+        QCOMPARE(chart.ValueAxis()->tickType(), QValueAxis::TicksDynamic);
+        QCOMPARE(chart.ValueAxis()->labelFormat(), QString("%.0f"));
+        QVERIFY(chart.ValueAxis()->tickInterval() == 2.0 ||
+                chart.ValueAxis()->tickInterval() == 5.0 ||
+                chart.ValueAxis()->tickInterval() == 10.0);
+        QCOMPARE(std::fmod(chart.ValueAxis()->tickAnchor(), chart.ValueAxis()->tickInterval()),
+                 0.0);
 
         for (int i = 0; i < 101; ++i) {
             const int s = i % 60, m = i / 60;
@@ -406,7 +401,7 @@ private slots:
         QVERIFY(chart.TimeAxis()->count() > narrow);
 
         QTest::mouseClick(chart.ClearButton(), Qt::LeftButton);
-        for (const QPointF& p : chart.Series()->points()) QCOMPARE(p.y(), 0.0);
+        QCOMPARE(chart.Series()->count(), 0);
         QCOMPARE(chart.TimeAxis()->count(), 0);
 
         QSignalSpy spy(&chart, &CStripChart::placeHandedBack);

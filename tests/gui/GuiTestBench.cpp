@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -61,6 +64,24 @@ void SaveShown(QWidget& w, const QString& name) {
     w.adjustSize();
     Pump(30);
     SaveGrab(w, name);
+}
+
+void ChooseFile(QFileDialog* d, const QString& path) {
+    const QFileInfo info(path);
+    d->setDirectory(info.absolutePath());
+    auto* nameEdit = d->findChild<QLineEdit*>("fileNameEdit");
+    QVERIFY(nameEdit);
+    PumpUntil(
+        [&] {
+            Pump(50);
+            nameEdit->setText(info.fileName());
+            Pump(20);
+            const QStringList chosen = d->selectedFiles();
+            return !chosen.isEmpty() &&
+                   QFileInfo(chosen.first()).fileName().startsWith(info.fileName());
+        },
+        3000);
+    static_cast<QDialog*>(d)->accept();
 }
 
 void Pump(int ms) {

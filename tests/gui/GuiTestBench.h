@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -65,6 +66,10 @@ private:
 void SaveGrab(QWidget& w, const QString& name);
 // The same for a window shown at its natural size first.
 void SaveShown(QWidget& w, const QString& name);
+
+// Picks a file in a file dialog as a person would: goes to its folder, types its name (again
+// while the folder is still loading, which can replace a name set too early), then accepts.
+void ChooseFile(QFileDialog* dialog, const QString& path);
 
 // Lets queued calls and timers run for about `ms` milliseconds.
 void Pump(int ms);

@@ -7,12 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
+#include <QValueAxis>
 
 #include "GuiTestBench.h"
 #include "app/Commands.h"
@@ -219,12 +223,20 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QString("Time,Stage (K)\n09:00:00,77.3\n09:00:01,77.4\n"));
 
-        // A name without an extension is saved as PNG.
+        // A name without an extension is saved as PNG. The name is typed into the dialog's
+        // field as a person types it: a name set with selectFile() on a dialog already shown
+        // is dropped when the field has the focus, and the folder it starts in may still be
+        // loading and replace it.
         TempDir dir;
         const QString typed = QString::fromStdString(dir.Str()) + "/monitor";
+        int columnsWidth = 0, viewWidth = 0;
         WhenShown<QFileDialog>([&](QFileDialog* d) {
-            d->selectFile(typed);
-            static_cast<QDialog*>(d)->accept();  // Save, as the button does
+            if (auto* tree = d->findChild<QTreeView*>("treeView")) {
+                columnsWidth = tree->header()->length();
+                viewWidth = tree->viewport()->width();
+            }
+            SaveGrab(*d, "monitor-save-image");
+            ChooseFile(d, typed);
         });
         ChooseFromContextMenu(chart, "Save Image...", offered);
         QFile png(typed + ".png");
@@ -234,7 +246,39 @@ private slots:
         const QImage image(png.fileName(), "PNG");
         QVERIFY(!image.isNull());
         QCOMPARE(image.size(), chart.ChartView()->size() * chart.devicePixelRatio());
+        // The dialog shows name, size, type and date side by side.
+        QVERIFY(columnsWidth > 0);
+        QVERIFY2(columnsWidth <= viewWidth,
+                 qPrintable(QString("%1 > %2").arg(columnsWidth).arg(viewWidth)));
         QVERIFY(!chart.SaveImage(QString::fromStdString(dir.Str()) + "/no/such/folder/m.png"));
+    }
+
+    // Input C of the simulated controller sits near 77 K: the chart starts with the first
+    // reading (no line up from 0), its scale around it, and shows only readings taken.
+    void aMonitorAt77KDrawsOnlyItsReadings() {
+        GuiBench::Options o;
+        // The monitor thread steps through all twelve monitors, one per wait: a short interval
+        // gives the open one a reading about every quarter of a second.
+        o.beforeInitialUpdate = [](ViewHub& hub) {
+            hub.Settings().WriteString("LOG", "INTERVAL", "0.02");
+        };
+        GuiBench b(o);
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Hub().Features().AnyInstrument(); }, 5000));
+        b.View().OnCommand(ID_MONITOR_C);
+        CStripChart& monitor = *b.View().Monitor(2);
+        QVERIFY(PumpUntil([&] { return monitor.Model().Taken() >= 1; }, 10000));
+        QCOMPARE(monitor.Series()->count(), monitor.Model().Taken());
+        QVERIFY(monitor.ValueAxis()->min() > 60.0);
+        QVERIFY(monitor.ValueAxis()->max() < 95.0);
+        QCOMPARE(monitor.ValueAxis()->titleText(), QString("Temperature (K)"));
+        QVERIFY(PumpUntil([&] { return monitor.Model().Taken() >= 30; }, 60000));
+        QCOMPARE(monitor.Series()->count(), monitor.Model().Taken());
+        QVERIFY(monitor.ValueAxis()->min() > 60.0);
+        monitor.resize(640, 360);
+        Pump(100);
+        SaveGrab(monitor, "monitor-77K");
+        monitor.reject();
     }
 
     void monitorsOpenWhereTheyWereClosed() {

@@ -46,8 +46,7 @@ std::string ChartDataCsv(const StripChartModel& chart) {
     std::string out = "Time," + CsvField(chart.Name() + " (" + chart.Unit() + ")") + "\n";
     const auto& labels = chart.Labels();
     const auto& values = chart.Values();
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (labels[i].empty()) continue;
+    for (size_t i = static_cast<size_t>(chart.FirstTaken()); i < values.size(); ++i) {
         out += CsvField(labels[i]) + "," + FormatC("%g", static_cast<double>(values[i])) + "\n";
     }
     return out;
@@ -56,8 +55,7 @@ std::string ChartDataCsv(const StripChartModel& chart) {
 std::string ChartSvg(const StripChartModel& chart, int width, int height) {
     const double left = 70, right = 20, top = 40, bottom = 50;
     const double w = width - left - right, h = height - top - bottom;
-    double lo = chart.Min(), hi = chart.Max();
-    if (!(hi > lo)) hi = lo + 1.0;
+    const auto [lo, hi] = chart.ShownRange();
     const auto& values = chart.Values();
     const auto& labels = chart.Labels();
     const size_t n = values.size();
@@ -73,21 +71,19 @@ std::string ChartSvg(const StripChartModel& chart, int width, int height) {
     s += FormatC(
         "<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"none\" stroke=\"#888\"/>\n",
         left, top, w, h);
-    for (int k = 0; k <= 4; ++k) {
-        const double v = lo + (hi - lo) * k / 4.0;
-        s += FormatC("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">%g</text>\n", left - 6, y(v) + 4,
-                     v);
-    }
+    const auto ticks = StripChartModel::NiceTicks(lo, hi, 6);
+    for (size_t k = 0; k < ticks.values.size(); ++k)
+        s += FormatC("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">", left - 6,
+                     y(ticks.values[k]) + 4) +
+             ticks.texts[k] + "</text>\n";
     s += FormatC("<text transform=\"translate(16,%g) rotate(-90)\" text-anchor=\"middle\">",
                  top + h / 2) +
          XmlText(chart.ValueAxisTitle()) + "</text>\n";
     s += FormatC("<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Time</text>\n", left + w / 2,
                  static_cast<double>(height) - 10);
     std::string points;
-    size_t first = n;
-    for (size_t i = 0; i < n; ++i) {
-        if (labels[i].empty()) continue;
-        if (first == n) first = i;
+    const size_t first = static_cast<size_t>(chart.FirstTaken());
+    for (size_t i = first; i < n; ++i) {
         points += FormatC("%.1f,%.1f ", x(i), y(values[i]));
     }
     if (!points.empty()) {

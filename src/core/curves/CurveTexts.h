@@ -102,14 +102,14 @@ inline constexpr const char* kHeaderAbort = "Abort";
 inline constexpr const char* kHeaderDisplayCurve = "Display Curve";
 inline constexpr const char* kEnterANumber = "Enter a number.";
 inline constexpr const char* kEnterAnInteger = "Enter an integer.";
-inline constexpr const char* kChooserTitle = "Dialog";
+inline constexpr const char* kChooserTitle = "User Curve Number";
 inline constexpr const char* kChooserNote =
     "Please check user manual for the number of user curves for the target model. The user "
     "curves are after the factory curves in Sensor Setup.";
 inline constexpr const char* kChooserPrompt = "Enter user curve number :";
 // A typed user-curve number outside 1..8, or text that is no number.
 inline constexpr const char* kChooserTypedRange = "Enter an integer between 1 and 8.";
-inline constexpr const char* kPidNumberTitle = "Dialog";
+inline constexpr const char* kPidNumberTitle = "PID Table Number";
 inline constexpr const char* kPidNumberPrompt = "Enter PID table number :";
 inline constexpr const char* kTransferTitle = "Download/Upload Message";
 inline constexpr const char* kTransferDefaultText = "Transferring data. Please wait.....";

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QLayout>
+#include <algorithm>
 
 namespace tavrix {
 
@@ -15,7 +17,9 @@ public:
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (e->type() == QEvent::Show) {
             auto* d = static_cast<QDialog*>(watched);
-            const int need = TitleWidth(*d);
+            // An explicit minimum replaces the layout's own, so it keeps what the layout needs.
+            int need = TitleWidth(*d);
+            if (d->layout()) need = std::max(need, d->layout()->totalMinimumSize().width());
             if (d->minimumWidth() < need) d->setMinimumWidth(need);
             if (d->width() < need) d->resize(need, d->height());
         }
@@ -36,6 +40,19 @@ void ModalDialogFrame(QDialog& dialog) {
     dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint);
     dialog.installEventFilter(new TitleFitter(&dialog));
+}
+
+void ProgressDialogFrame(QDialog& dialog) {
+    dialog.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    dialog.installEventFilter(new TitleFitter(&dialog));
+}
+
+void ResizableWindowFrame(QDialog& dialog, Qt::WindowType type) {
+    dialog.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint);
+    // The operator's size is kept: only the smallest size allows for the title.
+    dialog.setMinimumWidth(std::max(dialog.minimumWidth(), TitleWidth(dialog)));
 }
 
 }  // namespace tavrix

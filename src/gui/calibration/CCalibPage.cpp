@@ -1,4 +1,5 @@
 #include "calibration/CCalibPage.h"
+#include "base/DialogFrame.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -19,11 +20,11 @@ namespace ct = calib_texts;
 CCapturingDataDiag::CCapturingDataDiag(QWidget* parent) : QDialog(parent) {
     setWindowTitle(ct::kCapturingTitle);
     setModal(false);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* l = new QVBoxLayout(this);
     l->addWidget(new QLabel("Capturing input data from instrument ", this));
     l->addWidget(new QLabel("Wait for the process to complete", this));
     l->addWidget(new QLabel("Press the Abort button to terminate the process", this));
+    ProgressDialogFrame(*this);
 }
 
 namespace {

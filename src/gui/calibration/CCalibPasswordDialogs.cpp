@@ -1,4 +1,5 @@
 #include "calibration/CCalibPasswordDialogs.h"
+#include "base/DialogFrame.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -49,6 +50,7 @@ CVerifyPW::CVerifyPW(QWidget* parent) : QDialog(parent) {
     auto* l = new QVBoxLayout(this);
     l->addLayout(form);
     l->addWidget(buttons);
+    ModalDialogFrame(*this);
 }
 
 CVerifyPW::~CVerifyPW() {
@@ -76,6 +78,7 @@ CChangePswd::CChangePswd(OperatorInterface& op, QWidget* parent) : QDialog(paren
     retype_->setEnabled(false);
     connect(new_, &QLineEdit::textEdited, this, [this] { retype_->setEnabled(true); });
     new_->installEventFilter(this);
+    ModalDialogFrame(*this);
 }
 
 CChangePswd::~CChangePswd() {

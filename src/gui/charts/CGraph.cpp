@@ -1,6 +1,5 @@
 #include "charts/CGraph.h"
 
-#include "base/DialogFrame.h"
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
@@ -9,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include "base/DialogFrame.h"
 
 #include "base/MessageBoxes.h"
 
@@ -35,6 +35,9 @@ void SetAxisRange(QValueAxis* axis, float lo, float hi) {
 }  // namespace
 
 CGraph::CGraph(GraphModel model, QWidget* parent) : QDialog(parent), model_(std::move(model)) {
+    // The window is named after what it draws, never left to a placeholder.
+    const std::string title = model_.ShownTitle();
+    setWindowTitle(title.empty() ? QString("Curve") : QString::fromStdString(title));
     setSizeGripEnabled(true);
     // Below this the axis labels and titles no longer fit.
     setMinimumSize(kMinWidth, kMinHeight);

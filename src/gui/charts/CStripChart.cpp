@@ -1,4 +1,5 @@
 #include "charts/CStripChart.h"
+#include "base/DialogFrame.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include "base/QtFileDialog.h"
 #include "charts/ChartExport.h"
 
 #include <QCategoryAxis>
@@ -23,6 +25,7 @@
 #include <QSet>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <ctime>
 
 #include "base/MessageBoxes.h"
@@ -33,6 +36,7 @@ namespace st = strip_chart_texts;
 
 CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(length) {
     setWindowTitle(st::kTitle);
+    ResizableWindowFrame(*this);
     setSizeGripEnabled(true);
     setModal(false);
 
@@ -93,6 +97,8 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     series_->attachAxis(timeAxis_);
     series_->attachAxis(valueAxis_);
+    // The number of value marks follows the plot's height.
+    connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceValueMarks(); });
     view_ = new QChartView(chart_, this);
     view_->setObjectName("stripChartView");
     view_->setRenderHint(QPainter::Antialiasing);
@@ -105,9 +111,14 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
         QAction* chosen = menu.exec(view_->mapToGlobal(at));
         if (chosen == copy) CopyData();
         if (chosen != save) return;
-        QString path = QFileDialog::getSaveFileName(this, "Save Image", windowTitle() + ".png",
-                                                    "PNG image (*.png);;SVG image (*.svg)");
-        if (path.isEmpty()) return;
+        // The program's own file dialog, wide enough for its columns.
+        QFileDialog dialog(this, "Save Image");
+        const FileDialogRequest request{"PNG image|*.png|SVG image|*.svg||", "png",
+                                        kHideReadOnly | kOverwritePrompt,
+                                        windowTitle().toStdString() + ".png"};
+        ConfigureFileDialog(dialog, request, true);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+        QString path = dialog.selectedFiles().first();
         if (!path.endsWith(".png", Qt::CaseInsensitive) &&
             !path.endsWith(".svg", Qt::CaseInsensitive))
             path += ".png";
@@ -118,7 +129,9 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
     top->addLayout(column);
     top->addWidget(view_, 1);
 
-    resize(480, 280);
+    // Room for the chart's texts at the desktop's font size.
+    resize(std::max(480, fontMetrics().averageCharWidth() * 64),
+           std::max(280, fontMetrics().height() * 16));
     // Starts in automatic mode.
     auto_->setChecked(true);
     Redraw(model_.Auto());
@@ -238,22 +251,42 @@ void CStripChart::Rebuild() {
     // Names come from the instrument: shown as they are, never as markup.
     chart_->setTitle(QString::fromStdString(model_.Title()).toHtmlEscaped());
     valueAxis_->setTitleText(QString::fromStdString(model_.ValueAxisTitle()).toHtmlEscaped());
-    // A scale still without width (a fresh chart) is drawn one unit high.
-    const double lo = model_.Min();
-    const double hi = model_.Max() > lo ? model_.Max() : lo + 1.0;
+    const auto [lo, hi] = model_.ShownRange();
     valueAxis_->setRange(lo, hi);
+    PlaceValueMarks();
     ShowFields();
     PlotPoints();
+}
+
+void CStripChart::PlaceValueMarks() {
+    // About two text lines between marks; before the first layout the plot has no height.
+    const qreal plot = chart_->plotArea().height();
+    const int perMark = fontMetrics().height() * 2;
+    const int most = plot > 0 ? std::clamp(static_cast<int>(plot) / perMark, 2, 10) : 8;
+    const auto ticks = StripChartModel::NiceTicks(valueAxis_->min(), valueAxis_->max(), most);
+    if (ticks.values.empty()) {
+        valueAxis_->setTickType(QValueAxis::TicksFixed);
+        valueAxis_->setLabelFormat("%g");
+        return;
+    }
+    valueAxis_->setTickType(QValueAxis::TicksDynamic);
+    valueAxis_->setTickAnchor(ticks.values.front());
+    valueAxis_->setTickInterval(ticks.step);
+    valueAxis_->setLabelFormat(QString("%.%1f").arg(ticks.decimals));
 }
 
 void CStripChart::PlotPoints() {
     const auto& values = model_.Values();
     const auto& labels = model_.Labels();
     const int n = static_cast<int>(values.size());
+    // Only readings that were taken: a fresh chart has no line from 0 up to the first one.
     QList<QPointF> points;
-    points.reserve(n);
-    for (int i = 0; i < n; ++i) points.append(QPointF(i, values[static_cast<size_t>(i)]));
+    points.reserve(model_.Taken());
+    for (int i = model_.FirstTaken(); i < n; ++i)
+        points.append(QPointF(i, values[static_cast<size_t>(i)]));
     series_->replace(points);
+    // A single reading makes no line: it shows as a dot.
+    series_->setPointsVisible(points.size() == 1);
 
     // As many time labels as fit, counted back from the newest; the axis needs distinct texts.
     for (const QString& l : timeAxis_->categoriesLabels()) timeAxis_->remove(l);
@@ -265,7 +298,7 @@ void CStripChart::PlotPoints() {
     const int step = std::max(1, (n + room - 1) / room);
     QList<QPair<int, QString>> marks;
     QSet<QString> used;
-    for (int i = n - 1; i >= 0; i -= step) {
+    for (int i = n - 1; i >= model_.FirstTaken(); i -= step) {
         const QString text = QString::fromStdString(labels[static_cast<size_t>(i)]);
         if (text.isEmpty() || used.contains(text)) continue;
         used.insert(text);

@@ -77,6 +77,7 @@ private:
     void OnApply();
     void Redraw(StripChartModel::Redraw what);
     void Rebuild();
+    void PlaceValueMarks();
     void PlotPoints();
     void ShowFields();
     void UpdateFieldStates();

@@ -1,4 +1,5 @@
 #include "consoles/CSerialTerminal.h"
+#include "base/DialogFrame.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -49,8 +50,7 @@ CSerialTerminal::CSerialTerminal(SettingsStore& settings, QWidget* parent)
     : QDialog(parent), settings_(settings), model_(&settings) {
     setWindowTitle("Serial Terminal");
     setModal(false);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    ResizableWindowFrame(*this, Qt::Window);
 
     auto* label = new QLabel("Enter Command:", this);
     edit_ = new CCommandEdit(model_, this);

@@ -1,4 +1,5 @@
 #include "curves/CTfrDlg.h"
+#include "base/DialogFrame.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -10,8 +11,7 @@
 
 namespace tavrix {
 
-CTfrDlg::CTfrDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+CTfrDlg::CTfrDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Download/Upload Message");
     setModal(false);
     message_ = new QLabel("Transferring data. Please wait.....", this);
@@ -27,6 +27,7 @@ CTfrDlg::CTfrDlg(QWidget* parent)
     grid->addWidget(new QLabel("0%", this), 2, 0, Qt::AlignLeft);
     grid->addWidget(new QLabel("100%", this), 2, 2, Qt::AlignRight);
     grid->setColumnStretch(1, 1);
+    ProgressDialogFrame(*this);
 }
 
 void CTfrDlg::SetMessage(const std::string& text) {

@@ -1,4 +1,5 @@
 #include "logging/CDataLogSetup.h"
+#include "base/DialogFrame.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -80,6 +81,7 @@ CDataLogSetup::CDataLogSetup(const DataLogSetupModel& preset, QWidget* parent)
             [this] { TakeInterval(model_.Apply(interval_->text().toStdString())); });
     connect(start_, &QPushButton::clicked, this, &CDataLogSetup::accept);
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    ModalDialogFrame(*this);
 }
 
 bool CDataLogSetup::TakeInterval(const std::string& message) {

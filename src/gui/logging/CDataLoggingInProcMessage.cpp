@@ -1,4 +1,5 @@
 #include "logging/CDataLoggingInProcMessage.h"
+#include "base/DialogFrame.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -6,12 +7,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/MessageBoxes.h"
 
 namespace tavrix {
 
 namespace {
+// A read-only field's room around its text (the line edit's own margins), with some to spare.
+constexpr int kFieldRoom = 12;
+
 QLineEdit* ReadOnlyField(QWidget* parent, int id) {
     auto* f = new QLineEdit(parent);
     f->setReadOnly(true);
@@ -32,9 +37,16 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
     for (int g = 0; g < 3; ++g) {
         top->addWidget(new QLabel(captions[g], this));
         auto* grid = new QGridLayout;
+        // Each slot of a group is wide enough for the longest label that group can show.
+        int widest = 0;
+        for (int k = 0; k < groupSize[g]; ++k)
+            widest =
+                std::max(widest, fontMetrics().horizontalAdvance(QString::fromLatin1(
+                                     kLogSources[static_cast<size_t>(groupStart[g] + k)].label)));
         for (int k = 0; k < groupSize[g]; ++k) {
             const int i = groupStart[g] + k;
             auto* f = ReadOnlyField(this, LoggingProgressModel::kSlotIds[static_cast<size_t>(i)]);
+            f->setMinimumWidth(widest + kFieldRoom);
             grid->addWidget(f, k / 4, k % 4);
             slots_[static_cast<size_t>(i)] = f;
         }
@@ -50,6 +62,8 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
     intervalRow->addWidget(new QLabel("sec", this));
     intervalRow->addStretch(1);
     form->addLayout(intervalRow, 0, 1);
+    // Room for a usual path; a longer one scrolls in the field and shows whole as its tip.
+    file_->setMinimumWidth(fontMetrics().averageCharWidth() * 60);
     form->addWidget(new QLabel("Output to File :", this), 1, 0);
     form->addWidget(file_, 1, 1);
     form->addWidget(new QLabel("Number of entries :", this), 2, 0);
@@ -63,7 +77,7 @@ CDataLoggingInProcMessage::CDataLoggingInProcMessage(QWidget* parent) : QDialog(
     buttons->addStretch(1);
     top->addLayout(buttons);
     connect(stop_, &QPushButton::clicked, this, &CDataLoggingInProcMessage::PressStop);
-    setMinimumWidth(fontMetrics().averageCharWidth() * 64);
+    ModalDialogFrame(*this);
 }
 
 void CDataLoggingInProcMessage::Refresh() {
@@ -72,6 +86,8 @@ void CDataLoggingInProcMessage::Refresh() {
             QString::fromStdString(model_.labels[static_cast<size_t>(i)]));
     interval_->setText(QString::fromStdString(model_.intervalText));
     file_->setText(QString::fromStdString(model_.fileText));
+    // Always rich text with the path escaped, so that no file name is taken for markup.
+    file_->setToolTip("<p style='white-space:pre'>" + file_->text().toHtmlEscaped() + "</p>");
     file_->setCursorPosition(0);
     entries_->setText(QString::fromStdString(model_.entriesText));
 }
