@@ -83,8 +83,7 @@ bool TimeOfDay(std::string_view s, int& out) {
 bool ValidDate(int y, int m, int d) {
     if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
     int y2, m2, d2;
-    CivilFromDays(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)), y2, m2,
-                  d2);
+    CivilFromDays(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)), y2, m2, d2);
     return d2 == d;
 }
 
@@ -102,7 +101,8 @@ std::string HmsText(int secondOfDay) {
 std::string Sanitised(std::string_view s) {
     std::string out;
     for (char c : s) {
-        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        const bool keep =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
         if (keep)
             out += c;
         else if (!out.empty() && out.back() != '_')
@@ -167,9 +167,9 @@ bool ParseIsoTime(std::string_view t, LogInstant& out) {
     if (!ValidDate(y, mo, d) || h > 23 || mi > 59 || s > 59) return false;
     out.local = {y, mo, d, h, mi, s, ms};
     out.offsetMinutes = offset;
-    const int64_t local = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) *
-                              kDay +
-                          h * 3600 + mi * 60 + s;
+    const int64_t local =
+        DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDay + h * 3600 +
+        mi * 60 + s;
     out.epochMs = (local - offset * 60) * 1000 + ms;
     return true;
 }
@@ -203,12 +203,17 @@ LogInstant LocalInstant(const LogDateTime& t) {
 }
 
 LogInstant InstantFromEpochMs(int64_t epochMs) {
-    const std::time_t secs = static_cast<std::time_t>(epochMs >= 0 ? epochMs / 1000
-                                                                    : (epochMs - 999) / 1000);
+    const std::time_t secs =
+        static_cast<std::time_t>(epochMs >= 0 ? epochMs / 1000 : (epochMs - 999) / 1000);
     std::tm tm{};
     localtime_r(&secs, &tm);
     LogInstant out;
-    out.local = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+    out.local = {tm.tm_year + 1900,
+                 tm.tm_mon + 1,
+                 tm.tm_mday,
+                 tm.tm_hour,
+                 tm.tm_min,
+                 tm.tm_sec,
                  static_cast<int>(epochMs - static_cast<int64_t>(secs) * 1000)};
     out.offsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
     out.epochMs = epochMs;
@@ -252,6 +257,67 @@ bool LooksLikeInternalLog(std::string_view line) {
     int n, tod;
     return Digits(Trim(line.substr(0, c1)), n, 9) &&
            TimeOfDay(line.substr(c1 + 1, c2 == std::string_view::npos ? c2 : c2 - c1 - 1), tod);
+}
+
+bool ParseTimeArgument(std::string_view text, int64_t& epochMs) {
+    text = Trim(text);
+    LogInstant t;
+    if (ParseIsoTime(text, t)) {
+        epochMs = t.epochMs;
+        return true;
+    }
+    // ISO without an offset: local time.
+    if (text.size() >= 19 && text[4] == '-' && text[7] == '-' &&
+        (text[10] == 'T' || text[10] == ' ')) {
+        std::string withZone(text);
+        withZone += "Z";
+        if (!ParseIsoTime(withZone, t)) return false;
+        LogDateTime l = t.local;
+        const int ms = l.millisecond;
+        l.millisecond = 0;
+        epochMs = LocalInstant(l).epochMs + ms;
+        return true;
+    }
+    LogDateTime d;
+    if (!ParseLogStamp(text, d)) return false;
+    epochMs = LocalInstant(d).epochMs;
+    return true;
+}
+
+bool SelectColumns(const std::vector<DataLogColumn>& columns, const std::string& list,
+                   std::vector<size_t>& out, std::string& error) {
+    out.clear();
+    auto lower = [](std::string_view s) {
+        std::string r(s);
+        for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return r;
+    };
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        const std::string item = lower(Trim(std::string_view(list).substr(
+            start, comma == std::string::npos ? comma : comma - start)));
+        if (!item.empty()) {
+            size_t i = 0;
+            for (; i < columns.size(); ++i)
+                if (lower(columns[i].source) == item || lower(columns[i].TidyName()) == item) break;
+            if (i == columns.size()) {
+                std::string known;
+                for (const DataLogColumn& c : columns)
+                    known += (known.empty() ? "" : ", ") + c.source;
+                error = "the log has no column \"" + item + "\" (it has " + known + ")";
+                return false;
+            }
+            if (std::find(out.begin(), out.end(), i) == out.end()) out.push_back(i);
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (out.empty()) {
+        error = "no column was named";
+        return false;
+    }
+    return true;
 }
 
 // ---- the parser ------------------------------------------------------------------------
@@ -546,8 +612,9 @@ bool DataLogParser::Finish() {
     if (!error_.empty()) return false;
     if (state_ == State::Start) return Refuse("not a data log: the file is empty");
     if (state_ == State::Header)
-        return Refuse("the data log's header is damaged: it ends before the "
-                      "\"Data logging started at\" line");
+        return Refuse(
+            "the data log's header is damaged: it ends before the "
+            "\"Data logging started at\" line");
     return true;
 }
 
@@ -637,8 +704,9 @@ LogDateTime InternalLogFirstDate(const std::string& path, const LogDateTime& upl
     // The scan counts its own days: the date it starts from does not matter.
     int64_t firstDay = -1, lastDay = 0;
     scan.onRow = [&](const DataLogRow& r) {
-        const int64_t d = DaysFromCivil(r.time.local.year, static_cast<unsigned>(r.time.local.month),
-                                        static_cast<unsigned>(r.time.local.day));
+        const int64_t d =
+            DaysFromCivil(r.time.local.year, static_cast<unsigned>(r.time.local.month),
+                          static_cast<unsigned>(r.time.local.day));
         if (firstDay < 0) firstDay = d;
         lastDay = d;
         last = r.time.local.hour * 3600 + r.time.local.minute * 60 + r.time.local.second;
@@ -748,8 +816,7 @@ bool DataLogFile::ReadSome(std::string& error) {
         error = Errno(path_);
         return false;
     }
-    if (st.st_dev != dev_ || st.st_ino != ino_ ||
-        static_cast<uint64_t>(st.st_size) < offset_) {
+    if (st.st_dev != dev_ || st.st_ino != ino_ || static_cast<uint64_t>(st.st_size) < offset_) {
         error = path_ + ": the file was replaced or cut back while it was shown";
         return false;
     }
@@ -796,16 +863,19 @@ long DataLogFile::Refresh(std::string& error) {
 // ---- decimation ------------------------------------------------------------------------
 
 void DecimateMinMax(const std::vector<double>& times, const std::vector<float>& values,
-                    double from, double to, int columns, std::vector<size_t>& out) {
+                    size_t begin, size_t end, double from, double to, int columns,
+                    std::vector<size_t>& out) {
     out.clear();
-    const size_t n = std::min(times.size(), values.size());
-    if (n == 0 || !(to >= from)) return;
-    size_t lo = static_cast<size_t>(std::lower_bound(times.begin(), times.begin() + static_cast<long>(n), from) -
-                                    times.begin());
-    size_t hi = static_cast<size_t>(std::upper_bound(times.begin(), times.begin() + static_cast<long>(n), to) -
-                                    times.begin());
+    const size_t n = std::min({times.size(), values.size(), end});
+    if (begin >= n || !(to >= from)) return;
+    // A stretch wholly outside the range draws nothing.
+    if (times[begin] > to || times[n - 1] < from) return;
+    const auto first = times.begin() + static_cast<long>(begin);
+    const auto last = times.begin() + static_cast<long>(n);
+    size_t lo = static_cast<size_t>(std::lower_bound(first, last, from) - times.begin());
+    size_t hi = static_cast<size_t>(std::upper_bound(first, last, to) - times.begin());
     // One point beyond each end, so that the line reaches the edges of the view.
-    if (lo > 0) --lo;
+    if (lo > begin) --lo;
     if (hi < n) ++hi;
     const auto keep = [&](size_t i) {
         if (!std::isnan(values[i]) && (out.empty() || out.back() != i)) out.push_back(i);
@@ -824,8 +894,9 @@ void DecimateMinMax(const std::vector<double>& times, const std::vector<float>& 
         size_t j = i;
         for (; j < hi; ++j) {
             const double tj = times[j];
-            const long cj =
-                tj < from ? -1 : tj > to ? columns : static_cast<long>((tj - from) * scale);
+            const long cj = tj < from ? -1
+                            : tj > to ? columns
+                                      : static_cast<long>((tj - from) * scale);
             if (cj != col) break;
             const float v = values[j];
             if (std::isnan(v)) continue;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <sys/types.h>
+#include <cstdint>
 
 #include <ctime>
 #include <functional>
@@ -203,6 +203,15 @@ LogDateTime InternalLogFirstDate(const std::string& path, const LogDateTime& upl
 bool ParseDataLogFile(const std::string& path, DataLogParser& parser, std::string& error);
 DataLogReadOptions ReadOptionsFor(const std::string& path);
 
+// A time given on the command line: ISO 8601 (local time when it has no offset) or
+// "M/D/YYYY H:M:S" (local time).
+bool ParseTimeArgument(std::string_view text, int64_t& epochMs);
+// The columns a comma-separated list names, in the list's order: by source (A, heater1,
+// heater1_range, setpoint1, col1, ...) or by tidy name (A_Sample_K), any case. false with
+// `error` naming what matched nothing.
+bool SelectColumns(const std::vector<DataLogColumn>& columns, const std::string& list,
+                   std::vector<size_t>& out, std::string& error);
+
 // Value of one field ("+23.456", " 1.5E+01"); NaN when it is not a number.
 float ParseLogValue(std::string_view text);
 
@@ -210,7 +219,9 @@ float ParseLogValue(std::string_view text);
 // the first, lowest, highest and last point (in time order), so that a line through them
 // looks like the whole series. Indices into the series; all of them when there are fewer
 // points than 4 per column. NaN values are left out.
+// Only rows begin..end-1 take part (a stretch between gaps).
 void DecimateMinMax(const std::vector<double>& times, const std::vector<float>& values,
-                    double from, double to, int columns, std::vector<size_t>& out);
+                    size_t begin, size_t end, double from, double to, int columns,
+                    std::vector<size_t>& out);
 
 }  // namespace tavrix

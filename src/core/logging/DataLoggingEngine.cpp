@@ -71,9 +71,9 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     entryCount_ = 0;
     rowsWritten = 0;
     {
-        std::string format =
-            timeFormat.empty() ? ctx_.settings.GetString(settings::kLog, "TIMEFORMAT", "")
-                               : timeFormat;
+        std::string format = timeFormat.empty()
+                                 ? ctx_.settings.GetString(settings::kLog, "TIMEFORMAT", "")
+                                 : timeFormat;
         for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         isoTimes_ = format == "iso";
     }

@@ -26,9 +26,14 @@ public:
         const std::time_t t = ts.tv_sec;
         std::tm tm{};
         localtime_r(&t, &tm);
-        return {tm.tm_year + 1900, tm.tm_mon + 1,         tm.tm_mday,
-                tm.tm_hour,        tm.tm_min,             tm.tm_sec,
-                static_cast<int>(ts.tv_nsec / 1000000), static_cast<int>(tm.tm_gmtoff / 60)};
+        return {tm.tm_year + 1900,
+                tm.tm_mon + 1,
+                tm.tm_mday,
+                tm.tm_hour,
+                tm.tm_min,
+                tm.tm_sec,
+                static_cast<int>(ts.tv_nsec / 1000000),
+                static_cast<int>(tm.tm_gmtoff / 60)};
     }
 };
 
