@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -270,6 +271,12 @@ int RenderLogPlot(const LogPlotRequest& request, std::string& error) {
     // Drawn without a display.
     std::unique_ptr<QApplication> app;
     if (!QApplication::instance()) {
+        // The offscreen platform's notes (no runtime folder, no size hints) are not the
+        // operator's business; errors still show.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "tavrix-cli: %s\n", qPrintable(msg));
+        });
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "tavrix-cli";
