@@ -419,6 +419,9 @@ TEST(DataLogFile, DecimationKeepsEachPixelColumnsExtremesInTimeOrder) {
     ASSERT_EQ(out.size(), 103u);
     EXPECT_EQ(out.front(), 999u);
     EXPECT_EQ(out.back(), 1101u);
+    // A stretch that ends before the range draws nothing, not even its last row.
+    DecimateMinMax(t, v, 0, 500, 1000, 1100, 100, out);
+    EXPECT_TRUE(out.empty());
     // A stretch between gaps keeps to its rows.
     DecimateMinMax(t, v, 2000, 2010, 0, 99999, 100, out);
     ASSERT_EQ(out.size(), 10u);

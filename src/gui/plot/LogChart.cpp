@@ -47,6 +47,8 @@ LogChart::LogChart(const DataLogFile& file, QObject* parent)
     timeAxis_->setTickCount(7);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     shown_.assign(file.Info().columns.size(), true);
+    // Many columns: the legend goes beside the chart, one entry a line, so no name is cut.
+    if (shown_.size() > 6) chart_->legend()->setAlignment(Qt::AlignRight);
     connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] { OnAxisRange(); });
     MakeSeries();
     ResetRange();
@@ -215,6 +217,7 @@ void LogChart::Rebuild(int pixels) {
         double lo = it->second.first, hi = it->second.second;
         const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(std::fabs(hi) * 0.05, 0.5);
         axis->setRange(lo - pad, hi + pad);
+        axis->applyNiceNumbers();
     }
     updating_ = false;
 }
