@@ -31,16 +31,21 @@ std::string Slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// "serial" and "lan" reach the simulated controller inside tavrix-cli; "gpib" the simulated
+// GPIB driver library.
 std::string LogCommand(const std::string& transport, const std::string& out,
                        const std::string& extra) {
-    return kCli + " --sim=28 --sim-transport " + transport +
-           " log --sources A,B,heater1 --interval 0.1 --out '" + out + "' " + extra;
+    const std::string how = transport == "gpib"
+                                ? "env TAVRIX_GPIB_LIBRARY='" + std::string(TAVRIX_GPIB_SIM_PATH) +
+                                      "' " + kCli + " --gpib 12 --gpib-eoi"
+                                : kCli + " --sim=28 --sim-transport " + transport;
+    return how + " log --sources A,B,heater1 --interval 0.1 --out '" + out + "' " + extra;
 }
 
 }  // namespace
 
 TEST(CliExport, RunsOverEachTransportExportAndLoadInPandas) {
-    for (const std::string transport : {"serial", "lan"}) {
+    for (const std::string transport : {"serial", "lan", "gpib"}) {
         for (const std::string format : {"hms", "iso"}) {
             TempDir dir;
             const std::string log = dir.Str() + "/run.csv", tidy = dir.Str() + "/tidy.csv";
