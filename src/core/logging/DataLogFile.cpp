@@ -796,9 +796,7 @@ bool DataLogFile::Open(const std::string& path, std::string& error) {
         error = path + ": " + parser_->Error();
         return false;
     }
-    if (!values_.empty() || times_.empty()) {
-        values_.resize(parser_->Info().columns.size());
-    }
+    values_.resize(parser_->Info().columns.size());
     times_.shrink_to_fit();
     for (auto& v : values_) v.shrink_to_fit();
     return true;
@@ -835,7 +833,6 @@ bool DataLogFile::ReadSome(std::string& error) {
         }
         if (n == 0) break;
         offset_ += static_cast<uint64_t>(n);
-        if (times_.empty() && values_.empty() && times_.capacity() < 16) times_.reserve(16);
         SplitLines(std::string_view(buf.data(), static_cast<size_t>(n)), partial_, lastWasCr_,
                    [&](std::string_view l) { ok = parser_->Line(l) && ok; });
         if (!ok) {
