@@ -69,6 +69,17 @@ private slots:
         QVERIFY(v->Chart().PointsDrawn() > 1000);
         QVERIFY(v->StatusText().contains("1 communication gap"));
         QVERIFY(v->StatusText().contains("the run is closed"));
+        // One legend entry per column, also after a column was hidden and shown again.
+        auto visibleMarkers = [&] {
+            int n = 0;
+            for (QLegendMarker* m : v->Chart().Chart()->legend()->markers())
+                if (m->isVisible()) ++n;
+            return n;
+        };
+        QCOMPARE(visibleMarkers(), 12);
+        v->SetColumnShown(0, false);
+        v->SetColumnShown(0, true);
+        QCOMPARE(visibleMarkers(), 12);
         SaveGrab(*v, "log-viewer-three-days");
 
         // Zoomed in to twenty minutes: every row there is drawn.
