@@ -40,7 +40,7 @@ int ExportTidyCsv(const std::string& logPath, const std::string& outPath,
 std::vector<std::string> TidyColumnNames(const std::vector<DataLogColumn>& columns);
 
 // A value as the tidy file writes it: the number's text without blanks or a leading "+";
-// empty when the text is not a finite number.
+// empty when it is not a finite number.
 std::string TidyValue(std::string_view text);
 
 }  // namespace tavrix
