@@ -118,6 +118,7 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
                        }};
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;
+    engine->timeFormat = o.timeFormat;
     progress.onStop = [&] { engine->Stop(); };
     engine->onRowWritten = [&](long rows, const std::string& row) {
         std::string text = row;
@@ -238,6 +239,12 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
         ->excludes(count);
     o.log->add_flag("--no-sync", o.noSync,
                     "Do not wait for each row to reach the disk (a crash may then lose rows)");
+    o.log
+        ->add_option("--time-format", o.timeFormat,
+                     "How each row's time is written: hms (H:M:S, the default) or iso (ISO 8601 "
+                     "with milliseconds and the UTC offset); default: the setting [LOG] "
+                     "TIMEFORMAT")
+        ->check(CLI::IsMember({"hms", "iso"}));
 
     o.monitor = app.add_subcommand(
         "monitor",

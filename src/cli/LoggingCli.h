@@ -23,6 +23,7 @@ struct LoggingCliOptions {
     long count = 0;
     double duration = 0.0;
     bool noSync = false;
+    std::string timeFormat;  // "", "hms" or "iso"
 };
 
 void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o);

@@ -10,6 +10,7 @@
 #include "CliSession.h"
 #include "ConsoleCli.h"
 #include "CurveCli.h"
+#include "LogFileCli.h"
 #include "LoggingCli.h"
 #include "PortsCli.h"
 
@@ -168,6 +169,8 @@ int main(int argc, char** argv) {
     cli::AddCalibrationCommands(app, calibrationOptions);
 
     auto* ports = cli::AddPortsCommand(app);
+    cli::LogFileCliOptions logFileOptions;
+    cli::AddLogFileCommands(app, logFileOptions);
 
     try {
         app.parse(argc, argv);
@@ -178,6 +181,8 @@ int main(int argc, char** argv) {
     // Curve generation works on files alone: no link is opened.
     if (calgen->parsed()) return cli::RunCalGen(calgenOptions);
     if (ports->parsed()) return cli::RunPorts();
+    // Data log files: no link either.
+    if (cli::LogFileCommandParsed(logFileOptions)) return cli::RunLogFileCommand(logFileOptions);
 
     // Curve files and their conversion need no instrument.
     if (cli::CurveCommandParsed(curveOptions) && cli::CurveCommandIsFileOnly(curveOptions))

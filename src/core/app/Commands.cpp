@@ -49,7 +49,9 @@ const std::vector<MenuEntry>& MenuBar() {
          }},
         {"&Data Logging",
          0,
-         {{"&Start", ID_LOG_START}, {"&Upload Internal DataLog", ID_DATALOG_UPLOAD}}},
+         {{"&Start", ID_LOG_START},
+          {"&Upload Internal DataLog", ID_DATALOG_UPLOAD},
+          {"&Open Data Log...", ID_LOG_OPEN}}},
         {"&View",
          0,
          {
@@ -105,6 +107,8 @@ std::string CommandPrompt(int id) {
             return "Read Help file";
         case ID_DATALOG_UPLOAD:
             return "Upload data logged in device";
+        case ID_LOG_OPEN:
+            return "Open a data log file and plot it";
         case ID_CONNECT:
             return "Click this command to establish communication with target ";
         case ID_SHORTCUT:

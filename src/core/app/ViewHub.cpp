@@ -116,7 +116,8 @@ namespace {
 // Commands that may run while another operation is running: they neither talk to the
 // instrument nor change what a running operation relies on.
 bool AllowedDuringAnOperation(int id) {
-    return id == ID_APP_ABOUT || id == ID_HELP || id == ID_VIEW_STATUS_BAR || id == ID_SHORTCUT;
+    return id == ID_APP_ABOUT || id == ID_HELP || id == ID_VIEW_STATUS_BAR || id == ID_SHORTCUT ||
+           id == ID_LOG_OPEN;
 }
 }  // namespace
 

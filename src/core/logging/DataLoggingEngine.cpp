@@ -7,6 +7,7 @@
 #include "base/CNumeric.h"
 #include "base/Texts.h"
 #include "link/LinkCommands.h"
+#include "logging/DataLogFile.h"
 #include "logging/LogFileWriter.h"
 
 namespace tavrix {
@@ -69,6 +70,13 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     }
     entryCount_ = 0;
     rowsWritten = 0;
+    {
+        std::string format = timeFormat.empty()
+                                 ? ctx_.settings.GetString(settings::kLog, "TIMEFORMAT", "")
+                                 : timeFormat;
+        for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        isoTimes_ = format == "iso";
+    }
     fileErrorReported_ = false;
     pm.entriesText = FormatC("%d", 0);
     pm.intervalText = FormatC("%8.1lf", interval);
@@ -215,7 +223,15 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     sample.Reset();
     ++entryCount_;
     const LocalTime t = clock_.Now();
-    const std::string timeField = FormatC("%d:%d:%d", t.hour, t.minute, t.second);
+    std::string timeField;
+    if (isoTimes_.load()) {
+        LogInstant at;
+        at.local = {t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond};
+        at.offsetMinutes = t.utcOffsetMinutes;
+        timeField = FormatIsoTime(at);
+    } else {
+        timeField = FormatC("%d:%d:%d", t.hour, t.minute, t.second);
+    }
 
     std::array<int, kLogSourceCount> enabled{};
     for (int i = 0; i < kLogSourceCount; ++i)

@@ -110,6 +110,9 @@ public:
     std::atomic<long> ticks{0}, coalescedTicks{0}, cyclesMade{0}, rowsWritten{0}, failedCycles{0};
     // Each row reaches the disk before its cycle ends; the benchmark turns this off to price it.
     std::atomic<bool> syncEachRow{true};
+    // How rows are stamped: "iso" (ISO 8601 with milliseconds and the UTC offset) or "hms"
+    // (H:M:S); empty takes [LOG] TIMEFORMAT at each start (default H:M:S).
+    std::string timeFormat;
     // Called after each row was written (the command line counts and prints it).
     std::function<void(long rows, const std::string& row)> onRowWritten;
 
@@ -128,6 +131,7 @@ private:
     mutable std::mutex fileMutex_;  // orders rows against the closing lines
     std::string path_;
     std::atomic<bool> runOpen_{false};
+    std::atomic<bool> isoTimes_{false};
     std::atomic<bool> fileErrorReported_{false};
     std::string lastFileError_;
     LogTimer* timer_ = nullptr;

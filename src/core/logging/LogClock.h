@@ -7,6 +7,8 @@ namespace tavrix {
 // Local date and time of day for log stamps.
 struct LocalTime {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    int millisecond = 0;
+    int utcOffsetMinutes = 0;  // local time minus UTC
 };
 
 // The clock the logs are stamped with; tests replace it.
@@ -19,10 +21,19 @@ public:
 class SystemLogClock : public LogClock {
 public:
     LocalTime Now() override {
-        const std::time_t t = std::time(nullptr);
+        timespec ts{};
+        clock_gettime(CLOCK_REALTIME, &ts);
+        const std::time_t t = ts.tv_sec;
         std::tm tm{};
         localtime_r(&t, &tm);
-        return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+        return {tm.tm_year + 1900,
+                tm.tm_mon + 1,
+                tm.tm_mday,
+                tm.tm_hour,
+                tm.tm_min,
+                tm.tm_sec,
+                static_cast<int>(ts.tv_nsec / 1000000),
+                static_cast<int>(tm.tm_gmtoff / 60)};
     }
 };
 

@@ -1,5 +1,7 @@
 #include "app/CVoduradView.h"
 
+#include "logging/CDataLogViewer.h"
+
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLayout>
@@ -20,6 +22,7 @@
 #include "base/WindowPlacement.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
+#include "logging/CDataLogViewer.h"
 #include "logging/CDataLoggingInProcMessage.h"
 #include "logging/QtLogging.h"
 
@@ -165,6 +168,24 @@ void CVoduradView::RegisterGuiOperations() {
         if (!help_) help_ = new CHelpWindow(helpFile_, this);
         help_->show();
         help_->raise();
+    });
+    hub.RegisterOperation(ID_LOG_OPEN, [this] {
+        FileDialogRequest open;
+        open.filter = "Data Log Files(*.csv;*.txt)|*.csv;*.txt|All Files(*.*)|*.*||";
+        open.defaultExtension = "csv";
+        open.options = kFileMustExist | kHideReadOnly;
+        const DialogResult<std::string> file = hub_->Operator().AskOpenFile(open);
+        if (!file.Ok()) return;
+        QString error;
+        CDataLogViewer* viewer =
+            CDataLogViewer::Open(QString::fromStdString(file.value), window(), error);
+        if (!viewer) {
+            hub_->Operator().ShowMessage(error.toStdString(), MessageIcon::Stop);
+            return;
+        }
+        viewer->setWindowFlag(Qt::Window);
+        viewer->show();
+        viewer->raise();
     });
     hub.RegisterOperation(ID_VIEW_STATUS_BAR, [this] { emit statusBarToggleRequested(); });
     RegisterCalGenCommands(hub);
