@@ -557,10 +557,20 @@ TEST(DataLogging, ASampleThatFindsTheInstrumentBusyIsSkippedAndTheRunGoesOn) {
     std::thread other([&] {
         SessionLock lock(e.b.mutex, 0);
         held = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     });
     while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kBusy);
+    // A monitor's poll meets the same busy instrument: skipped, not a lost link.
+    MonitorPoller::OpenFlags open{};
+    open[1] = 1;
+    int lost = 0;
+    MonitorPoller poller(
+        e.b.link, e.b.mutex, open, [] { return 1.0; }, [](int, const MonitorReading&) {},
+        [&] { ++lost; });
+    EXPECT_EQ(poller.Step(), 1);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(poller.busySkips.load(), 1);
     other.join();
     EXPECT_TRUE(e.active.load());
     EXPECT_TRUE(e.sent.empty());
