@@ -115,6 +115,9 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
                        [&](LogReport r) {
                            if (r == LogReport::CommError) engine->OnCommError();
                            if (r == LogReport::FileError) engine->OnFileError();
+                           if (r == LogReport::BadReply)
+                               std::fprintf(stderr, "tavrix-cli: reply not logged at %s\n",
+                                            engine->LastBadReplyText().c_str());
                        }};
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;
@@ -126,8 +129,10 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
         if (o.count > 0 && rows >= o.count) {
-            engine->Stop();
+            // Done before the run closes: the main loop must never see a closed run that is
+            // not done yet, or a clean run would be taken for a failed one.
             done = true;
+            engine->Stop();
         }
     };
     DeadlinePacer pacer([&] { engine->OnTick(sample); });
@@ -151,9 +156,11 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     quit.Set();
     sampler.join();
     std::fprintf(stderr,
-                 "tavrix-cli: %ld row(s) written to %s; %ld cycle(s) made, %ld tick(s) coalesced\n",
+                 "tavrix-cli: %ld row(s) written to %s; %ld cycle(s) made, %ld tick(s) coalesced; "
+                 "%ld bad reply(ies) not logged, %ld sample(s) skipped (instrument busy)\n",
                  engine->rowsWritten.load(), o.out.c_str(), engine->cyclesMade.load(),
-                 engine->coalescedTicks.load());
+                 engine->coalescedTicks.load(), engine->badReplies.load(),
+                 engine->busyCycles.load());
     return failed ? 1 : 0;
 }
 
@@ -171,7 +178,7 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
     const double interval =
         o.interval > 0
             ? o.interval
-            : std::strtod(s.settings.GetString("LOG", "INTERVAL", "30.0").c_str(), nullptr);
+            : DataLogSetupModel::StoredInterval(s.settings.GetString("LOG", "INTERVAL", "30.0"));
     if (!(interval > 0)) return Fail("the interval must be above 0 seconds");
     if (!Identify(s)) return 1;
     for (int i = 0; i < 12; ++i) {

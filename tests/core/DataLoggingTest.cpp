@@ -2,14 +2,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 
 #include "TestSupport.h"
+#include "logging/DataLogUpload.h"
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
+#include "logging/MonitorPoller.h"
 
 using namespace tavrix;
 using tavrix::test::CrLfLines;
+using tavrix::test::PtyInstrument;
 using tavrix::test::PtyLinkBench;
 using tavrix::test::SimLinkBench;
 
@@ -46,14 +50,18 @@ struct EngineBench {
     FakeTimer timer;
     ManualResetEvent sample;
     std::vector<LogReport> sent;
+    // Runs before the view's handler of each report.
+    std::function<void(LogReport)> onReport;
     DataLoggingEngine engine{
         LoggingContext{b.link, b.mutex, b.features, b.op, b.log, b.settings, active,
                        [this] { return interval; }, [this](double s) { interval = s; },
                        [this](LogReport r) {
                            sent.push_back(r);
+                           if (onReport) onReport(r);
                            if (r == LogReport::Sampled) engine.OnSampled();
                            if (r == LogReport::CommError) engine.OnCommError();
                            if (r == LogReport::FileError) engine.OnFileError();
+                           if (r == LogReport::BadReply) engine.OnBadReply();
                        }},
         progress, clock};
     std::string Path() const { return b.dir.Str() + "/run.csv"; }
@@ -121,6 +129,91 @@ struct ScriptBench : ScriptSwitches, PtyLinkBench {
               return Answer(line, Values);
           }) {}
 };
+
+// An instrument whose answer to every sampling batch is set by the test.
+struct ReplySwitch {
+    std::mutex m;
+    std::string reply;
+    void Set(std::string r) {
+        std::lock_guard lock(m);
+        reply = std::move(r);
+    }
+    std::string Get() {
+        std::lock_guard lock(m);
+        return reply;
+    }
+};
+
+struct ReplyBench : ReplySwitch, PtyLinkBench {
+    ReplyBench()
+        : PtyLinkBench([this](const std::string& line) -> std::optional<std::string> {
+              if (line.find("TEMP?") != std::string::npos ||
+                  line.find("OUTP?") != std::string::npos)
+                  return Get();
+              return Answer(line, Values);
+          }) {}
+};
+
+// The operator of a test that watches what the program holds while it waits for an answer.
+class WatchfulOperator : public tavrix::test::ScriptedOperator {
+public:
+    std::function<void()> whileAsked;  // runs inside every dialog and box
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        Watch();
+        ScriptedOperator::ShowMessage(text, icon);
+    }
+    DialogResult<std::string> AskSaveFile(const FileDialogRequest& request) override {
+        Watch();
+        return ScriptedOperator::AskSaveFile(request);
+    }
+    DialogResult<DataLogSetupModel> AskLogSetup(const DataLogSetupModel& preset) override {
+        Watch();
+        return ScriptedOperator::AskLogSetup(preset);
+    }
+    int asked = 0;
+
+private:
+    void Watch() {
+        ++asked;
+        if (whileAsked) whileAsked();
+    }
+};
+
+struct WatchBench {
+    explicit WatchBench(PtyInstrument::Responder r)
+        : instrument(std::move(r)), settings(dir.Str()) {
+        link.SetSerialDeviceOverride(instrument.SlavePath());
+        link.StartUp();
+    }
+    tavrix::test::TempDir dir;
+    PtyInstrument instrument;
+    SettingsStore settings;
+    WatchfulOperator op;
+    tavrix::test::CollectingLog log;
+    CInstrumentLink link{op, settings};
+    SessionMutex mutex;
+    ShortcutBarModel bar;
+    FeatureManager features{&bar};
+};
+
+// Whether another thread gets the lock (within the longest single exchange).
+bool LockFreeForOthers(SessionMutex& m) {
+    bool got = false;
+    std::thread([&] {
+        got = m.TryLockFor(2000);
+        if (got) m.Unlock();
+    }).join();
+    return got;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -241,30 +334,45 @@ TEST(DataLogging, StoppingBeforeTheFirstTickLeavesHeaderAndClosingLines) {
                   "Data logging terminated at 12/8/2026 9:5:7 "}));
 }
 
-TEST(DataLogging, ALinkLostMidRunEndsWithTheClosingLinesAndTheExitLine) {
+TEST(DataLogging, ARunThatFailsMidWayEndsOnceWhateverTicksCameMeanwhile) {
     EngineBench<ScriptBench> e(28);
     e.b.fixedA = true;
+    // Ticks keep coming while the exchange hangs and while "Communication Error" is up.
+    e.onReport = [&](LogReport r) {
+        if (r == LogReport::CommError) {
+            e.engine.OnTick(e.sample);
+            e.engine.OnTick(e.sample);
+        }
+    };
     ASSERT_EQ(e.Begin(0x0001), 0);
-    ASSERT_EQ(e.engine.Cycle(e.sample), 0);
+    ASSERT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kRowMade);
     e.b.silent = true;
-    EXPECT_EQ(e.engine.Cycle(e.sample), -1);
+    EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kCommFailure);
     EXPECT_FALSE(e.active.load());
+    EXPECT_FALSE(e.sample.IsSet());  // the stop took the pending ticks with it
     EXPECT_EQ(e.engine.EntryCount(), 1);
     EXPECT_GE(e.Sent(LogReport::LinkLost), 1);
     EXPECT_EQ(e.Sent(LogReport::CommError), 1);
-    EXPECT_NE(std::find(e.b.op.MessageTexts().begin(), e.b.op.MessageTexts().end(),
-                        "Communication Error"),
-              e.b.op.MessageTexts().end());
+    // One box from the link's last attempt, one from the view's handler: none for the ticks.
+    const auto texts = e.b.op.MessageTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Communication Error"), 2);
     auto lines = CrLfLines(e.Path());
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
               (std::vector<std::string>{"9:5:7,23.456", "Number of entries = 1",
                                         "Data logging terminated at 12/8/2026 9:5:7 ",
                                         "Exit due to Communication Error."}));
-    // The thread lives on: a later tick finds no run and writes no row.
+    // A tick that still reaches the thread finds no run: nothing is sent, written or shown.
     e.b.silent = false;
-    EXPECT_EQ(e.engine.Cycle(e.sample), 0);
-    EXPECT_EQ(CrLfLines(e.Path()).size(), lines.size());
+    e.engine.OnTick(e.sample);
+    const size_t sent = e.b.instrument.Lines().size();
+    const size_t reports = e.sent.size();
+    EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kNoRun);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(e.b.instrument.Lines().size(), sent);
+    EXPECT_EQ(e.sent.size(), reports);
+    EXPECT_EQ(CrLfLines(e.Path()), lines);
+    EXPECT_EQ(e.engine.EntryCount(), 1);
 }
 
 TEST(DataLogging, TheIntervalIsStoredOnEveryWayOutOfTheStart) {
@@ -325,10 +433,10 @@ TEST(DataLogging, AnUnwritableFileIsReportedOnceAndStopsTheRun) {
         ASSERT_EQ(e.engine.BeginRun(1, 0.5, dir + "/run.csv", e.timer), 0);
         ASSERT_EQ(e.engine.Cycle(e.sample), 0);
         std::filesystem::remove_all(dir);
-        EXPECT_EQ(e.engine.Cycle(e.sample), -2);
+        EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kWriteFailure);
         EXPECT_FALSE(e.active.load());
         EXPECT_EQ(e.timer.kills, 1);
-        EXPECT_EQ(e.engine.Cycle(e.sample), 0);
+        EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kNoRun);
         EXPECT_EQ(e.b.op.messages.size(), 1u);
         EXPECT_FALSE(std::filesystem::exists(dir));
     }
@@ -378,4 +486,175 @@ TEST(DeadlinePacer, TicksKeepToAbsoluteDeadlinesAndCountSkippedOnes) {
     EXPECT_GE(n + pacer.Skipped(), 8);
     EXPECT_LE(n + pacer.Skipped(), 11);
     EXPECT_GE(pacer.Skipped(), 2);
+}
+
+TEST(DataLogging, AReplyThatDoesNotFillTheColumnsIsCountedNotWritten) {
+    struct Case {
+        LogSourceMask mask;
+        int model;
+        std::string reply;
+        std::string row;  // empty: a bad reply
+    };
+    const std::vector<Case> cases = {
+        {0x0003, 28, "", ""},
+        {0x0003, 28, "1.5", ""},
+        {0x0003, 28, "1.5;9;9", ""},
+        {0x0003, 28, "1.5,9,9,9;2.5", ""},
+        {0x0001, 28, "", ""},
+        {0x0100, 28, "45.00", ""},  // heater 1 fills two columns
+        {0x0003, 28, "1.5\x1b[2J", ""},
+        // Both batches of eight inputs are checked, each against its own columns.
+        {0x00FF, 29, "1;2;3", ""},
+        // Instrument words stay as they came.
+        {0x0003, 28, "OVER;1.5", "9:5:7,OVER,1.5"},
+        {0x0100, 28, "45.00;2", "9:5:7,45.00,2"},
+        {0x00FF, 29, "1;2;3;4", "9:5:7,1,2,3,4,1,2,3,4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        EngineBench<ReplyBench> e(c.model);
+        ASSERT_EQ(e.Begin(c.mask), 0);
+        const size_t header = CrLfLines(e.Path()).size();
+        e.b.Set(c.reply);
+        if (!c.row.empty()) {
+            EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kRowMade);
+            EXPECT_EQ(CrLfLines(e.Path()).back(), c.row);
+            EXPECT_EQ(e.engine.badReplies.load(), 0);
+            continue;
+        }
+        EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kBadReply);
+        EXPECT_EQ(CrLfLines(e.Path()).size(), header);
+        EXPECT_TRUE(e.active.load());  // the run goes on
+        EXPECT_EQ(e.Sent(LogReport::BadReply), 1);
+        EXPECT_EQ(e.Sent(LogReport::CommError), 0);
+        EXPECT_TRUE(e.b.op.messages.empty());
+        ASSERT_EQ(e.b.log.lines.size(), 2u);
+        EXPECT_EQ(e.b.log.lines[1].rfind("Reply not logged at 9:5:7, ", 0), 0u) << e.b.log.lines[1];
+        for (char ch : e.b.log.lines[1].substr(0, e.b.log.lines[1].size() - 1))
+            EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << e.b.log.lines[1];
+        // A good reply next: one row, and the counts say what happened.
+        std::string good;
+        for (int i = 0; i < kLogSourceCount; ++i)
+            if (c.mask & kLogSources[static_cast<size_t>(i)].maskBit)
+                good += std::string(good.empty() ? "" : ";") + (i == 8 ? "45.00;2" : "7");
+        if (c.mask == 0x00FF) good = "1;2;3;4";
+        e.b.Set(good);
+        EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kRowMade);
+        EXPECT_EQ(e.progress.Model().entriesText, "1");
+        e.progress.PressStop();
+        const auto lines = CrLfLines(e.Path());
+        EXPECT_EQ(lines.size(), header + 3);
+        EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 1");
+        EXPECT_EQ(e.b.log.lines.back(), "Bad replies not logged as rows: 1\n");
+    }
+}
+
+TEST(DataLogging, ASampleThatFindsTheInstrumentBusyIsSkippedAndTheRunGoesOn) {
+    EngineBench<ScriptBench> e(28);
+    e.b.fixedA = true;
+    ASSERT_EQ(e.Begin(0x0001), 0);
+    std::atomic<bool> held{false};
+    std::thread other([&] {
+        SessionLock lock(e.b.mutex, 0);
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kBusy);
+    // A monitor's poll meets the same busy instrument: skipped, not a lost link.
+    MonitorPoller::OpenFlags open{};
+    open[1] = 1;
+    int lost = 0;
+    MonitorPoller poller(
+        e.b.link, e.b.mutex, open, [] { return 1.0; }, [](int, const MonitorReading&) {},
+        [&] { ++lost; });
+    EXPECT_EQ(poller.Step(), 1);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(poller.busySkips.load(), 1);
+    other.join();
+    EXPECT_TRUE(e.active.load());
+    EXPECT_TRUE(e.sent.empty());
+    EXPECT_TRUE(e.b.op.messages.empty());
+    EXPECT_EQ(e.engine.Cycle(e.sample), DataLoggingEngine::kRowMade);
+    e.progress.PressStop();
+    const auto lines = CrLfLines(e.Path());
+    EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 1");
+    EXPECT_EQ(e.b.log.lines.back(), "Samples skipped, instrument busy: 1\n");
+}
+
+TEST(DataLogging, StartAndUploadLeaveTheInstrumentToOthersWhileTheOperatorIsAsked) {
+    std::atomic<bool> longId{false};
+    EngineBench<WatchBench> e(28, [&](const std::string& line) -> std::optional<std::string> {
+        if (line.empty()) return std::nullopt;
+        if (line == "*idn?;" && longId) return std::string(65, 'M');
+        if (line == "DLog:State?") return std::string("ON");
+        if (line == "DLog:Count?") return std::string("2");
+        if (line == "DLog:Read?") return std::string("1,a\r\n2,b\r\n;");
+        if (line.rfind("DLog:State ", 0) == 0) return std::nullopt;
+        return Answer(line, Values);
+    });
+    // Monitors A and B poll on their own thread, one every 0.1 s.
+    MonitorPoller::OpenFlags open{};
+    open[0] = open[1] = 1;
+    std::atomic<int> polls{0}, lost{0};
+    MonitorPoller poller(
+        e.b.link, e.b.mutex, open, [] { return 0.2; }, [&](int, const MonitorReading&) { ++polls; },
+        [&] { ++lost; });
+    ManualResetEvent quit;
+    std::thread monitors([&] { poller.Run(quit); });
+    // Inside every dialog and box the lock is free, and the monitors (and the run, once it is
+    // on) go on before the operator answers.
+    std::atomic<bool> runOn{false};
+    int heldWhileAsked = 0, stalled = 0;
+    e.b.op.whileAsked = [&] {
+        if (!LockFreeForOthers(e.b.mutex)) ++heldWhileAsked;
+        const int p = polls;
+        const long r = e.engine.rowsWritten;
+        if (!WaitUntil([&] { return polls > p && (!runOn || e.engine.rowsWritten > r); }))
+            ++stalled;
+    };
+    auto setup = [&] {
+        e.b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+            m.mask = 0x0001;
+            m.interval = 0.1;
+            return DialogResult<DataLogSetupModel>::Accept(m);
+        });
+        e.b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(e.Path()));
+    };
+    DeadlinePacer pacer([&] { e.engine.OnTick(e.sample); });
+
+    // A start that ends in a box: the setup, the file and the box.
+    longId = true;
+    setup();
+    EXPECT_NE(e.engine.Start(e.b.op, pacer), 0);
+    EXPECT_EQ(e.b.op.asked, 3);
+    // A run, and the internal log's upload while it is on.
+    longId = false;
+    setup();
+    ASSERT_EQ(e.engine.Start(e.b.op, pacer), 0);
+    ManualResetEvent stopSampling;
+    std::thread sampler([&] { e.engine.RunSamplingThread(stopSampling, e.sample); });
+    runOn = true;
+    const std::string upload = e.b.dir.Str() + "/internal.csv";
+    e.b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(upload));
+    DataLogUploadContext ctx{e.b.link, e.b.mutex, e.b.op, e.b.log, nullptr};
+    EXPECT_EQ(UploadInternalDataLog(ctx), 0);
+    EXPECT_TRUE(e.engine.RunOpen());
+    runOn = false;
+    pacer.KillTimer(DataLoggingEngine::kTimerId);
+    stopSampling.Set();
+    sampler.join();
+    quit.Set();
+    monitors.join();
+    e.progress.PressStop();
+
+    EXPECT_EQ(heldWhileAsked, 0);
+    EXPECT_EQ(stalled, 0);
+    EXPECT_EQ(lost.load(), 0);
+    EXPECT_EQ(e.engine.failedCycles.load(), 0);
+    EXPECT_EQ(e.Sent(LogReport::CommError), 0);
+    EXPECT_EQ(e.b.op.MessageTexts(),
+              (std::vector<std::string>{logging_texts::kIdTooLong, "Upload Complete"}));
+    EXPECT_EQ(Slurp(upload), "1,a\n2,b\n;\n\n");
+    EXPECT_GE(e.engine.rowsWritten.load(), 2);
 }

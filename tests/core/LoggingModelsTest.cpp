@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "StandInInstrument.h"
 #include "TestSupport.h"
 #include "charts/ChartExport.h"
 #include "logging/DataLogUpload.h"
@@ -10,8 +13,11 @@
 #include "logging/MonitorPoller.h"
 
 using namespace tavrix;
+using tavrix::test::CollectingLog;
 using tavrix::test::PtyLinkBench;
+using tavrix::test::ScriptedOperator;
 using tavrix::test::SimLinkBench;
+using tavrix::test::TempDir;
 
 namespace {
 std::string Slurp(const std::string& path) {
@@ -73,6 +79,13 @@ TEST(DataLogSetup, TheIntervalFieldTakesPointOneTo120000AndStartNeedsASource) {
     m.mask = 1;
     EXPECT_EQ(m.Start("5"), "");
     EXPECT_EQ(m.interval, 5.0);
+    // The field opens with every digit of the interval: Start with it untouched keeps it.
+    for (double v : {1234.5678, 0.1, 30.0, 119999.99999, 0.123456789012}) {
+        m.interval = v;
+        const std::string shown = m.IntervalText();
+        EXPECT_EQ(m.Start(shown), "") << shown;
+        EXPECT_EQ(m.interval, v) << shown;
+    }
 }
 
 TEST(LoggingProgress, LabelsArePackedPerGroupAndTheFileTextIsChecked) {
@@ -187,6 +200,32 @@ TEST(Monitors, PollsAreSpreadOverTheIntervalAndSkipClosedMonitors) {
     EXPECT_EQ(lost, 0);
 }
 
+TEST(Monitors, AnIntervalOutsideTheSetupsRangeNeverMakesThePollerSpin) {
+    std::atomic<int> queries{0};
+    PtyLinkBench b([&](const std::string& line) -> std::optional<std::string> {
+        if (line.empty()) return std::nullopt;
+        ++queries;
+        return std::string("1.5;K;Name");
+    });
+    MonitorPoller::OpenFlags open{};
+    open[0] = 1;
+    std::atomic<double> interval{0.0};
+    MonitorPoller p(
+        b.link, b.mutex, open, [&] { return interval.load(); }, [](int, const MonitorReading&) {},
+        [] {});
+    for (double bad : {0.0, -1.0, 0.05, 1e9, std::nan(""), HUGE_VAL}) {
+        interval = bad;
+        EXPECT_EQ(p.WaitMs(), 30000) << bad;
+    }
+    interval = 0.0;
+    ManualResetEvent quit;
+    std::thread t([&] { p.Run(quit); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    quit.Set();
+    t.join();
+    EXPECT_EQ(queries.load(), 0);
+}
+
 TEST(DataLogUpload, TheFileHoldsTheRecordsAndTheLogStateIsRestored) {
     SimLinkBench b(28);
     b.link.StartUp();
@@ -208,7 +247,7 @@ TEST(DataLogUpload, TheFileHoldsTheRecordsAndTheLogStateIsRestored) {
     EXPECT_EQ(state, "ON");
 }
 
-TEST(DataLogUpload, PausesTheLogAndPutsBackTheEarlierWordOnEveryOutcome) {
+TEST(DataLogUpload, PausesTheLogAndPutsBackTheEarlierWordOverRs232) {
     std::atomic<bool> dropTable{false};
     PtyLinkBench b([&](const std::string& line) -> std::optional<std::string> {
         if (line.empty()) return std::nullopt;
@@ -240,27 +279,142 @@ TEST(DataLogUpload, PausesTheLogAndPutsBackTheEarlierWordOnEveryOutcome) {
         return out;
     };
     ASSERT_EQ(UploadInternalDataLog(ctx), 0);
-    EXPECT_EQ(sent(6),
+    EXPECT_EQ(sent(7),
               (std::vector<std::string>{"*IDN?", "DLog:State?", "DLog:State off", "DLog:Count?",
-                                        "DLog:Read?", "DLog:State LOGGING"}));
+                                        "DLog:Read?", "DLog:State LOGGING", "DLog:State?"}));
     EXPECT_EQ(Slurp(path), "1,a\n2,b\n;\n\n");
 
-    // A file that cannot be made: the log stays paused.
-    b.op.messages.clear();
-    b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(b.dir.Str() + "/no/such.csv"));
-    EXPECT_NE(UploadInternalDataLog(ctx), 0);
-    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{"Failed to create file."});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(sent(4).back(), "DLog:Count?");
-
-    // The transfer fails: nothing in the file, and the state is still put back.
+    // The transfer fails: the state is still put back and the earlier file stays as it was.
     b.op.messages.clear();
     dropTable = true;
     b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
     EXPECT_NE(UploadInternalDataLog(ctx), 0);
-    EXPECT_NE(std::find(b.op.MessageTexts().begin(), b.op.MessageTexts().end(),
-                        "Communication connection failed"),
-              b.op.MessageTexts().end());
-    EXPECT_EQ(Slurp(path), "");
-    EXPECT_EQ(sent(6).back(), "DLog:State LOGGING");
+    EXPECT_EQ(b.op.MessageTexts(),
+              (std::vector<std::string>{"Communication Error", "Communication connection failed"}));
+    EXPECT_EQ(Slurp(path), "1,a\n2,b\n;\n\n");
+    const auto lines = sent(7);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "DLog:State LOGGING");
+    for (const auto& entry : std::filesystem::directory_iterator(b.dir.Path()))
+        EXPECT_NE(entry.path().filename().string().rfind(".up.csv", 0), 0u) << entry.path();
+}
+
+TEST(DataLogUpload, EveryWayOutRestoresTheLogAndKeepsAnEarlierFile) {
+    using tavrix::test::StandInAnswer;
+    using tavrix::test::StandInInstrument;
+    enum class Fault { None, CancelFile, NoFolder, LostAtCount, LostAtRead, LostForGood, NotTaken };
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::vector<std::string> messages;
+        bool restored;  // "DLog:State ON" reached the instrument and was read back
+        bool leftOff;   // the operator is told the log was left off
+    };
+    const std::string kLeftOff =
+        "The instrument's internal data log was left off: it could not be set back to \"ON\". "
+        "Send \"DLog:State ON\" when the instrument answers again.";
+    const std::vector<Case> cases = {
+        {"complete", Fault::None, {"Upload Complete"}, true, false},
+        {"file dialog cancelled", Fault::CancelFile, {}, false, false},
+        {"file cannot be made", Fault::NoFolder, {"Failed to create file."}, false, false},
+        {"link lost at the count",
+         Fault::LostAtCount,
+         {"Communication Error", "Communication Error"},
+         true,
+         false},
+        {"link lost in the table",
+         Fault::LostAtRead,
+         {"Communication connection failed"},
+         true,
+         false},
+        {"link lost for good", Fault::LostForGood, {}, false, true},
+        {"restore not taken", Fault::NotTaken, {"Upload Complete", kLeftOff}, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> dead{false}, hungUp{false}, on{true};
+        StandInInstrument in(
+            StandInInstrument::Wire::Tcp,
+            [&](const std::string& line, int) -> std::optional<StandInAnswer> {
+                if (dead) return StandInAnswer{.hangUp = true};
+                auto reply = [](std::string text) { return StandInAnswer{text + "\r\n"}; };
+                if (line == "*IDN?") return reply("Orvella Model 3028,1,2.04");
+                if (line == "DLog:State?") return reply(on ? "ON" : "OFF");
+                if (line == "DLog:State off") on = false;
+                if (line == "DLog:State ON" && c.fault != Fault::NotTaken) on = true;
+                if (line == "DLog:Count?") {
+                    if (c.fault == Fault::LostAtCount && !hungUp.exchange(true))
+                        return StandInAnswer{.hangUp = true};
+                    return reply("2");
+                }
+                if (line == "DLog:Read?") {
+                    if (c.fault == Fault::LostForGood) dead = true;
+                    if (c.fault == Fault::LostAtRead || c.fault == Fault::LostForGood)
+                        return StandInAnswer{"1,a\r\n", 0, 0, true};
+                    return StandInAnswer{"1,a\r\n2,b\r\n;\r\n"};
+                }
+                return std::nullopt;
+            });
+        TempDir dir;
+        SettingsStore settings(dir.Str());
+        ScriptedOperator op;
+        CollectingLog log;
+        CInstrumentLink link(op, settings);
+        link.SetSerialDeviceOverride("/nonexistent/tty");
+        link.StartUp();
+        link.SetPortType(kPortLan);
+        link.SetTableFloor(std::chrono::milliseconds(1000));
+        link.Lan().SetTimeouts(1000, 600);
+        link.IpAddr() = MyIPAddr(0x7F000001u, in.Port());
+        ASSERT_EQ(link.LanConnect(), 1);
+        SessionMutex mutex;
+        DataLogUploadContext ctx{link, mutex, op, log, [](std::chrono::milliseconds) {}};
+        const std::string path = dir.Str() + "/internal.csv";
+        {
+            std::ofstream earlier(path, std::ios::binary);
+            earlier << "EARLIER\n";
+        }
+        if (c.fault == Fault::NoFolder)
+            op.saveFileAnswers.push_back(
+                DialogResult<std::string>::Accept(dir.Str() + "/gone/internal.csv"));
+        else if (c.fault != Fault::CancelFile)
+            op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
+
+        const int result = UploadInternalDataLog(ctx);
+        EXPECT_EQ(result == 0, c.fault == Fault::None);
+        auto texts = op.MessageTexts();
+        if (c.fault == Fault::LostForGood) {
+            // However many boxes the link shows on its way, the last one says what was left.
+            ASSERT_FALSE(texts.empty());
+            EXPECT_EQ(texts.back(), kLeftOff);
+        } else {
+            EXPECT_EQ(texts, c.messages);
+        }
+        const bool toldLeftOff =
+            std::find(log.lines.begin(), log.lines.end(), kLeftOff + "\n") != log.lines.end();
+        EXPECT_EQ(toldLeftOff, c.leftOff);
+        const auto lines = in.Lines();
+        const auto restore = std::find(lines.begin(), lines.end(), "DLog:State ON");
+        if (c.restored) {
+            EXPECT_TRUE(on.load());
+            ASSERT_NE(restore, lines.end());
+            ASSERT_NE(restore + 1, lines.end());
+            EXPECT_EQ(*(restore + 1), "DLog:State?");  // read back
+        }
+        // Nothing was touched before the file could be made.
+        if (c.fault == Fault::CancelFile || c.fault == Fault::NoFolder) {
+            EXPECT_EQ(lines, std::vector<std::string>{"*IDN?"});
+        }
+        // A lost link is made again once to put the state back.
+        if (c.fault == Fault::LostAtCount || c.fault == Fault::LostAtRead) {
+            EXPECT_EQ(in.Connections(), 2);
+        }
+        EXPECT_EQ(Slurp(path), c.fault == Fault::None || c.fault == Fault::NotTaken
+                                   ? "1,a\n2,b\n;\n\n"
+                                   : "EARLIER\n");
+        // No temporary file is left behind.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            EXPECT_NE(entry.path().filename().string().rfind(".internal.csv", 0), 0u)
+                << entry.path();
+    }
 }

@@ -322,6 +322,23 @@ TEST(ViewHub, InitialisationReadsTheIntervalAndShowsTheStoredTransport) {
     for (bool on : s.buttons) EXPECT_FALSE(on);
 }
 
+TEST(ViewHub, AStoredIntervalTheSetupWouldRefuseFallsBackToTheDefault) {
+    struct Case {
+        const char* stored;
+        double interval;
+    };
+    for (const Case c :
+         {Case{"0", 30.0}, Case{"-5", 30.0}, Case{"garbage", 30.0}, Case{"0.05", 30.0},
+          Case{"200000", 30.0}, Case{"nan", 30.0}, Case{"inf", 30.0}, Case{"12 s", 30.0},
+          Case{"0.1", 0.1}, Case{"120000", 120000.0}, Case{"1234.5678", 1234.5678}}) {
+        HubBench b;
+        b.settings.WriteString("LOG", "INTERVAL", c.stored);
+        ViewHub hub(b.settings, b.op, b.ui.Poster());
+        hub.Initialise();
+        EXPECT_DOUBLE_EQ(hub.LoggingInterval(), c.interval) << c.stored;
+    }
+}
+
 TEST(SessionMutex, TheOwnerReentersOthersWaitAtMostTheirTimeout) {
     SessionMutex m;
     ASSERT_TRUE(m.TryLockFor(0));

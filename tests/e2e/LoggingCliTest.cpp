@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "StandInInstrument.h"
 #include "TestSupport.h"
 
 using tavrix::test::CrLfLines;
@@ -181,4 +182,73 @@ TEST(CliLogging, ALostInstrumentEndsTheRunWithItsClosingLinesAndFails) {
     EXPECT_EQ(lines[lines.size() - 3], "Number of entries = " + std::to_string(rows));
     EXPECT_EQ(lines[lines.size() - 2].rfind("Data logging terminated at ", 0), 0u);
     EXPECT_EQ(lines.back(), "Exit due to Communication Error.");
+}
+
+TEST(CliLogging, ACountedRunThatEndsCleanlyExitsZeroEveryTime) {
+    TempDir dir;
+    Child sim(dir, "sim", {TAVRIX_SIM_PATH, "--tcp", "0"});
+    std::string port;
+    for (int i = 0; i < 100 && port.empty(); ++i) {
+        std::smatch m;
+        const std::string out = sim.Out();
+        if (std::regex_search(out, m, std::regex(R"(tcp: (\d+))"))) port = m[1];
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    ASSERT_FALSE(port.empty());
+    // The run closes as its last row is written: a main loop that looked at that moment once
+    // took the closed run for a failed one.
+    for (int run = 0; run < 12; ++run) {
+        const std::string file = dir.Str() + "/count" + std::to_string(run) + ".csv";
+        Child cli(dir, "cli" + std::to_string(run),
+                  {TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + port, "log", "--sources", "A",
+                   "--interval", "0.1", "--count", "2", "--out", file});
+        ASSERT_EQ(cli.Wait(30000), 0) << "run " << run << ": " << cli.Err();
+        const auto lines = CrLfLines(file);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 2");
+    }
+}
+
+TEST(CliLogging, RepliesThatDoNotFillTheRowAreReportedOnStderrAndTheRunGoesOn) {
+    using tavrix::test::StandInAnswer;
+    using tavrix::test::StandInInstrument;
+    std::atomic<int> samples{0};
+    StandInInstrument instrument(StandInInstrument::Wire::Tcp,
+                                 [&](const std::string& line, int) -> std::optional<StandInAnswer> {
+                                     auto reply = [](const std::string& text) {
+                                         return StandInAnswer{text + "\r\n"};
+                                     };
+                                     if (line == "*IDN?" || line == "*idn?;")
+                                         return reply("Orvella Model 3028,0012328,2.04");
+                                     if (line == "SYST:IDEF?") return reply("28,12328,4,4,2,204,2");
+                                     if (line == "INP A:NAME?;UNITS?;") return reply("Stage;K");
+                                     if (line == "INP A:TEMP?;") {
+                                         const int n = samples++;
+                                         if (n == 1) return reply("1.5,2");
+                                         if (n == 3) return reply("\x1b[31m;9");
+                                         return reply("1.5");
+                                     }
+                                     return std::nullopt;
+                                 });
+    TempDir dir;
+    const std::string file = dir.Str() + "/bad.csv";
+    Child cli(dir, "cli",
+              {TAVRIX_CLI_PATH, "--lan", "127.0.0.1:" + std::to_string(instrument.Port()), "log",
+               "--sources", "A", "--interval", "0.1", "--count", "3", "--out", file});
+    ASSERT_EQ(cli.Wait(30000), 0) << cli.Err();
+    const std::string err = cli.Err();
+    EXPECT_EQ(err.find('\x1b'), std::string::npos);
+    int reported = 0;
+    for (const auto& l : SplitLf(err))
+        if (l.rfind("tavrix-cli: reply not logged at ", 0) == 0) ++reported;
+    EXPECT_EQ(reported, 2) << err;
+    EXPECT_NE(err.find("2 field(s) for 1 column(s): 1.5,2"), std::string::npos) << err;
+    EXPECT_NE(err.find("\\x1B[31m;9"), std::string::npos) << err;
+    EXPECT_NE(err.find("2 bad reply(ies) not logged"), std::string::npos) << err;
+    const auto lines = CrLfLines(file);
+    int rows = 0;
+    for (const auto& l : lines)
+        if (std::regex_match(l, std::regex(R"(\d{1,2}:\d{1,2}:\d{1,2},1\.5)"))) ++rows;
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 3");
 }

@@ -27,6 +27,9 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                                case LogReport::FileError:
                                    hub.Messenger().Send(WM_LOG_FILE_ERROR, 0, 0);
                                    break;
+                               case LogReport::BadReply:
+                                   hub.Messenger().Send(WM_LOG_BAD_REPLY, 0, 0);
+                                   break;
                            }
                        }};
     engine_ = std::make_unique<DataLoggingEngine>(std::move(ctx), fe_.progress, fe_.clock);
@@ -46,6 +49,10 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
     });
     hub.RegisterMessage(WM_LOG_FILE_ERROR, [this](intptr_t, intptr_t) {
         engine_->OnFileError();
+        return intptr_t{0};
+    });
+    hub.RegisterMessage(WM_LOG_BAD_REPLY, [this](intptr_t, intptr_t) {
+        engine_->OnBadReply();
         return intptr_t{0};
     });
     hub.RegisterOperation(ID_LOG_START, [this] { engine_->Start(hub_.Operator(), fe_.timer); });

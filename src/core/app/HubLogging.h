@@ -14,6 +14,8 @@ namespace tavrix {
 
 // A sampling cycle could not write its row.
 inline constexpr int WM_LOG_FILE_ERROR = WM_USER + 1101;
+// A sampling cycle's reply did not fill the row's columns.
+inline constexpr int WM_LOG_BAD_REPLY = WM_USER + 1102;
 
 // What a front end gives the logging subsystem besides its dialogs (those are the hub's
 // operator's): its progress window, timer 100 and the monitor charts' handler.

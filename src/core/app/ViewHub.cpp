@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/Texts.h"
+#include "logging/LoggingDialogs.h"
 
 namespace tavrix {
 
@@ -67,7 +68,7 @@ void ViewHub::Initialise() {
     initialised_ = true;
     const std::string interval =
         settings_.GetString(settings::kLog, settings::kInterval, settings::kDefaultInterval);
-    loggingInterval_ = std::strtod(interval.c_str(), nullptr);
+    loggingInterval_ = DataLogSetupModel::StoredInterval(interval);
     quit_.Reset();
     sample_.Reset();
     auto idle = [](ViewHub& hub) {

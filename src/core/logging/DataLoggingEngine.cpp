@@ -1,8 +1,9 @@
 #include "logging/DataLoggingEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <optional>
+#include <cstring>
 
 #include "base/CNumeric.h"
 #include "base/Texts.h"
@@ -82,12 +83,35 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     pm.intervalText = FormatC("%8.1lf", interval);
     progress_.Refresh();
 
-    // Exchanges of the start are made under the lock too: a monitor may be polling.
-    std::optional<SessionLock> lock;
-    lock.emplace(ctx_.mutex, kMutexWaitMs);
-    std::string id;
-    static const std::string kIdn = "*idn?;";
-    const int status = lock->Owned() ? ctx_.link.Transact(&kIdn, &id) : link_status::kNoReply;
+    // Identification and the names are one sequence under the lock; every box and the file
+    // come after it is released, so a monitor or another run's thread never waits on a dialog.
+    std::string id, header;
+    int status = link_status::kOk;
+    bool namesFailed = false;
+    {
+        SessionLock lock(ctx_.mutex, kMutexWaitMs);
+        if (!lock) return -1;  // the instrument is busy: nothing starts, nothing is said
+        static const std::string kIdn = "*idn?;";
+        status = ctx_.link.Transact(&kIdn, &id);
+        for (int i = 0; i < 12 && status == 0 && id.size() <= kIdReplyMax; ++i) {
+            if (!enabled_[static_cast<size_t>(i)]) continue;
+            const LogSource& s = kLogSources[static_cast<size_t>(i)];
+            const std::string q = FormatC(i < 8 ? "%s:NAME?;UNITS?;" : "%s:NAME?;", s.prefix);
+            std::string reply;
+            if (ctx_.link.Transact(&q, &reply) < 0) {
+                namesFailed = true;
+                break;
+            }
+            if (i < 8) {
+                const size_t semi = reply.find(';');
+                const std::string name = semi == std::string::npos ? "" : reply.substr(0, semi);
+                const std::string unit = semi == std::string::npos ? reply : reply.substr(semi + 1);
+                header += FormatC("%s name:%s,unit:%s\n", s.prefix, name.c_str(), unit.c_str());
+            } else {
+                header += FormatC("%s name:%s\n", s.prefix, reply.c_str());
+            }
+        }
+    }
     if (status < 0) ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
     if (id.size() > kIdReplyMax) {
         ctx_.op.ShowMessage(logging_texts::kIdTooLong, MessageIcon::None);
@@ -100,32 +124,19 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
         ReportFileError(error);
         return -1;
     }
+    badReplies = 0;
+    busyCycles = 0;
+    if (ManualResetEvent* e = sampleEvent_.load()) e->Reset();
     ctx_.loggingActive = true;
     runOpen_ = true;
     progress_.Show();
-
-    std::string header;
-    for (int i = 0; i < 12; ++i) {
-        if (!enabled_[static_cast<size_t>(i)]) continue;
-        const LogSource& s = kLogSources[static_cast<size_t>(i)];
-        const std::string q = FormatC(i < 8 ? "%s:NAME?;UNITS?;" : "%s:NAME?;", s.prefix);
-        std::string reply;
-        if (ctx_.link.Transact(&q, &reply) < 0) {
-            ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
-            WriteText(header, true);
-            lock.reset();
-            progress_.PressStop();
-            return -1;
-        }
-        if (i < 8) {
-            const size_t semi = reply.find(';');
-            const std::string name = semi == std::string::npos ? "" : reply.substr(0, semi);
-            const std::string unit = semi == std::string::npos ? reply : reply.substr(semi + 1);
-            header += FormatC("%s name:%s,unit:%s\n", s.prefix, name.c_str(), unit.c_str());
-        } else {
-            header += FormatC("%s name:%s\n", s.prefix, reply.c_str());
-        }
+    if (namesFailed) {
+        ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
+        WriteText(header, true);
+        progress_.PressStop();
+        return -1;
     }
+
     header += FormatC("Sampling interval:%8.1lf seconds\n", interval);
     header += "Entry Number";
     for (int i = 0; i < kLogSourceCount; ++i)
@@ -133,7 +144,6 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     header += "\n";
     const std::string started = Stamp("Data logging started at %d/%d/%d %d:%d:%d\n");
     header += started;
-    lock.reset();
     if (!WriteText(header, true)) {
         progress_.PressStop();
         return -1;
@@ -172,6 +182,8 @@ void DataLoggingEngine::Stop() {
     ctx_.loggingActive = false;
     if (timer_ && timerHeld_) timer_->KillTimer(timerHeld_);
     timerHeld_ = 0;
+    // Ticks that came while a cycle or a box held things up belong to the run that ends here.
+    if (ManualResetEvent* e = sampleEvent_.load()) e->Reset();
     if (!runOpen_.exchange(false)) return;
     const std::string path = path_;
     lock.unlock();
@@ -182,9 +194,14 @@ void DataLoggingEngine::Stop() {
     std::string error;
     if (!fileErrorReported_.load()) WriteText(closing, true);
     ctx_.log.Append(ended);
+    if (const long bad = badReplies.load())
+        ctx_.log.Append(FormatC("Bad replies not logged as rows: %ld\n", bad));
+    if (const long busy = busyCycles.load())
+        ctx_.log.Append(FormatC("Samples skipped, instrument busy: %ld\n", busy));
 }
 
 void DataLoggingEngine::OnTick(ManualResetEvent& sample) {
+    sampleEvent_ = &sample;
     ++ticks;
     if (sample.IsSet()) ++coalescedTicks;
     sample.Set();
@@ -194,18 +211,34 @@ std::vector<DataLoggingEngine::Batch> DataLoggingEngine::Batches(
     const std::array<int, kLogSourceCount>& enabled) {
     std::vector<Batch> out;
     std::string cmd;
+    int fields = 0;
     for (int i = 0; i < kLogSourceCount; ++i) {
         if (cmd.size() > kBatchThreshold) {
-            out.push_back({cmd, true});
+            out.push_back({cmd, true, fields});
             cmd.clear();
+            fields = 0;
         }
         if (enabled[static_cast<size_t>(i)]) {
+            const LogSource& s = kLogSources[static_cast<size_t>(i)];
             if (!cmd.empty()) cmd += ":";
-            cmd += kLogSources[static_cast<size_t>(i)].sampleQuery;
+            cmd += s.sampleQuery;
+            fields +=
+                static_cast<int>(std::count(s.columns, s.columns + std::strlen(s.columns), ','));
         }
     }
-    if (!cmd.empty()) out.push_back({cmd, false});
+    if (!cmd.empty()) out.push_back({cmd, false, fields});
     return out;
+}
+
+int DataLoggingEngine::FieldCount(const std::string& reply) {
+    if (reply.empty()) return 0;
+    return 1 + static_cast<int>(std::count_if(reply.begin(), reply.end(),
+                                              [](char c) { return c == ';' || c == ','; }));
+}
+
+std::string DataLoggingEngine::LastBadReplyText() const {
+    std::lock_guard lock(fileMutex_);
+    return PrintableInstrumentText(lastBadReply_, 120);
 }
 
 DataLoggingEngine::Flush DataLoggingEngine::Exchange(const std::string& cmd, std::string& reply) {
@@ -220,7 +253,10 @@ DataLoggingEngine::Flush DataLoggingEngine::Exchange(const std::string& cmd, std
 }
 
 int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
+    sampleEvent_ = &sample;
     sample.Reset();
+    // Ticks that outlived their run (a failed cycle, a box, a stop) make no cycle.
+    if (!runOpen_.load()) return kNoRun;
     ++entryCount_;
     const LocalTime t = clock_.Now();
     std::string timeField;
@@ -237,22 +273,34 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     for (int i = 0; i < kLogSourceCount; ++i)
         enabled[static_cast<size_t>(i)] = enabled_[static_cast<size_t>(i)];
     std::string replies;
-    bool failed = false;
+    Flush outcome = Flush::Ok;
+    std::string badReply;
     const std::vector<Batch> batches = Batches(enabled);
     for (const Batch& b : batches) {
         std::string reply;
-        const Flush f = Exchange(b.text, reply);
-        if (f != Flush::Ok) {
-            failed = true;
+        outcome = Exchange(b.text, reply);
+        if (outcome != Flush::Ok) {
             // A batch sent during the walk reports a failed exchange at once.
-            if (b.inWalk && f == Flush::Failed) ctx_.send(LogReport::LinkLost);
+            if (b.inWalk && outcome == Flush::Failed) ctx_.send(LogReport::LinkLost);
             break;
         }
+        // Every column is the instrument's or the row is not written: a short or long reply
+        // would move every later value under the wrong heading.
+        if (badReply.empty() && FieldCount(reply) != b.fields)
+            badReply =
+                FormatC("%d field(s) for %d column(s): ", FieldCount(reply), b.fields) + reply;
         // Batches are joined by one ";": a walk that ends on a flush adds no empty column.
         if (&b != &batches.front()) replies += ";";
         replies += reply;
     }
-    if (failed) {
+    if (outcome == Flush::Busy) {
+        // Another exchange held the instrument past the wait: this sample is skipped, the
+        // next tick tries again.
+        --entryCount_;
+        ++busyCycles;
+        return kBusy;
+    }
+    if (outcome == Flush::Failed) {
         ++failedCycles;
         ctx_.send(LogReport::CommError);
         ctx_.send(LogReport::LinkLost);
@@ -260,7 +308,17 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         std::string error;
         if (!path_.empty())
             LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
-        return -1;
+        return kCommFailure;
+    }
+    if (!badReply.empty()) {
+        --entryCount_;
+        ++badReplies;
+        {
+            std::lock_guard lock(fileMutex_);
+            lastBadReply_ = timeField + ", " + badReply;
+        }
+        ctx_.send(LogReport::BadReply);
+        return kBadReply;
     }
     std::string row = timeField + "," + replies;
     for (char& c : row)
@@ -280,15 +338,16 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     if (!written && !error.empty()) {
         lastFileError_ = error;
         ctx_.send(LogReport::FileError);
-        return -2;
+        return kWriteFailure;
     }
     if (written) ++cyclesMade;
     if (written && onRowWritten) onRowWritten(rowsWritten.load(), row);
     ctx_.send(LogReport::Sampled);
-    return 0;
+    return kRowMade;
 }
 
 void DataLoggingEngine::RunSamplingThread(const ManualResetEvent& quit, ManualResetEvent& sample) {
+    sampleEvent_ = &sample;
     for (;;) {
         if (quit.IsSet()) return;
         if (!sample.WaitFor(std::chrono::milliseconds(50))) continue;
@@ -306,6 +365,11 @@ void DataLoggingEngine::OnCommError() {
     --entryCount_;
     ReportCommunicationFailure(ctx_.link, ctx_.op, ctx_.log);
     progress_.PressStop();
+}
+
+void DataLoggingEngine::OnBadReply() {
+    ctx_.log.Append("Reply not logged at " + LastBadReplyText() + "\n");
+    OnSampled();
 }
 
 void DataLoggingEngine::OnFileError() {

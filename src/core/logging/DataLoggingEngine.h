@@ -25,6 +25,7 @@ enum class LogReport {
     CommError,  // a cycle failed
     LinkLost,   // the link is lost (wParam 2 of the view's message)
     FileError,  // the row could not be written: reported once, the run stops
+    BadReply,   // the reply does not fill the row's columns: no row, the run goes on
 };
 
 namespace logging_texts {
@@ -82,8 +83,12 @@ public:
     // is coalesced with it.
     void OnTick(ManualResetEvent& sample);
 
-    // One cycle of SamplingThread: 0 a row made, -1 a communication failure, -2 the row
-    // could not be written.
+    // What one cycle of SamplingThread came to.
+    static constexpr int kRowMade = 0, kCommFailure = -1, kWriteFailure = -2, kNoRun = 1,
+                         kBadReply = 2, kBusy = 3;
+    // One cycle: a row made, a communication failure, a row that could not be written; or,
+    // with no row and the run going on: no run open (nothing sent), a bad reply, the
+    // instrument busy with another exchange for longer than the lock's wait.
     int Cycle(ManualResetEvent& sample);
     // SamplingThread: cycles on `sample` until `quit`.
     void RunSamplingThread(const ManualResetEvent& quit, ManualResetEvent& sample);
@@ -92,12 +97,17 @@ public:
     void OnSampled();
     void OnCommError();
     void OnFileError();
+    void OnBadReply();
 
     // The batches one cycle sends for the enabled sources.
     struct Batch {
         std::string text;
         bool inWalk;  // flushed while walking the sources (its reply is followed by ";")
+        int fields;   // the columns its reply fills
     };
+    // The fields of a reply: its values are separated by ";" (between queries) or "," (within
+    // one); an empty reply has none.
+    static int FieldCount(const std::string& reply);
     static std::vector<Batch> Batches(const std::array<int, kLogSourceCount>& enabled);
 
     int EntryCount() const { return entryCount_.load(); }
@@ -108,6 +118,12 @@ public:
     // Figures for the soak benchmark and the command line.
     // cyclesMade: cycles of a run that gave a row (one ending after Stop gives none).
     std::atomic<long> ticks{0}, coalescedTicks{0}, cyclesMade{0}, rowsWritten{0}, failedCycles{0};
+    // Per run: cycles whose reply did not fill the row's columns, and cycles skipped because
+    // another exchange held the instrument.
+    std::atomic<long> badReplies{0}, busyCycles{0};
+    // The last bad reply, when it came and what it lacked, as a report shows it (control
+    // characters escaped).
+    std::string LastBadReplyText() const;
     // Each row reaches the disk before its cycle ends; the benchmark turns this off to price it.
     std::atomic<bool> syncEachRow{true};
     // How rows are stamped: "iso" (ISO 8601 with milliseconds and the UTC offset) or "hms"
@@ -134,6 +150,9 @@ private:
     std::atomic<bool> isoTimes_{false};
     std::atomic<bool> fileErrorReported_{false};
     std::string lastFileError_;
+    std::string lastBadReply_;  // under fileMutex_
+    // The event that wakes SamplingThread: stop clears ticks still pending.
+    std::atomic<ManualResetEvent*> sampleEvent_{nullptr};
     LogTimer* timer_ = nullptr;
     int timerHeld_ = 0;
 };

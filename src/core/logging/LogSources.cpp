@@ -1,5 +1,6 @@
 #include "logging/LogSources.h"
 
+#include "base/CNumeric.h"
 #include "link/FeatureManager.h"
 
 namespace tavrix {
@@ -21,6 +22,21 @@ bool LogSourceAvailable(const FeatureManager& f, int index) {
             return f.Analog2Present();
     }
     return false;
+}
+
+std::string PrintableInstrumentText(const std::string& text, size_t max) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (out.size() >= max) {
+            out += "...";
+            break;
+        }
+        if (c >= 0x20 && c < 0x7F)
+            out += static_cast<char>(c);
+        else
+            out += FormatC("\\x%02X", c);
+    }
+    return out;
 }
 
 }  // namespace tavrix

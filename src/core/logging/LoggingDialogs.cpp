@@ -37,7 +37,13 @@ std::string DataLogSetupModel::Start(const std::string& intervalText) {
 }
 
 std::string DataLogSetupModel::IntervalText() const {
-    return FormatC("%g", interval);
+    return FormatC("%.15g", interval);
+}
+
+double DataLogSetupModel::StoredInterval(const std::string& text) {
+    double v = 0.0;
+    if (!CheckInterval(text, v).empty()) return kDefaultInterval;
+    return v;
 }
 
 bool LoggingProgressModel::AddLabel(int sourceIndex) {

@@ -24,6 +24,7 @@ class DataLogSetupModel {
 public:
     static constexpr double kIntervalLow = 0.1;
     static constexpr double kIntervalHigh = 120000.0;
+    static constexpr double kDefaultInterval = 30.0;
     static constexpr int kSelectAllId = 1193;
     static constexpr int kIntervalId = 1068;
     static constexpr int kApplyId = 1165;
@@ -46,8 +47,12 @@ public:
     std::string Apply(const std::string& intervalText);
     // Start: "" and the dialog closes, or the message to show (the dialog stays open).
     std::string Start(const std::string& intervalText);
-    // The text the interval field starts with.
+    // The text the interval field starts with: every digit the value holds, so that Start
+    // stores what was stored before.
     std::string IntervalText() const;
+    // The interval kept under [LOG] INTERVAL: a number the field would accept, else 30 s
+    // (a zero, negative or unreadable value would leave the monitor thread without a pause).
+    static double StoredInterval(const std::string& text);
 };
 
 // The rules of the progress window (CDataLoggingInProcMessage): labels packed per group into

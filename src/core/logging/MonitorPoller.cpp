@@ -5,6 +5,7 @@
 
 #include "base/CNumeric.h"
 #include "link/FeatureManager.h"
+#include "logging/LoggingDialogs.h"
 
 namespace tavrix {
 
@@ -58,7 +59,12 @@ long MonitorPoller::WaitMs() const {
     for (const auto& f : open_)
         if (f.load()) ++n;
     if (n == 0) n = 1;
-    return static_cast<long>(interval_() * 1000.0 / n);
+    double interval = interval_();
+    // Whatever the interval was set from, a poll never follows the last one without a pause.
+    if (!(interval >= DataLogSetupModel::kIntervalLow &&
+          interval <= DataLogSetupModel::kIntervalHigh))
+        interval = DataLogSetupModel::kDefaultInterval;
+    return static_cast<long>(interval * 1000.0 / n);
 }
 
 int MonitorPoller::Step() {
@@ -68,10 +74,14 @@ int MonitorPoller::Step() {
     int status = link_status::kNoReply;
     {
         SessionLock lock(mutex_, kMutexWaitMs);
-        if (lock) {
-            const std::string q = kMonitorSources[static_cast<size_t>(index_)].query;
-            status = link_.Transact(&q, &reply);
+        // Another exchange holds the instrument (a transfer, an upload): this poll is skipped
+        // and the next one tries again. Only a failed exchange means the link is lost.
+        if (!lock) {
+            ++busySkips;
+            return index_;
         }
+        const std::string q = kMonitorSources[static_cast<size_t>(index_)].query;
+        status = link_.Transact(&q, &reply);
     }
     if (status < 0) {
         lost_();

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "base/SyncPrimitives.h"
-#include "link/CInstrumentLink.h"
 #include "charts/MonitorReading.h"
+#include "link/CInstrumentLink.h"
 
 namespace tavrix {
 
@@ -57,13 +57,15 @@ public:
                   std::function<void(int, const MonitorReading&)> report,
                   std::function<void()> lost);
 
-    // Step 1-2: the wait before the next poll, in milliseconds.
+    // The wait before the next poll, in milliseconds.
     long WaitMs() const;
-    // Steps 3-5: advances the index; polls it when open. The index polled, or -1.
+    // Advances the index; polls it when open. The index polled, or -1.
     int Step();
     // The thread's loop until `quit`.
     void Run(const ManualResetEvent& quit);
     int Index() const { return index_; }
+    // Polls skipped because the instrument lock was not free within its wait.
+    std::atomic<long> busySkips{0};
 
 private:
     CInstrumentLink& link_;
