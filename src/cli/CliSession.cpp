@@ -196,7 +196,11 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
         so.modelCode = *o.simModel;
         simEngine_ = std::make_unique<sim::SimEngine>(so);
         if (o.simTransport == "lan") {
-            simTcp_ = std::make_unique<sim::TcpFrontEnd>(*simEngine_, 0);
+            // This run is the simulator's client: its connection may idle as long as the run
+            // waits between samples.
+            sim::TcpServiceLimits limits;
+            limits.idleSeconds = 0;
+            simTcp_ = std::make_unique<sim::TcpFrontEnd>(*simEngine_, 0, false, limits);
             if (!simTcp_->Ok()) {
                 std::fprintf(stderr, "tavrix-cli: simulator: %s\n", simTcp_->Error().c_str());
                 return false;
