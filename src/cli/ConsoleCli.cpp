@@ -23,7 +23,7 @@ bool ReadBoundedLine(std::FILE* in, size_t keep, std::string& line, size_t& leng
     line.clear();
     length = 0;
     int c;
-    while ((c = std::getc(in)) != EOF && c != '\n') {
+    while ((c = getc_unlocked(in)) != EOF && c != '\n') {
         if (line.size() < keep) line.push_back(static_cast<char>(c));
         ++length;
     }
