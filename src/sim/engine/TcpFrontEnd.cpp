@@ -83,6 +83,8 @@ struct TcpFrontEnd::Impl {
             c.thread = std::thread([this, &c, control] {
                 Serve(c.fd.Get(), control);
                 ::shutdown(c.fd.Get(), SHUT_RDWR);
+                // The descriptor goes back at once, not when the next client comes.
+                c.fd.Reset();
                 c.finished = true;
             });
         }
