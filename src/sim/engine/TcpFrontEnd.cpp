@@ -71,8 +71,8 @@ struct TcpFrontEnd::Impl {
             }
             std::lock_guard lock(mutex);
             if (connections.size() >= static_cast<size_t>(limits.maxClients)) {
-                ::close(fd);
                 ++refused;
+                ::close(fd);
                 continue;
             }
             const bool control =
@@ -96,8 +96,8 @@ struct TcpFrontEnd::Impl {
         spare.Reset();
         const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-            ::close(fd);
             ++refused;
+            ::close(fd);
         }
         spare.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     }
