@@ -12,7 +12,7 @@ TEST(VisibleText, ControlCharactersBecomeVisibleAndOrdinaryTextStays) {
     const Case cases[] = {
         {"23.456", "23.456", "23.456"},
         {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07", "\\x1b]0;owned\\x07"},
-        {std::string("a\r\n\tb\0c", 7), "a\\x0d\\x0a\\x09b\\x00c", "a\\x0d\n\tb\\x00c"},
+        {std::string("a\r\n\tb\0c", 7), "a\\x0d\\x0a\\x09b\\x00c", "a\r\n\tb\\x00c"},
         {"\x7f\x9b"
          "2J\x80",
          "\\x7f\\x9b"

@@ -12,9 +12,11 @@ std::string Escape(std::string_view text, bool keepLineBreaks) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
-    for (const char ch : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const auto c = static_cast<unsigned char>(ch);
-        if (!IsControl(c) || (keepLineBreaks && (c == '\n' || c == '\t'))) {
+        const bool lineEnd = c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+        if (!IsControl(c) || (keepLineBreaks && (lineEnd || c == '\t'))) {
             out.push_back(ch);
             continue;
         }

@@ -12,7 +12,7 @@ namespace tavrix {
 // included, is kept as it is.
 std::string VisibleText(std::string_view text);
 
-// The same for a message of several lines: line feeds and tabs stay as they are.
+// The same for a message of several lines: line ends (LF, CR LF) and tabs stay as they are.
 std::string VisibleLines(std::string_view text);
 
 // True when VisibleText would change the text.
