@@ -28,11 +28,12 @@ constexpr int kBaudList[8] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 120
 void CliOperator::ShowMessage(const std::string& text, MessageIcon icon) {
     ++messagesShown;
     shownTexts.push_back(text);
-    std::fprintf(stderr, "tavrix-cli: %s: %s\n", IconWord(icon), text.c_str());
+    std::fprintf(stderr, "tavrix-cli: %s: %s\n", IconWord(icon), VisibleLines(text).c_str());
 }
 
 bool CliOperator::AskYesNo(const std::string& text, MessageIcon) {
-    std::fprintf(stderr, "tavrix-cli: question answered \"no\" (no operator): %s\n", text.c_str());
+    std::fprintf(stderr, "tavrix-cli: question answered \"no\" (no operator): %s\n",
+                 VisibleLines(text).c_str());
     return false;
 }
 
@@ -83,7 +84,8 @@ DialogResult<CurveHeaderEdit> CliOperator::EditCurveHeader(const CurveHeaderEdit
 
 DialogResult<UserCurveChoice> CliOperator::ChooseUserCurve(const UserCurveChoice& choice) {
     for (size_t i = 0; i < choice.names.size(); ++i)
-        std::fprintf(stderr, "tavrix-cli: user curve %zu: %s\n", i + 1, choice.names[i].c_str());
+        std::fprintf(stderr, "tavrix-cli: user curve %zu: %s\n", i + 1,
+                     VisibleText(choice.names[i]).c_str());
     if (!curve.userCurve) return DialogResult<UserCurveChoice>::Cancelled();
     UserCurveChoice c = choice;
     c.Select(*curve.userCurve - 1);
@@ -194,7 +196,11 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
         so.modelCode = *o.simModel;
         simEngine_ = std::make_unique<sim::SimEngine>(so);
         if (o.simTransport == "lan") {
-            simTcp_ = std::make_unique<sim::TcpFrontEnd>(*simEngine_, 0);
+            // This run is the simulator's client: its connection may idle as long as the run
+            // waits between samples.
+            sim::TcpServiceLimits limits;
+            limits.idleSeconds = 0;
+            simTcp_ = std::make_unique<sim::TcpFrontEnd>(*simEngine_, 0, false, limits);
             if (!simTcp_->Ok()) {
                 std::fprintf(stderr, "tavrix-cli: simulator: %s\n", simTcp_->Error().c_str());
                 return false;

@@ -10,6 +10,7 @@
 #include "base/SettingsStore.h"
 #include "base/ShortcutBar.h"
 #include "base/SyncPrimitives.h"
+#include "base/VisibleText.h"
 #include "curves/CurveCommands.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
@@ -31,8 +32,8 @@ struct TransportOptions {
     std::optional<int> baud;   // --baud (bits per second)
     std::optional<int> gpibAddress;
     bool gpibEoi = false;  // --gpib-eoi: a reply piece with END ends the reply
-    std::string lan;      // HOST:PORT
-    bool lanAck = false;  // --lan-ack: the peer acknowledges every command line
+    std::string lan;       // HOST:PORT
+    bool lanAck = false;   // --lan-ack: the peer acknowledges every command line
 };
 
 // Answers of the curve dialogs given on the command line; unset ones leave the dialog's value.
@@ -80,10 +81,13 @@ public:
     int messagesShown = 0;
 };
 
+// The message log on standard output. Replies and file texts in it never reach the terminal
+// as control sequences; a line that cannot be written (a closed pipe) is dropped.
 class StdoutLog : public LogSink {
 public:
     void Append(const std::string& text) override {
-        std::fputs(text.c_str(), stdout);
+        const std::string shown = VisibleLines(text);
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fflush(stdout);
     }
 };

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "consoles/CommandFileRunner.h"
 #include "consoles/Terminal.h"
@@ -17,20 +16,36 @@ namespace {
 
 constexpr const char* kPrompt = "Enter Command: ";
 
+// Reads one line of `in`, keeping at most `keep` bytes of it: the rest of a longer line is
+// read and dropped, so no line costs more memory than a terminal line. `length` is the whole
+// line's length, its LF not counted. false at the end of the input with nothing read.
+bool ReadBoundedLine(std::FILE* in, size_t keep, std::string& line, size_t& length) {
+    line.clear();
+    length = 0;
+    int c;
+    while ((c = getc_unlocked(in)) != EOF && c != '\n') {
+        if (line.size() < keep) line.push_back(static_cast<char>(c));
+        ++length;
+    }
+    return c != EOF || length > 0;
+}
+
 // One line as the terminal window handles it; false when it was not exchanged.
-bool HandleLine(CliSession& s, TerminalModel& model, const std::string& line) {
+// `length` is the line's whole length when only its beginning was kept.
+bool HandleLine(CliSession& s, TerminalModel& model, const std::string& line, size_t length) {
     if (line.empty()) return true;
-    if (line.size() > kTerminalLineMax) {
+    if (length > kTerminalLineMax) {
         // The window's field takes no more; cutting it here would send another command.
         std::fprintf(stderr,
                      "tavrix-cli: a terminal line holds at most %zu characters (this one has "
                      "%zu): not sent\n",
-                     kTerminalLineMax, line.size());
+                     kTerminalLineMax, length);
         return false;
     }
     const TerminalExchange ex = HandleTerminalCommand(*s.context, model.Send(line));
     if (!ex.sent) {
-        std::fprintf(stderr, "tavrix-cli: the instrument is busy: \"%s\" not sent\n", line.c_str());
+        std::fprintf(stderr, "tavrix-cli: the instrument is busy: \"%s\" not sent\n",
+                     VisibleText(line).c_str());
         return false;
     }
     return !ex.failed;
@@ -67,7 +82,7 @@ int RunTerminal(CliSession& s, const Unusable& unusable) {
             const std::string line(raw);
             std::free(raw);
             if (!line.empty()) add_history(line.c_str());
-            if (!HandleLine(s, model, line)) ++failures;
+            if (!HandleLine(s, model, line, line.size())) ++failures;
             if (!line.empty() && Unreachable(unusable)) return 1;
         }
         std::fputc('\n', stdout);
@@ -75,9 +90,14 @@ int RunTerminal(CliSession& s, const Unusable& unusable) {
         // Lines from a script or a pipe stay out of the history.
         TerminalModel model;
         std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!HandleLine(s, model, line)) ++failures;
+        size_t length = 0;
+        // One byte more than a line holds tells an over-long line, one more its CR.
+        while (ReadBoundedLine(stdin, kTerminalLineMax + 2, line, length)) {
+            if (!line.empty() && line.back() == '\r' && length == line.size()) {
+                line.pop_back();
+                --length;
+            }
+            if (!HandleLine(s, model, line, length)) ++failures;
             if (!line.empty() && Unreachable(unusable)) return 1;
         }
     }

@@ -46,11 +46,11 @@ int RunRead(const std::string& path) {
         return 1;
     }
     auto mark = [](bool e) { return e ? ct::kLogErrorMark : ""; };
-    std::printf("name: %s\n", c.sensorName.c_str());
-    std::printf("type: %s%s\n", c.sensorType.c_str(), mark(c.typeError));
+    std::printf("name: %s\n", VisibleText(c.sensorName).c_str());
+    std::printf("type: %s%s\n", VisibleText(c.sensorType).c_str(), mark(c.typeError));
     std::printf("multiplier: %s%s\n", FormatC("%f", static_cast<double>(c.multiplier)).c_str(),
                 mark(c.multiplierError));
-    std::printf("unit: %s%s\n", c.unitText.c_str(), mark(c.unitError));
+    std::printf("unit: %s%s\n", VisibleText(c.unitText).c_str(), mark(c.unitError));
     std::printf("unit code: %d\n", c.unitCode);
     std::printf("points: %u\n", c.PointCount());
     for (const CurvePoint& p : c.points) {

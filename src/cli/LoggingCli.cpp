@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
 #include "app/Commands.h"
 #include "base/CNumeric.h"
+#include "base/VisibleText.h"
 #include "logging/DataLogUpload.h"
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
@@ -51,7 +54,7 @@ std::vector<std::string> SplitList(const std::string& text) {
 bool Identify(CliSession& s) {
     ConnectAndIdentify(*s.context);
     if (!s.features.AnyInstrument()) {
-        Fail("no instrument identified: " + s.bar.Get().modelText);
+        Fail("no instrument identified: " + VisibleText(s.bar.Get().modelText));
         return false;
     }
     return true;
@@ -59,18 +62,57 @@ bool Identify(CliSession& s) {
 
 std::string ModelText(CliSession& s) {
     const std::string m = s.bar.Get().modelText;
-    return m.empty() ? "this instrument" : m;
+    return m.empty() ? "this instrument" : VisibleText(m);
 }
 
-// Waits for SIGINT or SIGTERM up to `ms`; true when one came.
-bool StopSignal(int ms) {
+// The signals that end a run with its closing lines: an interrupt, a termination, and the
+// hang-up of a closed terminal or ssh session.
+sigset_t StopSet() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Waits for a stop signal up to `ms`; true when one came.
+bool StopSignal(int ms) {
+    const sigset_t set = StopSet();
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     return sigtimedwait(&set, nullptr, &ts) > 0;
 }
+
+// Writes one line to standard output; false (with errno kept) when it could not be written,
+// such as into a pipe whose reader has gone or a terminal that was closed.
+bool PrintLine(const std::string& text) {
+    const std::string line = text + "\n";
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) return false;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+// The rows printed while logging are a convenience; the file is the record. Once standard
+// output fails, rows are no longer printed, the run goes on, and stderr says so once.
+class RowEcho {
+public:
+    explicit RowEcho(std::string file) : file_(std::move(file)) {}
+    void Print(const std::string& row) {
+        if (closed_.load()) return;
+        if (PrintLine(row)) return;
+        const int err = errno;
+        if (closed_.exchange(true)) return;
+        std::fprintf(stderr,
+                     "tavrix-cli: standard output cannot be written (%s): rows are no longer "
+                     "printed; logging goes on into %s\n",
+                     err ? std::strerror(err) : "write failed", file_.c_str());
+        std::fflush(stderr);
+    }
+
+private:
+    std::string file_;
+    std::atomic<bool> closed_{false};
+};
 
 class CliLoggingProgress : public HeadlessProgressWindow {};
 
@@ -122,12 +164,12 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;
     engine->timeFormat = o.timeFormat;
+    RowEcho echo(o.out);
     progress.onStop = [&] { engine->Stop(); };
     engine->onRowWritten = [&](long rows, const std::string& row) {
         std::string text = row;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+        echo.Print(VisibleText(text));
         if (o.count > 0 && rows >= o.count) {
             // Done before the run closes: the main loop must never see a closed run that is
             // not done yet, or a clean run would be taken for a failed one.
@@ -188,6 +230,7 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
     }
     long polls = 0;
     bool lost = false;
+    bool outputClosed = false;
     MonitorPoller poller(
         *s.link, s.mutex, open, [&] { return interval; },
         [&](int i, const MonitorReading& r) {
@@ -196,15 +239,18 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
             localtime_r(&t, &tm);
             char stamp[16];
             std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
-            std::printf("%s %s %s %s %s\n", stamp, kMonitorSources[static_cast<size_t>(i)].cliName,
-                        r.value.c_str(), r.unit.c_str(), r.name.c_str());
-            std::fflush(stdout);
+            // The lines are all a monitor gives: when they cannot be written it ends.
+            if (!PrintLine(FormatC("%s %s %s %s %s", stamp,
+                                   kMonitorSources[static_cast<size_t>(i)].cliName,
+                                   VisibleText(r.value).c_str(), VisibleText(r.unit).c_str(),
+                                   VisibleText(r.name).c_str())))
+                outputClosed = true;
             ++polls;
         },
         [&] { lost = true; });
     // Paced by the absolute schedule of the monitor thread.
     auto next = std::chrono::steady_clock::now();
-    while (!lost && (o.count <= 0 || polls < o.count)) {
+    while (!lost && !outputClosed && (o.count <= 0 || polls < o.count)) {
         next += std::chrono::milliseconds(poller.WaitMs());
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -215,6 +261,7 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
         poller.Step();
     }
     if (lost) return Fail("communication with the instrument failed");
+    if (outputClosed) std::fprintf(stderr, "tavrix-cli: standard output closed: monitor ended\n");
     return 0;
 }
 
@@ -230,8 +277,9 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
     o.log = app.add_subcommand(
         "log",
         "Data logging: sample the chosen sources at a fixed interval into a comma-separated "
-        "file, until --count rows, --duration seconds, SIGINT or SIGTERM (exit 0 with the closing "
-        "lines); a communication error ends it with its closing lines and exit 1");
+        "file, until --count rows, --duration seconds, SIGINT, SIGTERM or SIGHUP (exit 0 with the "
+        "closing lines); a communication error ends it with its closing lines and exit 1. Rows "
+        "are also printed; when standard output closes the run goes on");
     o.log
         ->add_option("--sources", o.sources,
                      "Comma-separated: A..H, heater1, heater2, analog1, analog2, "
@@ -279,10 +327,7 @@ bool LoggingCommandParsed(const LoggingCliOptions& o) {
 }
 
 void BlockStopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 

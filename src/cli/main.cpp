@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -32,8 +33,8 @@ int ExchangeFailed(const char* what, int status) {
 int RunIdentify(CliSession& s) {
     ConnectAndIdentify(*s.context);
     const auto bar = s.bar.Get();
-    std::printf("model: %s\n", bar.modelText.c_str());
-    std::printf("version: %s\n", bar.versionText.c_str());
+    std::printf("model: %s\n", VisibleText(bar.modelText).c_str());
+    std::printf("version: %s\n", VisibleText(bar.versionText).c_str());
     // Only what was learnt from the instrument: without a model code, or for a code without a
     // row of its own, the counts would be the placeholder row's, not the instrument's.
     const bool connected = bar.ledIndex == kStateConnected;
@@ -45,9 +46,10 @@ int RunIdentify(CliSession& s) {
         std::printf("inputs: %d\n", s.features.InputCount());
         std::printf("loops: %d\n", s.features.LoopCount());
     }
-    std::printf("status: %s\n", bar.statusWord.c_str());
+    std::printf("status: %s\n", VisibleText(bar.statusWord).c_str());
     std::fflush(stdout);
-    if (bar.ledIndex != kStateConnected) return Fail("identification failed: " + bar.modelText);
+    if (bar.ledIndex != kStateConnected)
+        return Fail("identification failed: " + VisibleText(bar.modelText));
     return 0;
 }
 
@@ -78,7 +80,8 @@ int RunExchange(CliSession& s, const std::string& text, bool expectReply) {
     if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
     if (status != 0) return ExchangeFailed(expectReply ? "query" : "command", status);
     if (expectReply) {
-        std::fwrite(reply.data(), 1, reply.size(), stdout);
+        const std::string shown = VisibleText(reply);
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fputc('\n', stdout);
     }
     return 0;
@@ -88,7 +91,8 @@ int RunTable(CliSession& s, const std::string& text, int lines) {
     SessionLock lock(s.mutex, 1000);
     std::string reply;
     const int n = s.link->FetchTable(lines, "Receiving table", &text, &reply);
-    std::fwrite(reply.data(), 1, reply.size(), stdout);
+    const std::string shown = VisibleLines(reply);
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
     std::fflush(stdout);
     if (const std::string problem = UnusableTransport(s); !problem.empty()) return Fail(problem);
     if (n < 0) return ExchangeFailed("table transfer", n);
@@ -101,6 +105,8 @@ int RunTable(CliSession& s, const std::string& text, int lines) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
+    // A closed pipe or terminal is a failed write to handle, never the end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     CLI::App app{
         "tavrix-cli: talk to a temperature controller or monitor over RS232, GPIB or LAN.\n"

@@ -37,11 +37,18 @@ void Usage(FILE* out) {
                  "                        then run to their tick limit)\n"
                  "  --ack                 TCP: answer each command line with 0x06 (taken) or\n"
                  "                        0x15 (refused) so that a client can see refusals\n"
+                 "  --max-clients N       TCP: at most N connections at once (1..1000, default\n"
+                 "                        %d); one more is accepted and closed at once\n"
+                 "  --idle-timeout S      TCP: close a connection that sends nothing for S\n"
+                 "                        seconds (0: never; default %d)\n"
+                 "  --control-from-any    TCP: take the simulator's control lines (SIM:FAULT,\n"
+                 "                        SIM:APPLY) from any client, not only from 127.0.0.1\n"
                  "  --help                show this text\n"
                  "The first lines printed say where it listens: \"tcp: <port>\" and "
                  "\"pty: <path>\".\n"
                  "Runs until SIGINT or SIGTERM.\n",
-                 kDefaultTcpPort);
+                 kDefaultTcpPort, tavrix::sim::TcpServiceLimits{}.maxClients,
+                 tavrix::sim::TcpServiceLimits{}.idleSeconds);
 }
 
 bool ToLong(const char* text, long low, long high, long& out) {
@@ -61,6 +68,7 @@ int main(int argc, char** argv) {
     bool pty = false, bindAny = false;
     bool silent = false, garbage = false, refuse = false, ack = false, noisy = false;
     long delay = 0, trickle = 0, dropAfter = -1;
+    tavrix::sim::TcpServiceLimits limits;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -108,6 +116,12 @@ int main(int argc, char** argv) {
             noisy = true;
         } else if (a == "--ack") {
             ack = true;
+        } else if (a == "--max-clients") {
+            limits.maxClients = static_cast<int>(needNumber(1, 1000));
+        } else if (a == "--idle-timeout") {
+            limits.idleSeconds = static_cast<int>(needNumber(0, 1000000));
+        } else if (a == "--control-from-any") {
+            limits.controlFromAnyHost = true;
         } else {
             std::fprintf(stderr, "tavrix-sim: unknown option %s (try --help)\n", a.c_str());
             return 2;
@@ -139,8 +153,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<tavrix::sim::TcpFrontEnd> tcp;
     std::unique_ptr<tavrix::sim::PtyFrontEnd> term;
     if (tcpPort >= 0) {
-        tcp =
-            std::make_unique<tavrix::sim::TcpFrontEnd>(engine, static_cast<int>(tcpPort), bindAny);
+        tcp = std::make_unique<tavrix::sim::TcpFrontEnd>(engine, static_cast<int>(tcpPort), bindAny,
+                                                         limits);
         tcp->SetLineAcknowledgement(ack);
         if (!tcp->Ok()) {
             std::fprintf(stderr, "tavrix-sim: %s\n", tcp->Error().c_str());

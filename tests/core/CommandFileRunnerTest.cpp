@@ -251,9 +251,10 @@ TEST(CommandFileRunner, FailedExchangesAbortAndAreNotCounted) {
          "Error:Not able to send \"G:tag 3: " + longCommand + "?\" command \n"},
         {"<QUERY>EMPTY?</QUERY>",
          "Error:No returned string from device for \"G:tag 3: EMPTY?\" from target\n"},
-        // A line break inside would put a second line on the wire.
+        // A line break inside would put a second line on the wire; in the logs it is shown,
+        // so that it does not split a line of ErrorLog.txt either.
         {"<COMMAND>INP A:UNIT K\nINP B:UNIT K</COMMAND>",
-         "Error:Not able to send \"G:tag 3: INP A:UNIT K\nINP B:UNIT K\" command \n"},
+         "Error:Not able to send \"G:tag 3: INP A:UNIT K\\x0aINP B:UNIT K\" command \n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.element);

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,9 +10,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
@@ -184,7 +190,8 @@ TEST(SimPty, CutTableStopsAndTheLineStaysUsable) {
 struct SimProcess {
     pid_t pid = -1;
     FILE* out = nullptr;
-    explicit SimProcess(const std::string& args) {
+    // `before` runs in the shell first (a limit to set, say).
+    explicit SimProcess(const std::string& args, const std::string& before = "") {
         int fds[2];
         if (::pipe(fds) != 0) return;
         pid = ::fork();
@@ -192,7 +199,7 @@ struct SimProcess {
             ::dup2(fds[1], 1);
             ::close(fds[0]);
             ::execl("/bin/sh", "sh", "-c",
-                    (std::string("exec ") + TAVRIX_SIM_PATH + " " + args).c_str(), nullptr);
+                    (before + "exec " + TAVRIX_SIM_PATH + " " + args).c_str(), nullptr);
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -246,6 +253,162 @@ TEST(SimProgram, PrintsWhereItListensAndStopsCleanly) {
     ::waitpid(bad.pid, &status, 0);
     bad.pid = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The TCP service stays bounded: a cap on clients, an idle time-out, control lines from
+// loopback clients only, and no spinning when descriptors run out.
+
+TEST(SimTcp, ClientsBeyondTheCapAreRefusedAndIdleOnesClosed) {
+    SimEngine engine;
+    TcpServiceLimits limits;
+    limits.maxClients = 2;
+    limits.idleSeconds = 1;
+    TcpFrontEnd tcp(engine, 0, false, limits);
+    ASSERT_TRUE(tcp.Ok());
+    Peer a, b, c;
+    Connect(a, tcp.Port());
+    Connect(b, tcp.Port());
+    a.Send("*IDN?\n");
+    b.Send("*IDN?\n");
+    EXPECT_NE(a.Read(3000, "\n").find("Model"), std::string::npos);
+    EXPECT_NE(b.Read(3000, "\n").find("Model"), std::string::npos);
+    // The third is closed at once, whatever it sends.
+    Connect(c, tcp.Port());
+    c.Read(3000);
+    EXPECT_TRUE(c.closed);
+    EXPECT_EQ(tcp.RefusedConnections(), 1);
+
+    // Silent for a second: closed, which makes room again.
+    const auto start = Clock::now();
+    a.Read(10000);
+    b.Read(10000);
+    EXPECT_TRUE(a.closed && b.closed);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(tcp.IdleClosedConnections(), 2);
+    Peer d;
+    Connect(d, tcp.Port());
+    d.Send("*IDN?\n");
+    EXPECT_NE(d.Read(3000, "\n").find("Model"), std::string::npos);
+}
+
+// This machine's first IPv4 address that is not a loopback one; empty when it has none.
+std::string OtherLocalAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    std::string found;
+    for (ifaddrs* i = list; i && found.empty(); i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        if ((ntohl(in->sin_addr.s_addr) >> 24) == 127) continue;
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        found = text;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+TEST(SimTcp, ControlLinesAreTakenFromLoopbackClientsOnlyUnlessAllowed) {
+    const std::string other = OtherLocalAddress();
+    if (other.empty()) GTEST_SKIP() << "no address but loopback on this machine";
+    for (bool fromAny : {false, true}) {
+        SimEngine engine;
+        TcpServiceLimits limits;
+        limits.controlFromAnyHost = fromAny;
+        TcpFrontEnd tcp(engine, 0, true, limits);
+        tcp.SetLineAcknowledgement(true);
+        ASSERT_TRUE(tcp.Ok());
+        Peer remote;
+        remote.fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(tcp.Port()));
+        ::inet_pton(AF_INET, other.c_str(), &to.sin_addr);
+        ASSERT_EQ(::connect(remote.fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        remote.Send("SIM:FAULT DELAY 50\n");
+        EXPECT_EQ(remote.Read(3000, "\n"), fromAny ? "\x06\n" : "\x15\n");
+        EXPECT_EQ(engine.Faults().delayMs.load(), fromAny ? 50 : 0);
+    }
+    // A client on the loopback interface switches faults as before.
+    SimEngine engine;
+    TcpFrontEnd tcp(engine, 0, true);
+    Peer local;
+    Connect(local, tcp.Port());
+    local.Send("SIM:FAULT DELAY 50\n*IDN?\n");
+    EXPECT_NE(local.Read(3000, "\n").find("Model"), std::string::npos);
+    EXPECT_EQ(engine.Faults().delayMs.load(), 50);
+}
+
+// CPU time (user + system) of a process so far, in clock ticks.
+long CpuTicks(pid_t pid) {
+    FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!f) return -1;
+    char buf[1024] = {};
+    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    const std::string stat(buf, n);
+    // Fields after the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::stol(field);
+        if (i == 15) stime = std::stol(field);
+    }
+    return utime + stime;
+}
+
+// A connection to the loopback port made within `ms`; false when it was not made in time.
+bool ConnectWithin(Peer& p, int port, int ms) {
+    p.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(p.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS)
+        return false;
+    pollfd w{p.fd, POLLOUT, 0};
+    int err = 0;
+    socklen_t len = sizeof err;
+    return ::poll(&w, 1, ms) == 1 && ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+           err == 0;
+}
+
+TEST(SimProgram, OutOfDescriptorsItRefusesClientsWithoutSpinning) {
+    // Few descriptors and a generous cap: the descriptors run out first.
+    SimProcess sim("--tcp 0 --max-clients 500", "ulimit -n 24 && ");
+    const std::string tcpLine = sim.Line();
+    ASSERT_EQ(tcpLine.rfind("tcp: ", 0), 0u) << tcpLine;
+    const int port = std::stoi(tcpLine.substr(5));
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < 40; ++i) {
+        auto p = std::make_unique<Peer>();
+        if (ConnectWithin(*p, port, 1000)) peers.push_back(std::move(p));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long before = CpuTicks(sim.pid);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const long used = CpuTicks(sim.pid) - before;
+    // Resting between tries: next to nothing. A loop retrying at full speed gets its share of
+    // a core even on a loaded machine (3 s are 300 ticks; a twentieth of them is 15).
+    EXPECT_LT(used, 8) << "ticks in 3 s";
+    // Clients beyond what the descriptors allow hear at once that they were refused, rather
+    // than waiting in the queue.
+    int refused = 0;
+    for (auto& p : peers) {
+        p->Read(200);
+        if (p->closed) ++refused;
+    }
+    EXPECT_GT(refused, 10) << "of " << peers.size() << " connected";
+    // Once clients leave, a new one is served.
+    peers.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Peer late;
+    Connect(late, port);
+    late.Send("*IDN?\n");
+    EXPECT_NE(late.Read(5000, "\n").find("Model"), std::string::npos);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
 }  // namespace

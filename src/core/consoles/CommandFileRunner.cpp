@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/CNumeric.h"
+#include "base/VisibleText.h"
 #include "consoles/ConsoleTexts.h"
 
 namespace tavrix {
@@ -93,8 +94,10 @@ void CommandFileRunner::CountError(const std::string& text) {
     ++errors_;
 }
 
+// Texts from the file and replies are shown with their control characters made visible, in
+// the message log and in ErrorLog.txt alike; what is sent and compared is left as it is.
 std::string CommandFileRunner::Where(const char* separator, const std::string& text) const {
-    return group_ + separator + std::to_string(counter_) + ": " + text;
+    return VisibleText(group_) + separator + std::to_string(counter_) + ": " + VisibleText(text);
 }
 
 std::string CommandFileRunner::NextUpperTag() {
@@ -141,7 +144,7 @@ bool CommandFileRunner::Act() {
         return true;
     }
     if (tag_ == "MODEL") {
-        Log("Command for Model " + reader_.ReadContent() + "\n");
+        Log("Command for Model " + VisibleText(reader_.ReadContent()) + "\n");
         return true;
     }
     // A reply check that does not follow a query has nothing to check.
@@ -184,7 +187,7 @@ bool CommandFileRunner::SendCommand(bool pacing) {
         return false;
     }
     ++transactions_;
-    Log(group_ + (pacing ? ": CalCur:" : ": Command:") + line + "\n");
+    Log(VisibleText(group_) + (pacing ? ": CalCur:" : ": Command:") + VisibleText(line) + "\n");
     sleep_(std::chrono::milliseconds(kSettleMs));
     return true;
 }
@@ -197,14 +200,14 @@ bool CommandFileRunner::SendQuery() {
         return false;
     }
     ++transactions_;
-    Log(group_ + ": Query:" + query + "\n");
+    Log(VisibleText(group_) + ": Query:" + VisibleText(query) + "\n");
     sleep_(std::chrono::milliseconds(kSettleMs));
     if (reply.empty()) {
         LogAndRecord("Error:No returned string from device for \"" + Where(":tag ", query) +
                      "\" from target\n");
         return false;
     }
-    Log("Received:" + reply + "\n");
+    Log("Received:" + VisibleText(reply) + "\n");
 
     tag_ = NextUpperTag();
     if (tag_ == "FLOATRESPONSE") {
@@ -221,12 +224,13 @@ bool CommandFileRunner::SendQuery() {
 
 void CommandFileRunner::CheckFloat(const std::string& query, const std::string& reply,
                                    const std::string& expected) {
-    Log("Expected:" + expected + "\n");
+    Log("Expected:" + VisibleText(expected) + "\n");
     float received = 0.0f;
     if (ScanC(reply.c_str(), "%f", &received) != 1) {
         LogAndRecord("Error:Unable to convert the response to float \"" + Where(":tag ", query) +
                      "\"\n");
-        LogAndRecord("Received:" + reply + ",Expected:" + expected + "\n");
+        LogAndRecord("Received:" + VisibleText(reply) + ",Expected:" + VisibleText(expected) +
+                     "\n");
         ++errors_;
         return;
     }
@@ -238,7 +242,8 @@ void CommandFileRunner::CheckFloat(const std::string& query, const std::string& 
     if (!std::isfinite(difference) ||
         difference > kFloatTolerance * std::fabs(static_cast<double>(wanted))) {
         LogAndRecord("Error:The return string for query \"" + Where(": tag ", query) + "\"\n");
-        LogAndRecord("Received:" + reply + ",Expected:" + expected + "\n");
+        LogAndRecord("Received:" + VisibleText(reply) + ",Expected:" + VisibleText(expected) +
+                     "\n");
         ++errors_;
     }
 }
@@ -253,7 +258,7 @@ void CommandFileRunner::CheckText(const std::string& query, const std::string& r
     // An expected text cut at the content limit is not the text the file asked for.
     if (expectedTruncated || compact != wanted) {
         LogAndRecord("Error:The returned string for query \"" + Where(": tag ", query) + "\"\n");
-        LogAndRecord("Received:" + upper + ",Expected:" + wanted + "\n");
+        LogAndRecord("Received:" + VisibleText(upper) + ",Expected:" + VisibleText(wanted) + "\n");
         ++errors_;
     }
 }
@@ -300,7 +305,7 @@ CommandFileRun RunCommandFile(LinkContext& ctx, const CommandFileOptions& option
 
     CommandFileRunner runner(ctx.link, ctx.sessionMutex, ctx.log, errorLog, ctx.sleep);
     if (!runner.Open(chosen.value)) {
-        ctx.log.Append("Error:Failed to open " + chosen.value + " \n");
+        ctx.log.Append("Error:Failed to open " + VisibleText(chosen.value) + " \n");
         run.outcome = CommandFileRun::Outcome::NotOpened;
         return run;
     }

@@ -1,6 +1,7 @@
 #include "consoles/Terminal.h"
 
 #include "base/SyncPrimitives.h"
+#include "base/VisibleText.h"
 #include "consoles/ConsoleTexts.h"
 
 namespace tavrix {
@@ -85,16 +86,17 @@ TerminalExchange HandleTerminalCommand(LinkContext& ctx, const std::string& text
     SessionLock lock(ctx.sessionMutex, 1000);
     if (!lock) return ex;
     ex.sent = true;
+    // What is logged shows control characters as "\x.." (the line itself is sent as typed).
     // The terminal's own test: any "?" after the first character. The link decides by the first
     // "?" alone, so "?A?" is logged as a query but gets no reply read.
     if (text.find('?', 1) != std::string::npos) {
-        ctx.log.Append(texts::kQueryPrefix + text);
+        ctx.log.Append(texts::kQueryPrefix + VisibleText(text));
         std::string reply;
         ex.status = ctx.link.TransactQuiet(text, &reply);
-        ctx.log.Append(texts::kResponsePrefix + reply + "\n");
+        ctx.log.Append(texts::kResponsePrefix + VisibleText(reply) + "\n");
         ex.failed = ex.status != 0;
     } else {
-        ctx.log.Append(texts::kCommandPrefix + text + "\n");
+        ctx.log.Append(texts::kCommandPrefix + VisibleText(text) + "\n");
         ex.status = ctx.link.TransactQuiet(text, nullptr);
         // Over LAN a command without reply always comes back as "not possible on this port
         // type" once it has been sent.

@@ -7,6 +7,7 @@
 
 #include "base/CNumeric.h"
 #include "base/Texts.h"
+#include "base/VisibleText.h"
 #include "link/LinkCommands.h"
 #include "logging/DataLogFile.h"
 #include "logging/LogFileWriter.h"
@@ -106,9 +107,10 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
                 const size_t semi = reply.find(';');
                 const std::string name = semi == std::string::npos ? "" : reply.substr(0, semi);
                 const std::string unit = semi == std::string::npos ? reply : reply.substr(semi + 1);
-                header += FormatC("%s name:%s,unit:%s\n", s.prefix, name.c_str(), unit.c_str());
+                header += FormatC("%s name:%s,unit:%s\n", s.prefix, VisibleText(name).c_str(),
+                                  VisibleText(unit).c_str());
             } else {
-                header += FormatC("%s name:%s\n", s.prefix, reply.c_str());
+                header += FormatC("%s name:%s\n", s.prefix, VisibleText(reply).c_str());
             }
         }
     }
@@ -320,7 +322,10 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         ctx_.send(LogReport::BadReply);
         return kBadReply;
     }
-    std::string row = timeField + "," + replies;
+    // A carriage return that ends the replies ends the row (written as its usual line end);
+    // any other control character is shown as "\x..", so no reply splits a row or a field.
+    if (!replies.empty() && replies.back() == '\r') replies.pop_back();
+    std::string row = timeField + "," + VisibleText(replies);
     for (char& c : row)
         if (c == ';') c = ',';
     if (row.empty() || row.back() != '\r') row += "\n";

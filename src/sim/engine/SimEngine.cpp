@@ -75,6 +75,10 @@ SimEngine::SimEngine(SimOptions options) : state_(std::make_unique<State>(option
 
 SimEngine::~SimEngine() = default;
 
+bool SimEngine::IsControlLine(std::string_view line) {
+    return line.size() <= kMaxLine && IsSimControl(Trim(line));
+}
+
 int SimEngine::ModelCode() const {
     return state_->Model().code;
 }

@@ -67,6 +67,8 @@ public:
 
     // One line as received, without its terminators. Blank lines give an empty response.
     SimResponse Execute(std::string_view line);
+    // True for the simulator's own control lines ("SIM:FAULT ...", "SIM:APPLY ...").
+    static bool IsControlLine(std::string_view line);
 
     SimFaults& Faults() { return faults_; }
     int ModelCode() const;

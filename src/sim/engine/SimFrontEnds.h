@@ -14,15 +14,30 @@ namespace tavrix::sim {
 // line: 0x06 when the instrument took it, 0x15 when it refused it (a bad table line, a line
 // over 100 characters, the refuse fault). The program's LAN link reads these to report a
 // refused line; the silent fault sends no acknowledgement either.
+// The bounds of the TCP service: at most maxClients connections at once (one more is accepted
+// and closed at once), a connection that sends nothing for idleSeconds is closed (0: never),
+// and the simulator's own control lines ("SIM:FAULT ...", "SIM:APPLY ...") are taken only from
+// clients on the loopback interface unless controlFromAnyHost is set; from anyone else they
+// are refused.
+struct TcpServiceLimits {
+    int maxClients = 16;
+    int idleSeconds = 3600;
+    bool controlFromAnyHost = false;
+};
+
 class TcpFrontEnd {
 public:
     // port 0 picks a free port. bindAny listens on every interface instead of 127.0.0.1.
-    TcpFrontEnd(SimEngine& engine, int port, bool bindAny = false);
+    TcpFrontEnd(SimEngine& engine, int port, bool bindAny = false, TcpServiceLimits limits = {});
     ~TcpFrontEnd();  // stops the thread, closes every socket
     bool Ok() const;
     int Port() const;
     std::string Error() const;
     void SetLineAcknowledgement(bool on);
+    // Connections closed at once because the cap was reached or descriptors ran out, and
+    // connections closed for being idle, since the start.
+    long RefusedConnections() const;
+    long IdleClosedConnections() const;
 
 private:
     struct Impl;

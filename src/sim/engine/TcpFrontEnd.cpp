@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
@@ -19,7 +20,14 @@ namespace tavrix::sim {
 
 namespace {
 constexpr size_t kMaxPending = 64 * 1024;  // a peer that never sends LF cannot grow us forever
+// Out of descriptors: the waiting client is taken off the queue and closed, and the acceptor
+// rests this long instead of spinning on a listener that stays readable.
+constexpr int kBackOffMs = 100;
+
+bool IsLoopback(const sockaddr_in& peer) {
+    return (ntohl(peer.sin_addr.s_addr) >> 24) == 127;
 }
+}  // namespace
 
 struct TcpFrontEnd::Impl {
     struct Connection {
@@ -29,7 +37,11 @@ struct TcpFrontEnd::Impl {
     };
 
     SimEngine& engine;
+    TcpServiceLimits limits;
     std::atomic<bool> acknowledge{false};
+    std::atomic<long> refused{0};
+    std::atomic<long> idleClosed{0};
+    UniqueFd spare;  // kept free to take a client off the queue when descriptors run out
     StopSignal stop;
     UniqueFd listener;
     int port = -1;
@@ -38,22 +50,56 @@ struct TcpFrontEnd::Impl {
     std::mutex mutex;
     std::list<Connection> connections;
 
-    explicit Impl(SimEngine& e) : engine(e) {}
+    Impl(SimEngine& e, TcpServiceLimits l) : engine(e), limits(l) {
+        spare.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    }
 
     void Accept() {
         while (WaitFd(listener.Get(), POLLIN, stop, -1) == WaitResult::Ready) {
-            int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            int fd = ::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const int err = errno;
             Reap();
-            if (fd < 0) continue;
+            if (fd < 0) {
+                if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+                    RefuseWithoutDescriptors();
+                    if (!PauseMs(kBackOffMs, stop)) return;
+                }
+                continue;
+            }
             std::lock_guard lock(mutex);
+            if (connections.size() >= static_cast<size_t>(limits.maxClients)) {
+                ++refused;
+                ::close(fd);
+                continue;
+            }
+            const bool control =
+                limits.controlFromAnyHost ||
+                (len >= sizeof peer && peer.sin_family == AF_INET && IsLoopback(peer));
             Connection& c = connections.emplace_back();
             c.fd.Reset(fd);
-            c.thread = std::thread([this, &c] {
-                Serve(c.fd.Get());
+            c.thread = std::thread([this, &c, control] {
+                Serve(c.fd.Get(), control);
                 ::shutdown(c.fd.Get(), SHUT_RDWR);
+                // The descriptor goes back at once, not when the next client comes.
+                c.fd.Reset();
                 c.finished = true;
             });
         }
+    }
+
+    // The spare descriptor makes room to accept the waiting client only to close it, so it
+    // hears at once that it was refused rather than waiting in the queue.
+    void RefuseWithoutDescriptors() {
+        spare.Reset();
+        const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            ++refused;
+            ::close(fd);
+        }
+        spare.Reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     }
 
     // Joins the threads of connections that have ended.
@@ -69,18 +115,25 @@ struct TcpFrontEnd::Impl {
         }
     }
 
-    void Serve(int fd) {
+    void Serve(int fd, bool controlAllowed) {
         std::string pending;
         char buf[4096];
+        const int idleMs = limits.idleSeconds > 0 ? limits.idleSeconds * 1000 : -1;
         for (;;) {
-            if (WaitFd(fd, POLLIN, stop, -1) != WaitResult::Ready) return;
+            const WaitResult w = WaitFd(fd, POLLIN, stop, idleMs);
+            if (w == WaitResult::Timeout) ++idleClosed;
+            if (w != WaitResult::Ready) return;
             ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) return;
             pending.append(buf, static_cast<size_t>(n));
             std::string line;
             while (TakeLine(pending, line)) {
-                SimResponse r = engine.Execute(line);
+                SimResponse r;
+                if (!controlAllowed && SimEngine::IsControlLine(line))
+                    r.refused = true;
+                else
+                    r = engine.Execute(line);
                 if (SendResponse(fd, r, engine, "\n", stop, true) != SendOutcome::Sent) return;
                 if (acknowledge && !IsQueryLine(line) && !engine.Faults().silent) {
                     const std::string ack = r.refused ? "\x15\n" : "\x06\n";
@@ -92,8 +145,8 @@ struct TcpFrontEnd::Impl {
     }
 };
 
-TcpFrontEnd::TcpFrontEnd(SimEngine& engine, int port, bool bindAny)
-    : impl_(std::make_unique<Impl>(engine)) {
+TcpFrontEnd::TcpFrontEnd(SimEngine& engine, int port, bool bindAny, TcpServiceLimits limits)
+    : impl_(std::make_unique<Impl>(engine, limits)) {
     Impl& im = *impl_;
     if (!im.stop.Ok()) {
         im.error = "cannot create a pipe";
@@ -143,6 +196,12 @@ int TcpFrontEnd::Port() const {
 }
 void TcpFrontEnd::SetLineAcknowledgement(bool on) {
     impl_->acknowledge = on;
+}
+long TcpFrontEnd::RefusedConnections() const {
+    return impl_->refused.load();
+}
+long TcpFrontEnd::IdleClosedConnections() const {
+    return impl_->idleClosed.load();
 }
 std::string TcpFrontEnd::Error() const {
     return impl_->error;
