@@ -131,6 +131,12 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     };
     DeadlinePacer pacer([&] { engine->OnTick(sample); });
     if (engine->BeginRun(mask, o.interval, o.out, pacer) != 0) return 1;
+    std::unique_ptr<ShareServer> share;
+    if (!StartShare(o.logShare, s, share)) {
+        engine->Stop();
+        pacer.KillTimer(DataLoggingEngine::kTimerId);
+        return 1;
+    }
 
     std::thread sampler([&] { engine->RunSamplingThread(quit, sample); });
     const auto begun = std::chrono::steady_clock::now();
@@ -178,6 +184,8 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
             return Fail(std::string("monitor ") + kMonitorSources[static_cast<size_t>(i)].cliName +
                         " is not available on " + ModelText(s));
     }
+    std::unique_ptr<ShareServer> share;
+    if (!StartShare(o.monitorShare, s, share)) return 1;
     long polls = 0;
     bool lost = false;
     MonitorPoller poller(
@@ -239,6 +247,7 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
     o.log->add_flag("--no-sync", o.noSync,
                     "Do not wait for each row to reach the disk (a crash may then lose rows)");
 
+    AddShareOptions(*o.log, o.logShare, "--share", false);
     o.monitor = app.add_subcommand(
         "monitor",
         "Poll monitors as the monitor windows do: one line per poll (time, source, value, unit, "
@@ -252,6 +261,7 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
                      "Seconds per round of polls (default: the stored logging interval)")
         ->check(CLI::PositiveNumber);
 
+    AddShareOptions(*o.monitor, o.monitorShare, "--share", false);
     o.datalog = app.add_subcommand("datalog", "The instrument's internal data log");
     o.datalog->require_subcommand(1);
     o.upload = o.datalog->add_subcommand(

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CliSession.h"
+#include "ShareCli.h"
 
 namespace CLI {
 class App;
@@ -23,6 +24,7 @@ struct LoggingCliOptions {
     long count = 0;
     double duration = 0.0;
     bool noSync = false;
+    ShareCliOptions logShare, monitorShare;  // --share on log and monitor
 };
 
 void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o);

@@ -159,6 +159,7 @@ int CInstrumentLink::TableLineLimit(int expectedLines) {
 }
 
 void CInstrumentLink::CommunicationError() {
+    if (quietFetch_) return;
     op_.ShowMessage(texts::kCommunicationError, MessageIcon::Stop);
 }
 
@@ -400,9 +401,18 @@ int CInstrumentLink::TransactLan(const std::string* command, std::string* reply,
 // ---------------------------------------------------------------------------------------------
 // FetchTable
 
+int CInstrumentLink::FetchTableQuiet(int expectedLines, const std::string& command,
+                                     std::string* reply) {
+    quietFetch_ = true;
+    const int result = FetchTable(expectedLines, std::string(), &command, reply);
+    quietFetch_ = false;
+    return result;
+}
+
 int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMessage,
                                 const std::string* command, std::string* reply) {
-    auto progress = op_.OpenProgress();
+    std::unique_ptr<ProgressWindow> progress =
+        quietFetch_ ? std::make_unique<SilentProgress>() : op_.OpenProgress();
     if (!command) return kNoCommand;
     if (command->size() > kMaxCommandLength) return kTooLong;
     if (!reply) return kNoReply;
@@ -522,7 +532,7 @@ int CInstrumentLink::FetchLan(int expected, const std::string& command, std::str
     int lines = 0;
     while (lines < expected) {
         if (lan_.Get_Received_Counter(&lines) == 0) return kLanFailure;
-        op_.PumpMessages();
+        if (!quietFetch_) op_.PumpMessages();
         SetProgress(progress, lines, expected);
         // A table shorter than announced ends here instead of waiting for lines never sent.
         if (lan_.Table_Complete()) break;

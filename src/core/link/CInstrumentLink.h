@@ -75,6 +75,9 @@ public:
     int TransactQuiet(const std::string& command, std::string* reply);
     int FetchTable(int expectedLines, const std::string& progressMessage,
                    const std::string* command, std::string* reply);
+    // The same without a progress window, message box or message pumping: for exchanges made
+    // on behalf of another program (the sharing port), from a thread of its own.
+    int FetchTableQuiet(int expectedLines, const std::string& command, std::string* reply);
 
     // Convenience forms.
     int Command(const std::string& command, int pacing = 0) {
@@ -180,6 +183,8 @@ private:
     std::chrono::steady_clock::time_point serialOwedUntil_{};
     std::chrono::milliseconds tableFloor_ = kTableFloor;
     bool shutDown_ = false;
+    // Set while FetchTableQuiet runs (under SessionMutex, like every exchange).
+    bool quietFetch_ = false;
 };
 
 }  // namespace tavrix

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CliSession.h"
+#include "serve/ShareServer.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+namespace tavrix::cli {
+
+// The sharing port's options, on `serve` and on `log` and `monitor` (--share).
+struct ShareCliOptions {
+    std::string listen;  // [ADDR:]PORT
+    std::vector<std::string> allow;
+    bool readOnly = false;
+    bool acknowledge = false;
+    std::string audit;
+    int maxClients = 8;
+    int idleSeconds = 1800;
+    CLI::App* serve = nullptr;
+};
+
+// Adds --allow, --read-only, --ack, --audit, --max-clients and --idle-timeout to `command`, and
+// the listening option under `listenName` ("--listen" on serve, "--share" elsewhere).
+void AddShareOptions(CLI::App& command, ShareCliOptions& o, const std::string& listenName,
+                     bool listenRequired);
+void AddServeCommand(CLI::App& app, ShareCliOptions& o);
+// Starts the share when one was asked for; false after saying why it could not start.
+bool StartShare(const ShareCliOptions& o, CliSession& s, std::unique_ptr<ShareServer>& server);
+int RunServe(const ShareCliOptions& o, CliSession& s);
+
+// The owner's log lines of a share, on stderr (standard output carries rows and readings).
+class StderrLog : public LogSink {
+public:
+    void Append(const std::string& text) override;
+};
+
+}  // namespace tavrix::cli
