@@ -203,6 +203,9 @@ TEST(Share, RefusesWhatAClientMayNotReach) {
     // Refusals reach the owner's log; the client's connection goes on.
     EXPECT_NE(b.shareLog.Text().find("read-only"), std::string::npos);
     EXPECT_NE(b.shareLog.Text().find("calibration"), std::string::npos);
+    // The refused escape sequence shows in the owner's log, never as a raw control byte.
+    EXPECT_NE(b.shareLog.Text().find("\\x1b[2J"), std::string::npos);
+    EXPECT_EQ(b.shareLog.Text().find('\x1b'), std::string::npos);
     EXPECT_NE(c.Ask("*IDN?").find("Model"), std::string::npos);
     for (const std::string& line : b.engine.ReceivedLines())
         EXPECT_EQ(line.find("PSWD"), std::string::npos);

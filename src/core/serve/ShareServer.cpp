@@ -48,12 +48,13 @@ std::string WallClockStamp(bool withDate) {
     return s;
 }
 
-// Client text in the owner's log and the audit file: control characters shown, never sent raw.
+// Client text in the owner's log and the audit file: control characters (C0, DEL and C1) shown,
+// never sent raw.
 std::string Visible(std::string_view text) {
     static const char* hex = "0123456789abcdef";
     std::string out;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
@@ -68,7 +69,7 @@ std::string Visible(std::string_view text) {
 
 bool HoldsControl(std::string_view line) {
     for (unsigned char c : line)
-        if ((c < 0x20 && c != '\t') || c == 0x7F) return true;
+        if ((c < 0x20 && c != '\t') || (c >= 0x7F && c <= 0x9F)) return true;
     return false;
 }
 
