@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <thread>
 
 #include "app/Commands.h"
@@ -17,6 +18,7 @@
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
 #include "logging/MonitorPoller.h"
+#include "serve/Metrics.h"
 
 namespace tavrix::cli {
 
@@ -119,18 +121,36 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;
     progress.onStop = [&] { engine->Stop(); };
+    std::unique_ptr<CliMetrics> metrics;
+    std::unique_ptr<LogRowReadings> readings;
     engine->onRowWritten = [&](long rows, const std::string& row) {
         std::string text = row;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
+        if (metrics) {
+            readings->Apply(row, static_cast<double>(std::time(nullptr)), metrics->registry);
+            metrics->registry.SetLinkUp(true);
+            metrics->registry.SetLogCounters(static_cast<uint64_t>(rows), 0,
+                                             static_cast<uint64_t>(engine->coalescedTicks.load()),
+                                             0);
+        }
         if (o.count > 0 && rows >= o.count) {
             engine->Stop();
             done = true;
         }
     };
+    if (!StartMetrics(o.logShare, s, metrics)) return 1;
     DeadlinePacer pacer([&] { engine->OnTick(sample); });
     if (engine->BeginRun(mask, o.interval, o.out, pacer) != 0) return 1;
+    if (metrics) {
+        // The names and units of the sources, as the run's header gives them.
+        std::ifstream in(o.out, std::ios::binary);
+        std::string header, line;
+        while (std::getline(in, line) && line.rfind("Entry Number", 0) != 0) header += line + "\n";
+        readings = std::make_unique<LogRowReadings>(mask, header);
+        metrics->registry.SetSampleInterval(o.interval);
+    }
     std::unique_ptr<ShareServer> share;
     if (!StartShare(o.logShare, s, share)) {
         engine->Stop();
@@ -151,6 +171,7 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
             break;
     }
     const bool failed = !done.load() && !stoppedByOperator && !engine->RunOpen();
+    if (metrics && failed) metrics->registry.SetLinkUp(false);
     engine->Stop();
     pacer.KillTimer(DataLoggingEngine::kTimerId);
     quit.Set();
@@ -186,6 +207,9 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
     }
     std::unique_ptr<ShareServer> share;
     if (!StartShare(o.monitorShare, s, share)) return 1;
+    std::unique_ptr<CliMetrics> metrics;
+    if (!StartMetrics(o.monitorShare, s, metrics)) return 1;
+    if (metrics) metrics->registry.SetSampleInterval(interval);
     long polls = 0;
     bool lost = false;
     MonitorPoller poller(
@@ -199,9 +223,20 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
             std::printf("%s %s %s %s %s\n", stamp, kMonitorSources[static_cast<size_t>(i)].cliName,
                         r.value.c_str(), r.unit.c_str(), r.name.c_str());
             std::fflush(stdout);
+            if (metrics) {
+                char* end = nullptr;
+                const double v = std::strtod(r.value.c_str(), &end);
+                if (end != r.value.c_str())
+                    metrics->registry.SetReading(kMonitorSources[static_cast<size_t>(i)].cliName,
+                                                 r.name, r.unit, v, static_cast<double>(t));
+                metrics->registry.SetLinkUp(true);
+            }
             ++polls;
         },
-        [&] { lost = true; });
+        [&] {
+            lost = true;
+            if (metrics) metrics->registry.SetLinkUp(false);
+        });
     // Paced by the absolute schedule of the monitor thread.
     auto next = std::chrono::steady_clock::now();
     while (!lost && (o.count <= 0 || polls < o.count)) {

@@ -47,6 +47,9 @@ void AddShareOptions(CLI::App& command, ShareCliOptions& o, const std::string& l
     command.add_option("--idle-timeout", o.idleSeconds,
                        "Seconds after which a silent client is disconnected (default 1800)")
         ->check(CLI::Range(1, 604800));
+    command.add_option("--metrics", o.metrics,
+                       "Serve Prometheus metrics of what this run reads on "
+                       "http://[ADDR:]PORT/metrics (127.0.0.1 unless an address is given)");
 }
 
 void AddServeCommand(CLI::App& app, ShareCliOptions& o) {
@@ -83,12 +86,48 @@ bool StartShare(const ShareCliOptions& o, CliSession& s, std::unique_ptr<ShareSe
     return true;
 }
 
+bool StartMetrics(const ShareCliOptions& o, CliSession& s, std::unique_ptr<CliMetrics>& out) {
+    if (o.metrics.empty()) return true;
+    uint32_t address = 0;
+    int port = 0;
+    std::string error;
+    if (!ParseMetricsAddress(o.metrics, address, port, error)) {
+        Fail("--metrics: " + error);
+        return false;
+    }
+    out = std::make_unique<CliMetrics>(*s.link);
+    {
+        // The identity, read once: scrapes never reach the instrument.
+        SessionLock lock(s.mutex, 1000);
+        std::string idn;
+        if (lock && s.link->TransactQuiet("*IDN?", &idn) == 0) {
+            const size_t model = idn.find("Model");
+            const size_t first = model == std::string::npos ? idn.find(',') : idn.find(',', model);
+            const size_t last = idn.rfind(',');
+            const std::string serial = first != std::string::npos && last > first
+                                           ? idn.substr(first + 1, last - first - 1)
+                                           : "";
+            const std::string firmware = last == std::string::npos ? "" : idn.substr(last + 1);
+            out->registry.SetIdentity(s.link->ModelCode(), serial, firmware);
+        }
+    }
+    out->registry.SetLinkUp(s.features.AnyInstrument());
+    if (!out->exporter.Start(address, port, error)) {
+        Fail(error);
+        return false;
+    }
+    std::fprintf(stderr, "Metrics: serving http://%s/metrics\n", out->exporter.Address().c_str());
+    return true;
+}
+
 int RunServe(const ShareCliOptions& o, CliSession& s) {
     ConnectAndIdentify(*s.context);
     if (!s.features.AnyInstrument())
         return Fail("no instrument identified: " + s.bar.Get().modelText + ": nothing shared");
     std::unique_ptr<ShareServer> server;
     if (!StartShare(o, s, server)) return 1;
+    std::unique_ptr<CliMetrics> metrics;
+    if (!StartMetrics(o, s, metrics)) return 1;
     std::fprintf(stderr, "tavrix-cli: sharing %s on %s\n", s.bar.Get().modelText.c_str(),
                  server->Address().c_str());
     sigset_t set;

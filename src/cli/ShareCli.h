@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CliSession.h"
+#include "serve/MetricsExporter.h"
 #include "serve/ShareServer.h"
 
 namespace CLI {
@@ -23,7 +24,15 @@ struct ShareCliOptions {
     std::string audit;
     int maxClients = 8;
     int idleSeconds = 1800;
+    std::string metrics;  // [ADDR:]PORT of the Prometheus endpoint
     CLI::App* serve = nullptr;
+};
+
+// The metrics endpoint of a run: what it read, served on /metrics.
+struct CliMetrics {
+    explicit CliMetrics(CInstrumentLink& link) : registry(&link), exporter(registry) {}
+    MetricsRegistry registry;
+    MetricsExporter exporter;
 };
 
 // Adds --allow, --read-only, --ack, --audit, --max-clients and --idle-timeout to `command`, and
@@ -34,6 +43,9 @@ void AddServeCommand(CLI::App& app, ShareCliOptions& o);
 // Starts the share when one was asked for; false after saying why it could not start.
 bool StartShare(const ShareCliOptions& o, CliSession& s, std::unique_ptr<ShareServer>& server);
 int RunServe(const ShareCliOptions& o, CliSession& s);
+// Starts the metrics endpoint when --metrics was given (after identification: the instrument's
+// identity is read once here); false after saying why it could not start.
+bool StartMetrics(const ShareCliOptions& o, CliSession& s, std::unique_ptr<CliMetrics>& out);
 
 // The owner's log lines of a share, on stderr (standard output carries rows and readings).
 class StderrLog : public LogSink {

@@ -166,29 +166,37 @@ void CInstrumentLink::CommunicationError() {
 // ---------------------------------------------------------------------------------------------
 // Transact / TransactQuiet
 
+int CInstrumentLink::Counted(int status) {
+    exchanges_.fetch_add(1, std::memory_order_relaxed);
+    // "Not possible on this port type" is how a sent LAN command without reply comes back.
+    if (status < 0 && status != kBadPortType)
+        exchangeFailures_.fetch_add(1, std::memory_order_relaxed);
+    return status;
+}
+
 int CInstrumentLink::Transact(const std::string* command, std::string* reply, int pacing) {
-    if (command && command->size() > kMaxCommandLength) return kTooLong;
+    if (command && command->size() > kMaxCommandLength) return Counted(kTooLong);
     switch (GetPortType()) {
         case kPortRs232:
-            return TransactRs232(command, reply, pacing, false);
+            return Counted(TransactRs232(command, reply, pacing, false));
         case kPortGpib:
-            return TransactGpib(command, reply, false);
+            return Counted(TransactGpib(command, reply, false));
         case kPortLan:
-            return TransactLan(command, reply, false);
+            return Counted(TransactLan(command, reply, false));
         default:
             return kBadPortType;
     }
 }
 
 int CInstrumentLink::TransactQuiet(const std::string& command, std::string* reply) {
-    if (command.size() > kMaxCommandLength) return kTooLong;
+    if (command.size() > kMaxCommandLength) return Counted(kTooLong);
     switch (GetPortType()) {
         case kPortRs232:
-            return TransactRs232(&command, reply, 0, true);
+            return Counted(TransactRs232(&command, reply, 0, true));
         case kPortGpib:
-            return TransactGpib(&command, reply, true);
+            return Counted(TransactGpib(&command, reply, true));
         case kPortLan:
-            return TransactLan(&command, reply, true);
+            return Counted(TransactLan(&command, reply, true));
         default:
             return kBadPortType;
     }
@@ -436,7 +444,7 @@ int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMe
     // A table that came in whole ends with a full bar.
     if (result >= 0) progress->SetPos(100);
     progress->Close();
-    return result;
+    return Counted(result);
 }
 
 int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::string& reply,
