@@ -29,6 +29,14 @@ endif()
 set(TAVRIX_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tavrix)
 install(FILES ${TAVRIX_RESOURCES}/help.html ${TAVRIX_PKG_DIR}/copyright DESTINATION ${TAVRIX_DOCDIR})
 
+# Monitoring and runs of days: the alert rules with a sample scrape configuration, and the
+# logging service template with an example of its options.
+install(FILES ${TAVRIX_PKG_DIR}/prometheus/tavrix-alerts.yml
+              ${TAVRIX_PKG_DIR}/prometheus/prometheus-sample.yml
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/tavrix/prometheus)
+install(FILES ${TAVRIX_PKG_DIR}/systemd/tavrix-log@.service DESTINATION lib/systemd/system)
+install(FILES ${TAVRIX_PKG_DIR}/systemd/example.conf DESTINATION ${TAVRIX_DOCDIR}/examples)
+
 install(FILES ${TAVRIX_PKG_DIR}/tavrix.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${TAVRIX_PKG_DIR}/com.orvella.tavrix.metainfo.xml

@@ -39,6 +39,7 @@ run() {  # name, command...
 
 run link_roundtrip "$bin/link_roundtrip" --idle-seconds "$IDLE_SECONDS"
 run curve_download "$bin/curve_download"
+run share_roundtrip "$bin/share_roundtrip" --seconds "${SHARE_SECONDS:-20}"
 run gpib_query "$bin/gpib_query"
 run gui_logging_stall env QT_QPA_PLATFORM=offscreen TAVRIX_CONFIG_DIR="$out/gui-config" \
   "$bin/gui_logging_stall" --seconds "$STALL_SECONDS"

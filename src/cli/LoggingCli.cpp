@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <thread>
 
 #include "app/Commands.h"
@@ -20,6 +21,7 @@
 #include "logging/DataLoggingEngine.h"
 #include "logging/DeadlinePacer.h"
 #include "logging/MonitorPoller.h"
+#include "serve/Metrics.h"
 
 namespace tavrix::cli {
 
@@ -166,10 +168,20 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     engine->timeFormat = o.timeFormat;
     RowEcho echo(o.out);
     progress.onStop = [&] { engine->Stop(); };
+    std::unique_ptr<CliMetrics> metrics;
+    std::unique_ptr<LogRowReadings> readings;
     engine->onRowWritten = [&](long rows, const std::string& row) {
         std::string text = row;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         echo.Print(VisibleText(text));
+        if (metrics) {
+            readings->Apply(row, static_cast<double>(std::time(nullptr)), metrics->registry);
+            metrics->registry.SetLinkUp(true);
+            metrics->registry.SetLogCounters(static_cast<uint64_t>(rows),
+                                             static_cast<uint64_t>(engine->badReplies.load()),
+                                             static_cast<uint64_t>(engine->coalescedTicks.load()),
+                                             0);
+        }
         if (o.count > 0 && rows >= o.count) {
             // Done before the run closes: the main loop must never see a closed run that is
             // not done yet, or a clean run would be taken for a failed one.
@@ -177,8 +189,23 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
             engine->Stop();
         }
     };
+    if (!StartMetrics(o.logShare, s, metrics)) return 1;
     DeadlinePacer pacer([&] { engine->OnTick(sample); });
     if (engine->BeginRun(mask, o.interval, o.out, pacer) != 0) return 1;
+    if (metrics) {
+        // The names and units of the sources, as the run's header gives them.
+        std::ifstream in(o.out, std::ios::binary);
+        std::string header, line;
+        while (std::getline(in, line) && line.rfind("Entry Number", 0) != 0) header += line + "\n";
+        readings = std::make_unique<LogRowReadings>(mask, header);
+        metrics->registry.SetSampleInterval(o.interval);
+    }
+    std::unique_ptr<ShareServer> share;
+    if (!StartShare(o.logShare, s, share)) {
+        engine->Stop();
+        pacer.KillTimer(DataLoggingEngine::kTimerId);
+        return 1;
+    }
 
     std::thread sampler([&] { engine->RunSamplingThread(quit, sample); });
     const auto begun = std::chrono::steady_clock::now();
@@ -193,6 +220,7 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
             break;
     }
     const bool failed = !done.load() && !stoppedByOperator && !engine->RunOpen();
+    if (metrics && failed) metrics->registry.SetLinkUp(false);
     engine->Stop();
     pacer.KillTimer(DataLoggingEngine::kTimerId);
     quit.Set();
@@ -228,6 +256,11 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
             return Fail(std::string("monitor ") + kMonitorSources[static_cast<size_t>(i)].cliName +
                         " is not available on " + ModelText(s));
     }
+    std::unique_ptr<ShareServer> share;
+    if (!StartShare(o.monitorShare, s, share)) return 1;
+    std::unique_ptr<CliMetrics> metrics;
+    if (!StartMetrics(o.monitorShare, s, metrics)) return 1;
+    if (metrics) metrics->registry.SetSampleInterval(interval);
     long polls = 0;
     bool lost = false;
     bool outputClosed = false;
@@ -245,9 +278,20 @@ int RunMonitor(const LoggingCliOptions& o, CliSession& s) {
                                    VisibleText(r.value).c_str(), VisibleText(r.unit).c_str(),
                                    VisibleText(r.name).c_str())))
                 outputClosed = true;
+            if (metrics) {
+                char* end = nullptr;
+                const double v = std::strtod(r.value.c_str(), &end);
+                if (end != r.value.c_str())
+                    metrics->registry.SetReading(kMonitorSources[static_cast<size_t>(i)].cliName,
+                                                 r.name, r.unit, v, static_cast<double>(t));
+                metrics->registry.SetLinkUp(true);
+            }
             ++polls;
         },
-        [&] { lost = true; });
+        [&] {
+            lost = true;
+            if (metrics) metrics->registry.SetLinkUp(false);
+        });
     // Paced by the absolute schedule of the monitor thread.
     auto next = std::chrono::steady_clock::now();
     while (!lost && !outputClosed && (o.count <= 0 || polls < o.count)) {
@@ -301,6 +345,7 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
                      "TIMEFORMAT")
         ->check(CLI::IsMember({"hms", "iso"}));
 
+    AddShareOptions(*o.log, o.logShare, "--share", false);
     o.monitor = app.add_subcommand(
         "monitor",
         "Poll monitors as the monitor windows do: one line per poll (time, source, value, unit, "
@@ -314,6 +359,7 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
                      "Seconds per round of polls (default: the stored logging interval)")
         ->check(CLI::PositiveNumber);
 
+    AddShareOptions(*o.monitor, o.monitorShare, "--share", false);
     o.datalog = app.add_subcommand("datalog", "The instrument's internal data log");
     o.datalog->require_subcommand(1);
     o.upload = o.datalog->add_subcommand(

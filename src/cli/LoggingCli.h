@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CliSession.h"
+#include "ShareCli.h"
 
 namespace CLI {
 class App;
@@ -24,6 +25,7 @@ struct LoggingCliOptions {
     double duration = 0.0;
     bool noSync = false;
     std::string timeFormat;  // "", "hms" or "iso"
+    ShareCliOptions logShare, monitorShare;  // --share on log and monitor
 };
 
 void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o);

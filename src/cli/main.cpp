@@ -1,6 +1,9 @@
 // tavrix-cli: the operations of the desktop program, scriptable from a shell.
 #include <CLI/CLI.hpp>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include "LogFileCli.h"
 #include "LoggingCli.h"
 #include "PortsCli.h"
+#include "ShareCli.h"
 
 using namespace tavrix;
 using tavrix::cli::CliSession;
@@ -168,6 +172,8 @@ int main(int argc, char** argv) {
 
     cli::LoggingCliOptions loggingOptions;
     cli::AddLoggingCommands(app, loggingOptions);
+    cli::ShareCliOptions serveOptions;
+    cli::AddServeCommand(app, serveOptions);
 
     cli::ConsoleCliOptions consoleOptions;
     cli::AddConsoleCommands(app, consoleOptions);
@@ -196,10 +202,20 @@ int main(int argc, char** argv) {
 
     // Before any thread starts, so that only the waiting loop takes them.
     if (cli::LoggingCommandParsed(loggingOptions)) cli::BlockStopSignals();
+    if (serveOptions.serve->parsed()) {
+        // Taken by sigwait in the serving loop; blocked before any thread starts.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
     CliSession session;
     if (!session.Open(t, !identify->parsed())) return 1;
     if (cli::LoggingCommandParsed(loggingOptions))
         return cli::RunLoggingCommand(loggingOptions, session);
+    if (serveOptions.serve->parsed()) return cli::RunServe(serveOptions, session);
     if (cli::CurveCommandParsed(curveOptions)) return cli::RunCurveCommand(curveOptions, &session);
     if (cli::CalibrationCommandParsed(calibrationOptions))
         return cli::RunCalibrationCommand(calibrationOptions, session);

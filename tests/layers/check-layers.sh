@@ -4,7 +4,7 @@
 # FILE:LINE and fails when there is one.
 # Usage: check-layers.sh [SOURCE_ROOT]   (default: the repository this script is in)
 root=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
-order="base charts link curves calgen logging consoles calibration app"
+order="base charts link curves calgen logging consoles calibration serve app"
 
 # Position of a folder in the order; -1 for a folder that is not a layer.
 rank() {

@@ -159,35 +159,44 @@ int CInstrumentLink::TableLineLimit(int expectedLines) {
 }
 
 void CInstrumentLink::CommunicationError() {
+    if (quietFetch_) return;
     op_.ShowMessage(texts::kCommunicationError, MessageIcon::Stop);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Transact / TransactQuiet
 
+int CInstrumentLink::Counted(int status) {
+    exchanges_.fetch_add(1, std::memory_order_relaxed);
+    // "Not possible on this port type" is how a sent LAN command without reply comes back.
+    if (status < 0 && status != kBadPortType)
+        exchangeFailures_.fetch_add(1, std::memory_order_relaxed);
+    return status;
+}
+
 int CInstrumentLink::Transact(const std::string* command, std::string* reply, int pacing) {
-    if (command && command->size() > kMaxCommandLength) return kTooLong;
+    if (command && command->size() > kMaxCommandLength) return Counted(kTooLong);
     switch (GetPortType()) {
         case kPortRs232:
-            return TransactRs232(command, reply, pacing, false);
+            return Counted(TransactRs232(command, reply, pacing, false));
         case kPortGpib:
-            return TransactGpib(command, reply, false);
+            return Counted(TransactGpib(command, reply, false));
         case kPortLan:
-            return TransactLan(command, reply, false);
+            return Counted(TransactLan(command, reply, false));
         default:
             return kBadPortType;
     }
 }
 
 int CInstrumentLink::TransactQuiet(const std::string& command, std::string* reply) {
-    if (command.size() > kMaxCommandLength) return kTooLong;
+    if (command.size() > kMaxCommandLength) return Counted(kTooLong);
     switch (GetPortType()) {
         case kPortRs232:
-            return TransactRs232(&command, reply, 0, true);
+            return Counted(TransactRs232(&command, reply, 0, true));
         case kPortGpib:
-            return TransactGpib(&command, reply, true);
+            return Counted(TransactGpib(&command, reply, true));
         case kPortLan:
-            return TransactLan(&command, reply, true);
+            return Counted(TransactLan(&command, reply, true));
         default:
             return kBadPortType;
     }
@@ -400,9 +409,18 @@ int CInstrumentLink::TransactLan(const std::string* command, std::string* reply,
 // ---------------------------------------------------------------------------------------------
 // FetchTable
 
+int CInstrumentLink::FetchTableQuiet(int expectedLines, const std::string& command,
+                                     std::string* reply) {
+    quietFetch_ = true;
+    const int result = FetchTable(expectedLines, std::string(), &command, reply);
+    quietFetch_ = false;
+    return result;
+}
+
 int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMessage,
                                 const std::string* command, std::string* reply) {
-    auto progress = op_.OpenProgress();
+    std::unique_ptr<ProgressWindow> progress =
+        quietFetch_ ? std::make_unique<SilentProgress>() : op_.OpenProgress();
     if (!command) return kNoCommand;
     if (command->size() > kMaxCommandLength) return kTooLong;
     if (!reply) return kNoReply;
@@ -426,7 +444,7 @@ int CInstrumentLink::FetchTable(int expectedLines, const std::string& progressMe
     // A table that came in whole ends with a full bar.
     if (result >= 0) progress->SetPos(100);
     progress->Close();
-    return result;
+    return Counted(result);
 }
 
 int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::string& reply,
@@ -522,7 +540,7 @@ int CInstrumentLink::FetchLan(int expected, const std::string& command, std::str
     int lines = 0;
     while (lines < expected) {
         if (lan_.Get_Received_Counter(&lines) == 0) return kLanFailure;
-        op_.PumpMessages();
+        if (!quietFetch_) op_.PumpMessages();
         SetProgress(progress, lines, expected);
         // A table shorter than announced ends here instead of waiting for lines never sent.
         if (lan_.Table_Complete()) break;

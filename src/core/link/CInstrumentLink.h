@@ -75,6 +75,9 @@ public:
     int TransactQuiet(const std::string& command, std::string* reply);
     int FetchTable(int expectedLines, const std::string& progressMessage,
                    const std::string* command, std::string* reply);
+    // The same without a progress window, message box or message pumping: for exchanges made
+    // on behalf of another program (the sharing port), from a thread of its own.
+    int FetchTableQuiet(int expectedLines, const std::string& command, std::string* reply);
 
     // Convenience forms.
     int Command(const std::string& command, int pacing = 0) {
@@ -124,6 +127,11 @@ public:
     // Device path of COM port n (1..4) from the settings; defaults documented in the README.
     std::string SerialDevicePath(int portNumber) const;
 
+    // Exchanges made and failed since start, for the metrics: reading them never reaches the
+    // instrument.
+    uint64_t Exchanges() const { return exchanges_.load(std::memory_order_relaxed); }
+    uint64_t ExchangeFailures() const { return exchangeFailures_.load(std::memory_order_relaxed); }
+
     CCommPort* SerialPort() { return serial_.get(); }
     GpibDevice& Gpib() { return gpib_; }
     GpibDriver& GpibLibrary() { return gpibDriver_; }
@@ -159,6 +167,8 @@ private:
     // True (and one fewer owed) when a line that just ended may be such a late answer.
     bool TakeOwedLine();
     void CommunicationError();
+    // Counts an exchange and its outcome; returns `status`.
+    int Counted(int status);
 
     OperatorInterface& op_;
     SettingsStore& settings_;
@@ -180,6 +190,10 @@ private:
     std::chrono::steady_clock::time_point serialOwedUntil_{};
     std::chrono::milliseconds tableFloor_ = kTableFloor;
     bool shutDown_ = false;
+    // Set while FetchTableQuiet runs (under SessionMutex, like every exchange).
+    bool quietFetch_ = false;
+    std::atomic<uint64_t> exchanges_{0};
+    std::atomic<uint64_t> exchangeFailures_{0};
 };
 
 }  // namespace tavrix
