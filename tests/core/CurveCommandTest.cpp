@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -626,19 +627,36 @@ using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
 
 // An instrument over TCP that acknowledges every line; `hangUpAt` closes the connection when
-// that line arrives, `refuse` refuses it.
+// that line arrives, `refuse` refuses it. The count it gives after a table is that of the
+// points or entries it took.
 struct StandInBench {
     StandInBench(std::function<bool(const std::string&)> hangUpAt,
                  std::function<bool(const std::string&)> refuse = nullptr)
         : instrument(
               StandInInstrument::Wire::Tcp,
-              [hangUpAt, refuse](const std::string& line, int) -> std::optional<StandInAnswer> {
+              [hangUpAt, refuse, t = std::make_shared<std::array<int, 3>>(std::array{0, -1, 0})](
+                  const std::string& line, int) -> std::optional<StandInAnswer> {
+                  // t: header lines of the open table, lines taken since it began (-1: none
+                  // open), the count of the last table
+                  auto& [header, taken, count] = *t;
                   if (hangUpAt && hangUpAt(line)) return StandInAnswer{.hangUp = true};
                   if (line.rfind("SENSORIX?", 0) == 0)
                       return tavrix::test::Acknowledged(line, "NAME");
                   if (line == "*IDN?")
                       return tavrix::test::Acknowledged(line, "Orvella Model 28,1,1.0");
-                  return tavrix::test::Acknowledged(line, std::nullopt, refuse && refuse(line));
+                  if (line.find("NENT") != std::string::npos)
+                      return tavrix::test::Acknowledged(line, std::to_string(count));
+                  const bool refused = refuse && refuse(line);
+                  if (line.rfind("CALC ", 0) == 0 || line.rfind("PIDT ", 0) == 0) {
+                      header = line[0] == 'C' ? 4 : 1;
+                      taken = 0;
+                  } else if (line == ";" && taken >= 0) {
+                      count = taken - header;
+                      taken = -1;
+                  } else if (taken >= 0 && !refused) {
+                      ++taken;
+                  }
+                  return tavrix::test::Acknowledged(line, std::nullopt, refused);
               }),
           settings(dir.Str()) {
         link.SetPortType(kPortLan);
