@@ -303,7 +303,7 @@ void DownloadCurve(CurveContext& ctx) {
     std::string reply;
     const int held = ReadBackCount(ctx.link, FormatC("SENSORIX %d:NENTRY?", 60 + n), reply);
     if (held == -1) return abandon(FormatC(ct::kLogCurveNotConfirmed, n));
-    table.Answered();
+    table.Done();
     if (held != pointsTaken) {
         progress->Close();
         const std::string shown = held >= 0 ? std::to_string(held) : ShownReply(reply);

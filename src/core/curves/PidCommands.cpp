@@ -171,26 +171,32 @@ void DownloadPidTable(CurveContext& ctx) {
     ++lineNo;
     if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon();
     ctx.log.Append(";\n");
+    if (fileError) {
+        // A failure that names the file already; a table still open is found at the next
+        // connection whether it is recorded or not.
+        table.Done();
+        op.ShowMessage(ct::kPidErrorInFile, MessageIcon::None);
+        ctx.log.Append(FormatC(ct::kLogPidErrorIn, path.c_str()));
+        progress->Close();
+        if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
+        return;
+    }
     // Sent is not arrived: the instrument's count of the table must be the entries it took.
     std::string reply;
     const int held = ReadBackCount(ctx.link, FormatC("PIDT %d:NENT?", t), reply);
     if (held == -1)
         return AbandonTableDownload(ctx, *progress, FormatC(ct::kLogPidNotConfirmed, t));
-    table.Answered();
-    if (fileError) {
-        op.ShowMessage(ct::kPidErrorInFile, MessageIcon::None);
-        ctx.log.Append(FormatC(ct::kLogPidErrorIn, path.c_str()));
-    } else if (held != taken) {
+    table.Done();
+    if (held != taken) {
+        progress->Close();
         const std::string shown = held >= 0 ? std::to_string(held) : ShownReply(reply);
         op.ShowMessage(FormatC(ct::kPidNotWhole, t, shown.c_str(), taken), MessageIcon::Stop);
         ctx.log.Append(FormatC(ct::kLogPidNotWhole, t, shown.c_str(), taken));
-        progress->Close();
         return;
-    } else {
-        progress->SetPos(100);
-        op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
-        ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
     }
+    progress->SetPos(100);
+    op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
+    ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
     progress->Close();
     if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
 }

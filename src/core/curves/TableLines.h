@@ -36,8 +36,9 @@ public:
     ~OpenTable();
     OpenTable(const OpenTable&) = delete;
     OpenTable& operator=(const OpenTable&) = delete;
-    // The instrument answered after the table: it is not taking table lines any more.
-    void Answered() { record_.End(); }
+    // The table is closed and its outcome told (the instrument answered after it, or the
+    // failure is reported already): the record goes.
+    void Done() { record_.End(); }
 
 private:
     std::function<void(bool)> hold_;

@@ -105,10 +105,20 @@ void ConnectAndIdentify(LinkContext& ctx) {
         // line as table data and answers nothing. When the first, quiet, try gets no answer,
         // that table is ended once with ";" (to an instrument that is not taking a table it is
         // an empty command) before identification is tried in full.
+        const auto probed = std::chrono::steady_clock::now();
         int status = ctx.link.TransactQuiet(idn, &reply);
         const bool endedTable = status != 0;
         if (endedTable) {
             ctx.link.TransactQuiet(";", nullptr);
+            // On RS232 a line within two attempts' time of an unanswered query is taken for
+            // its late answer: let that time pass (an instrument that took the query as table
+            // data never answers it), which also gives the instrument a moment to store the
+            // table it ended.
+            if (ctx.link.GetPortType() == kPortRs232 && ctx.link.SerialPort())
+                std::this_thread::sleep_until(
+                    probed +
+                    2 * CInstrumentLink::Rs232AttemptBound(ctx.link.SerialPort()->BaudRate()) +
+                    std::chrono::milliseconds(200));
             status = ctx.link.Transact(&idn, &reply, 0);
         }
         if (status != 0) {
