@@ -2,7 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "base/CNumeric.h"
 #include "curves/CurveCommands.h"
@@ -33,6 +36,42 @@ int Outcome(const CliOperator& op, bool ok, const char* what) {
         std::fprintf(stderr, "tavrix-cli: %s did not run (instrument busy or a choice missing)\n",
                      what);
     return 1;
+}
+
+// SIGINT and SIGTERM while a table is open on the instrument: a line cut short, or a table never
+// closed, would leave the instrument taking every later line as table data. The table is
+// finished and its outcome reported first; then the program stops as the signal asks. Outside
+// a table they stop the program at once, as always.
+volatile sig_atomic_t gTableOpen = 0;
+volatile sig_atomic_t gHeldSignal = 0;
+
+void OnStopSignal(int sig) {
+    if (gTableOpen) {
+        gHeldSignal = sig;
+        return;
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void HoldStopsWhileTableOpen(bool open) {
+    if (open) {
+        struct sigaction sa {};
+        sa.sa_handler = OnStopSignal;
+        sa.sa_flags = SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        gTableOpen = 1;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+        return;
+    }
+    gTableOpen = 0;
+    if (const int sig = gHeldSignal) {
+        std::fprintf(stderr, "tavrix-cli: %s: stopping now that the table is closed\n",
+                     sig == SIGINT ? "SIGINT" : "SIGTERM");
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
 }
 
 int RunRead(const std::string& path) {
@@ -142,6 +181,7 @@ int RunCurveCommand(const CurveCliOptions& opts, CliSession* session) {
     if (!session) return 1;
     CliOperator& op = session->op;
     CurveContext& ctx = *session->context;
+    ctx.tableOpen = HoldStopsWhileTableOpen;
     if (opts.download->parsed()) {
         a.openFile = opts.file;
         if (!opts.out.empty()) {

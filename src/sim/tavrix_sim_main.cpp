@@ -28,7 +28,7 @@ void Usage(FILE* out) {
                  "                        (neither --tcp nor --pty: TCP %d and a pseudo-terminal)\n"
                  "  --seed N              seed of the simulated noise, default 1\n"
                  "  --silent              never answer\n"
-                 "  --delay MS            wait MS before each reply\n"
+                 "  --delay MS            wait MS before each reply (and acknowledgement)\n"
                  "  --trickle MS          wait MS between the bytes of each reply\n"
                  "  --garbage             answer with random bytes\n"
                  "  --drop-table-after N  cut tables after N lines\n"

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -164,7 +165,10 @@ TEST(CurveDownload, RefusedLinesAreMarkedAndTheTableIsStillClosed) {
     EXPECT_EQ(b.op.MessageTexts(),
               (std::vector<std::string>{"Download Complete", ct::kErrorsDisplayed}));
     EXPECT_EQ(b.op.messages[1].icon, MessageIcon::Stop);
-    EXPECT_EQ(b.Received().back(), ";");
+    // The table is closed, and the count read back is that of the points taken: none.
+    const auto received = b.Received();
+    EXPECT_EQ(received[received.size() - 2], ";");
+    EXPECT_EQ(received.back(), "SENSORIX 61:NENTRY?");
 }
 
 TEST(CurveDownload, FileProblemsEndBeforeAnythingIsSent) {
@@ -344,8 +348,7 @@ TEST(CurveUpload, IdnSemicolonOddCountsAndFailures) {
     b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept("/nonexistent/dir/x.crv"));
     b.op.userCurveAnswers.push_back(DialogResult<int>::Accept(0));
     UploadCurve(b.ctx);
-    EXPECT_EQ(b.op.MessageTexts(),
-              (std::vector<std::string>{"Upload Complete", "Failed to create file"}));
+    EXPECT_EQ(b.op.MessageTexts(), std::vector<std::string>{"Failed to create file"});
     EXPECT_EQ(b.log.lines.back(), "Error! Can't open output file\n");
 }
 
@@ -626,19 +629,36 @@ using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
 
 // An instrument over TCP that acknowledges every line; `hangUpAt` closes the connection when
-// that line arrives, `refuse` refuses it.
+// that line arrives, `refuse` refuses it. The count it gives after a table is that of the
+// points or entries it took.
 struct StandInBench {
     StandInBench(std::function<bool(const std::string&)> hangUpAt,
                  std::function<bool(const std::string&)> refuse = nullptr)
         : instrument(
               StandInInstrument::Wire::Tcp,
-              [hangUpAt, refuse](const std::string& line, int) -> std::optional<StandInAnswer> {
+              [hangUpAt, refuse, t = std::make_shared<std::array<int, 3>>(std::array{0, -1, 0})](
+                  const std::string& line, int) -> std::optional<StandInAnswer> {
+                  // t: header lines of the open table, lines taken since it began (-1: none
+                  // open), the count of the last table
+                  auto& [header, taken, count] = *t;
                   if (hangUpAt && hangUpAt(line)) return StandInAnswer{.hangUp = true};
                   if (line.rfind("SENSORIX?", 0) == 0)
                       return tavrix::test::Acknowledged(line, "NAME");
                   if (line == "*IDN?")
                       return tavrix::test::Acknowledged(line, "Orvella Model 28,1,1.0");
-                  return tavrix::test::Acknowledged(line, std::nullopt, refuse && refuse(line));
+                  if (line.find("NENT") != std::string::npos)
+                      return tavrix::test::Acknowledged(line, std::to_string(count));
+                  const bool refused = refuse && refuse(line);
+                  if (line.rfind("CALC ", 0) == 0 || line.rfind("PIDT ", 0) == 0) {
+                      header = line[0] == 'C' ? 4 : 1;
+                      taken = 0;
+                  } else if (line == ";" && taken >= 0) {
+                      count = taken - header;
+                      taken = -1;
+                  } else if (taken >= 0 && !refused) {
+                      ++taken;
+                  }
+                  return tavrix::test::Acknowledged(line, std::nullopt, refused);
               }),
           settings(dir.Str()) {
         link.SetPortType(kPortLan);
@@ -861,7 +881,7 @@ TEST(PidTable, TheFirstLineThatFailsEndsTheTransferAndRefusedEntriesAreMarked) {
         EXPECT_EQ(b.op.MessageTexts(),
                   (std::vector<std::string>{"Download Complete", ct::kErrorsDisplayed}));
         EXPECT_EQ(b.log.lines[2], "40.0 80.0 15.0 0.0 MEDIUM **ERROR**\n");
-        EXPECT_EQ(b.Table("PIDT 5:table").back(), ";");
+        EXPECT_EQ(b.Table("PIDT 5:table").back(), "PIDT 5:NENT?");
     }
 }
 

@@ -334,12 +334,27 @@ using tavrix::test::PtyInstrument;
 using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
 
-// A stand-in over TCP that acknowledges lines and hangs up when `hangUpAt` says so.
+// A stand-in over TCP that acknowledges lines and hangs up when `hangUpAt` says so. It counts
+// the lines of a table, so that the count read back after ";" is the one an instrument gives.
 StandInInstrument::Script StandIn(std::function<bool(const std::string&)> hangUpAt) {
-    return [hangUpAt](const std::string& line, int) -> std::optional<StandInAnswer> {
+    struct Table {
+        int header = 0, lines = -1, count = 0;  // lines: since "CALC"/"PIDT", -1 when none is open
+    };
+    auto t = std::make_shared<Table>();
+    return [hangUpAt, t](const std::string& line, int) -> std::optional<StandInAnswer> {
         if (hangUpAt && hangUpAt(line)) return StandInAnswer{.hangUp = true};
         if (line.rfind("SENSORIX?", 0) == 0) return tavrix::test::Acknowledged(line, "NAME");
         if (line == "*IDN?") return tavrix::test::Acknowledged(line, "Orvella Model 28,1,1.0");
+        if (line.find("NENT") != std::string::npos)
+            return tavrix::test::Acknowledged(line, std::to_string(t->count));
+        if (line.rfind("CALC ", 0) == 0 || line.rfind("PIDT ", 0) == 0) {
+            *t = {line[0] == 'C' ? 4 : 1, 0, 0};
+        } else if (line == ";" && t->lines >= 0) {
+            t->count = t->lines - t->header;
+            t->lines = -1;
+        } else if (t->lines >= 0) {
+            ++t->lines;
+        }
         return tavrix::test::Acknowledged(line);
     };
 }
@@ -440,7 +455,8 @@ TEST(CliDownloads, HeaderTextThatCannotBeSentIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(From(instrument.Lines(), "CALC 1"),
               (std::vector<std::string>{"CALC 1", "Mended", "SETP 1,100", "1.000000", "Volts",
                                         "0.500000     300.000000", "1.000000     100.000000",
-                                        "1.200000     40.000000", "1.600000     4.000000", ";"}));
+                                        "1.200000     40.000000", "1.600000     4.000000", ";",
+                                        "SENSORIX 61:NENTRY?"}));
 }
 
 TEST(CliDownloads, AShortPidTitleArrivesAsTheTitleWithEveryEntry) {
@@ -459,7 +475,7 @@ TEST(CliDownloads, AShortPidTitleArrivesAsTheTitleWithEveryEntry) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(From(instrument.Lines(), "PIDT 2:table"),
               (std::vector<std::string>{"PIDT 2:table", "T", "10.0 50.0 20.0 0.0 LOW",
-                                        "40.0 80.0 15.0 0.0 MID", ";"}));
+                                        "40.0 80.0 15.0 0.0 MID", ";", "PIDT 2:NENT?"}));
 }
 
 TEST(CliDownloads, WithoutAGpibDriverLibraryNothingSaysComplete) {

@@ -12,7 +12,8 @@ using fuzz::Check;
 namespace {
 
 // The lines a download of a checked file sends: the table command, the title, every entry
-// line (blank and one- or two-character lines after the title are skipped), and ";".
+// line (blank and one- or two-character lines after the title are skipped), ";", and the
+// query of the table's entry count.
 std::vector<std::string> ExpectedLines(std::string_view file, int table) {
     std::vector<std::string> out = {"*IDN?", "PIDT " + std::to_string(table) + ":table"};
     bool title = true, ended = false;
@@ -29,6 +30,7 @@ std::vector<std::string> ExpectedLines(std::string_view file, int table) {
         out.push_back(line);
     });
     out.push_back(";");
+    out.push_back("PIDT " + std::to_string(table) + ":NENT?");  // the count read back
     return out;
 }
 

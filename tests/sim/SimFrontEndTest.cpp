@@ -411,5 +411,36 @@ TEST(SimProgram, OutOfDescriptorsItRefusesClientsWithoutSpinning) {
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// The instrument has one command parser, whatever the way in: a table begun on one connection
+// stays open when that connection drops, and takes the next connection's lines as its data
+// (a query gets no answer) until a ";" line stores what came. Acknowledgements wait for the
+// reply delay like any answer.
+TEST(SimTcp, ATableStaysOpenAcrossConnectionsUntilItsEnd) {
+    SimEngine engine;
+    TcpFrontEnd tcp(engine, 0);
+    ASSERT_TRUE(tcp.Ok());
+    {
+        Peer p;
+        Connect(p, tcp.Port());
+        p.Send("CALC 2\nCut\nDiode\n1.0\nVolts\n0.100 300\n0.200 ");
+        p.Read(200);
+    }
+    Peer p;
+    Connect(p, tcp.Port());
+    p.Send("*IDN?\n");
+    EXPECT_EQ(p.Read(300), "");
+    EXPECT_TRUE(engine.InInputMode());
+    p.Send(";\n*IDN?\nSENSORIX 62:NENTRY?\nSENSORIX? 62\n");
+    EXPECT_EQ(p.Read(2000, "Cut\n"), "Orvella Model 3028,0012328,2.04\n1\nCut\n");
+
+    tcp.SetLineAcknowledgement(true);
+    p.Send("SIM:FAULT delay 300\n");
+    EXPECT_EQ(p.Read(2000, "\n"), "\x06\n");
+    const auto t0 = Clock::now();
+    p.Send("LOOP 1:SETPT 20\n");
+    EXPECT_EQ(p.Read(3000, "\n"), "\x06\n");
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(280));
+}
+
 }  // namespace
 }  // namespace tavrix::sim

@@ -1,5 +1,7 @@
 #include "curves/CurveCommands.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -88,6 +90,8 @@ void ConnectionFailed(LinkContext& ctx) {
 bool WriteTextFileCrLf(const std::string& path, const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
     std::string out;
     out.reserve(text.size() + text.size() / 16);
     for (char c : text) {
@@ -95,7 +99,11 @@ bool WriteTextFileCrLf(const std::string& path, const std::string& text) {
         out.push_back(c);
     }
     const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && written;
+    if (std::fclose(f) == 0 && written) return true;
+    // A partly written table must not be mistaken for a good one (a device or pipe the
+    // operator named stays).
+    if (regular) std::remove(path.c_str());
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -261,31 +269,49 @@ void DownloadCurve(CurveContext& ctx) {
     // The first line that does not reach the instrument ends the transfer: numbered from the
     // "CALC" line (1) to the closing ";".
     const int total = static_cast<int>(lines.size()) + 2;
-    auto abandon = [&](int failedLine) {
-        AbandonTableDownload(ctx, *progress,
-                             FormatC(ct::kLogCurveNotDownloaded, n, failedLine, total));
+    OpenTable table(ctx.link, ctx.tableOpen, FormatC(ct::kTableUserCurve, n));
+    auto abandon = [&](const std::string& logLine) {
+        AbandonTableDownload(ctx, *progress, logLine);
+    };
+    auto failedAt = [&](int failedLine) {
+        abandon(FormatC(ct::kLogCurveNotDownloaded, n, failedLine, total));
     };
     if (SendTableLine(ctx.link, FormatC("CALC %d", n), 1, false) == TableLineResult::kFailed)
-        return abandon(1);
+        return failedAt(1);
     bool refused = false;
+    int pointsTaken = 0;
     for (size_t k = 0; k < lines.size(); ++k) {
         const std::string& line = lines[k].second;
         const TableLineResult r = SendTableLine(ctx.link, line, 1, true);
         if (r == TableLineResult::kFailed) {
             ctx.log.Append(line + "\n");
-            return abandon(static_cast<int>(k) + 2);
+            return failedAt(static_cast<int>(k) + 2);
         }
         const bool marked = r == TableLineResult::kRefused;
         refused = refused || marked;
         ctx.log.Append(line + (marked ? ct::kLogSendMark : "") + "\n");
         if (k >= 4) {
+            if (!marked) ++pointsTaken;
             const uint32_t i = static_cast<uint32_t>(k - 4);
             progress->SetPos(static_cast<int>(100.0 * i / count));
             op.PumpMessages();
         }
     }
-    if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon(total);
+    if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return failedAt(total);
     ctx.log.Append(";\n");
+    // Sent is not arrived: the instrument's count of the curve must be the points it took.
+    std::string reply;
+    const int held = ReadBackCount(ctx.link, FormatC("SENSORIX %d:NENTRY?", 60 + n), reply);
+    if (held == -1) return abandon(FormatC(ct::kLogCurveNotConfirmed, n));
+    table.Done();
+    if (held != pointsTaken) {
+        progress->Close();
+        const std::string shown = held >= 0 ? std::to_string(held) : ShownReply(reply);
+        op.ShowMessage(FormatC(ct::kCurveNotWhole, n, shown.c_str(), pointsTaken),
+                       MessageIcon::Stop);
+        ctx.log.Append(FormatC(ct::kLogCurveNotWhole, n, shown.c_str(), pointsTaken));
+        return;
+    }
     // The bar stops one point short of the end; it is full before "Download Complete".
     progress->SetPos(100);
     op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
@@ -331,9 +357,10 @@ void UploadCurve(CurveContext& ctx) {
         ConnectionFailed(ctx);
         return;
     }
-    op.ShowMessage(ct::kUploadComplete, MessageIcon::None);
+    // "Upload Complete" only once the file holds the curve.
     const bool written = WriteTextFileCrLf(path, table);
-    if (!written) op.ShowMessage(ct::kFailedToCreateFile, MessageIcon::Exclamation);
+    op.ShowMessage(written ? ct::kUploadComplete : ct::kFailedToCreateFile,
+                   written ? MessageIcon::None : MessageIcon::Exclamation);
     ctx.log.Append(table);
     ctx.log.Append(written ? FormatC(ct::kLogCurveUploaded, n, path.c_str())
                            : std::string(ct::kLogCannotOpenOutput));

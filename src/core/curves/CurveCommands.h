@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/OperatorInterface.h"
@@ -12,6 +13,11 @@ namespace tavrix {
 // What the curve and PID table commands work on: the link's objects and the curve dialogs.
 struct CurveContext : LinkContext {
     CurveDialogs& dialogs;
+    // Called with true before a download's first table line goes out, and with false once the
+    // table is closed and its outcome reported: a front end holds back meanwhile whatever
+    // would stop the program in the middle of a table (the command line holds SIGINT and
+    // SIGTERM).
+    std::function<void(bool open)> tableOpen = [](bool) {};
 };
 
 // The view's curve and PID table commands. Each instrument command takes SessionMutex with a

@@ -88,6 +88,25 @@ inline constexpr const char* kLogCurveNotDownloaded =
 inline constexpr const char* kLogPidNotDownloaded =
     "PID Table %d is not downloaded: the link failed at line %d\n";
 inline constexpr const char* kLogPidUploaded = "PID Table %d is uploaded to %s\n";
+// The count read back after a table: the instrument did not answer, or holds another count
+// ("%s" its reply, then the count taken).
+inline constexpr const char* kLogCurveNotConfirmed =
+    "User Curve %d is not downloaded: the instrument did not confirm the curve\n";
+inline constexpr const char* kLogPidNotConfirmed =
+    "PID Table %d is not downloaded: the instrument did not confirm the table\n";
+inline constexpr const char* kCurveNotWhole =
+    "User Curve %d did not arrive whole: the instrument reports %s points for it instead of %d. "
+    "Download it again.";
+inline constexpr const char* kLogCurveNotWhole =
+    "User Curve %d is not downloaded: the instrument reports %s points instead of %d\n";
+inline constexpr const char* kPidNotWhole =
+    "PID Table %d did not arrive whole: the instrument reports %s entries for it instead of %d. "
+    "Download it again.";
+inline constexpr const char* kLogPidNotWhole =
+    "PID Table %d is not downloaded: the instrument reports %s entries instead of %d\n";
+// The table named in the record of a transfer under way.
+inline constexpr const char* kTableUserCurve = "User Curve %d";
+inline constexpr const char* kTablePid = "PID Table %d";
 
 // Dialogs.
 inline constexpr const char* kHeaderEditTitle = "Edit Curve Header:";

@@ -127,6 +127,7 @@ void DownloadPidTable(CurveContext& ctx) {
     // transfer (numbered from the "PIDT" line, 1). A refused line is marked and the table goes
     // on, as in a curve download.
     int lineNo = 1;
+    OpenTable table(ctx.link, ctx.tableOpen, FormatC(ct::kTablePid, t));
     auto abandon = [&] {
         AbandonTableDownload(ctx, *progress, FormatC(ct::kLogPidNotDownloaded, t, lineNo));
     };
@@ -139,7 +140,7 @@ void DownloadPidTable(CurveContext& ctx) {
     LineReader reader(path, kPidLineMax);
     std::string line;
     bool fileError = false, refused = false;
-    int linesRead = 0, sent = 0;
+    int linesRead = 0, sent = 0, taken = 0;
     for (bool title = true; title || sent < entries; title = false) {
         const LineReader::Outcome o = reader.Next(line);
         if (o != LineReader::kLine || StartsTableEnd(line)) {
@@ -161,6 +162,7 @@ void DownloadPidTable(CurveContext& ctx) {
             return abandon();
         }
         refused = refused || r == TableLineResult::kRefused;
+        if (!title && r == TableLineResult::kTaken) ++taken;
         ctx.log.Append(line + (r == TableLineResult::kRefused ? ct::kLogSendMark : "") + "\n");
         progress->SetPos(std::min(100, 100 * linesRead / entries));
         op.PumpMessages();
@@ -170,13 +172,31 @@ void DownloadPidTable(CurveContext& ctx) {
     if (SendTableLine(ctx.link, ";", 0, false) == TableLineResult::kFailed) return abandon();
     ctx.log.Append(";\n");
     if (fileError) {
+        // A failure that names the file already; a table still open is found at the next
+        // connection whether it is recorded or not.
+        table.Done();
         op.ShowMessage(ct::kPidErrorInFile, MessageIcon::None);
         ctx.log.Append(FormatC(ct::kLogPidErrorIn, path.c_str()));
-    } else {
-        progress->SetPos(100);
-        op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
-        ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
+        progress->Close();
+        if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
+        return;
     }
+    // Sent is not arrived: the instrument's count of the table must be the entries it took.
+    std::string reply;
+    const int held = ReadBackCount(ctx.link, FormatC("PIDT %d:NENT?", t), reply);
+    if (held == -1)
+        return AbandonTableDownload(ctx, *progress, FormatC(ct::kLogPidNotConfirmed, t));
+    table.Done();
+    if (held != taken) {
+        progress->Close();
+        const std::string shown = held >= 0 ? std::to_string(held) : ShownReply(reply);
+        op.ShowMessage(FormatC(ct::kPidNotWhole, t, shown.c_str(), taken), MessageIcon::Stop);
+        ctx.log.Append(FormatC(ct::kLogPidNotWhole, t, shown.c_str(), taken));
+        return;
+    }
+    progress->SetPos(100);
+    op.ShowMessage(ct::kDownloadComplete, MessageIcon::None);
+    ctx.log.Append(FormatC(ct::kLogPidDownloaded, t, path.c_str()));
     progress->Close();
     if (refused) op.ShowMessage(ct::kErrorsDisplayed, MessageIcon::Stop);
 }
@@ -215,9 +235,10 @@ void UploadPidTable(CurveContext& ctx) {
             for (const char* l : texts::kRs232CheckList) ctx.log.Append(l);
         return;
     }
-    op.ShowMessage(ct::kUploadComplete, MessageIcon::None);
+    // "Upload Complete" only once the file holds the table.
     const bool written = WriteTextFileCrLf(path, table);
-    if (!written) op.ShowMessage(ct::kFailedToCreateFile, MessageIcon::Exclamation);
+    op.ShowMessage(written ? ct::kUploadComplete : ct::kFailedToCreateFile,
+                   written ? MessageIcon::None : MessageIcon::Exclamation);
     ctx.log.Append(table);
     ctx.log.Append(written ? FormatC(ct::kLogPidUploaded, t, path.c_str())
                            : std::string(ct::kLogCannotOpenOutput));

@@ -1,5 +1,7 @@
 #include "curves/TableLines.h"
 
+#include <cstdlib>
+
 #include "curves/CurveTexts.h"
 
 namespace tavrix {
@@ -27,6 +29,39 @@ TableLineResult SendTableLine(CInstrumentLink& link, const std::string& line, in
         return InstrumentReached(link) ? TableLineResult::kTaken : TableLineResult::kFailed;
     if (status == link_status::kLanRefused && refusalAllowed) return TableLineResult::kRefused;
     return TableLineResult::kFailed;
+}
+
+OpenTable::OpenTable(CInstrumentLink& link, std::function<void(bool)> hold,
+                     const std::string& table)
+    : hold_(std::move(hold)), record_(link) {
+    if (hold_) hold_(true);
+    record_.Begin(table);
+}
+
+OpenTable::~OpenTable() {
+    if (hold_) hold_(false);
+}
+
+int ReadBackCount(CInstrumentLink& link, const std::string& query, std::string& reply) {
+    if (link.Query(query, reply, 0) != 0 || !InstrumentReached(link)) return -1;
+    const char* text = reply.c_str();
+    while (*text == ' ') ++text;
+    if (*text < '0' || *text > '9') return -2;
+    char* end = nullptr;
+    const long count = std::strtol(text, &end, 10);
+    while (*end == ' ') ++end;
+    if (*end != '\0' || count > 100000) return -2;
+    return static_cast<int>(count);
+}
+
+std::string ShownReply(const std::string& reply) {
+    std::string out;
+    for (const char c : reply) {
+        const auto u = static_cast<unsigned char>(c);
+        out.push_back(u >= 0x20 && u < 0x7F ? c : '?');
+        if (out.size() == 20) break;
+    }
+    return out.empty() ? "\"\"" : out;
 }
 
 void AbandonTableDownload(LinkContext& ctx, ProgressWindow& progress, const std::string& logLine) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "link/InterruptedTransfer.h"
 #include "link/LinkCommands.h"
 
 namespace tavrix {
@@ -24,6 +26,33 @@ enum class TableLineResult { kTaken, kRefused, kFailed };
 // the caller may go on after it; any other failure is kFailed.
 TableLineResult SendTableLine(CInstrumentLink& link, const std::string& line, int pacing,
                               bool refusalAllowed);
+
+// A table download from its first line to its end: the front end's hold on stop requests
+// (CurveContext::tableOpen) and the record of the open table (OpenTableRecord), which stays
+// when the transfer does not end with the instrument answering after it.
+class OpenTable {
+public:
+    OpenTable(CInstrumentLink& link, std::function<void(bool)> hold, const std::string& table);
+    ~OpenTable();
+    OpenTable(const OpenTable&) = delete;
+    OpenTable& operator=(const OpenTable&) = delete;
+    // The table is closed and its outcome told (the instrument answered after it, or the
+    // failure is reported already): the record goes.
+    void Done() { record_.End(); }
+
+private:
+    std::function<void(bool)> hold_;
+    OpenTableRecord record_;
+};
+
+// After the closing ";", the instrument's own count of the table just written, read with
+// `query` (the text of the reply in `reply`): over LAN the lines only reached a buffer, and
+// this round trip is what proves they arrived. -1 when the exchange failed; -2 when the reply
+// is no count.
+int ReadBackCount(CInstrumentLink& link, const std::string& query, std::string& reply);
+
+// A reply as it may be shown in a message: printable characters only, at most 20.
+std::string ShownReply(const std::string& reply);
 
 // Ends a table download after a failed line: the table is closed without further messages of
 // the link, the progress window closes, then `logLine` and the communication-failure report.

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/Texts.h"
+#include "link/InterruptedTransfer.h"
 
 namespace tavrix {
 
@@ -94,12 +95,33 @@ void ConnectAndIdentify(LinkContext& ctx) {
     }
 
     bool identified = false;
+    std::string interrupted;
     {
         SessionLock lock(ctx.sessionMutex, 0);
         if (!lock) return FailureEnding(ctx.bar);
         std::string reply;
         const std::string idn = "*IDN?";
-        if (ctx.link.Transact(&idn, &reply, 0) != 0) {
+        // An instrument left in the middle of a table by an interrupted download takes every
+        // line as table data and answers nothing. When the first, quiet, try gets no answer,
+        // that table is ended once with ";" (to an instrument that is not taking a table it is
+        // an empty command) before identification is tried in full.
+        const auto probed = std::chrono::steady_clock::now();
+        int status = ctx.link.TransactQuiet(idn, &reply);
+        const bool endedTable = status != 0;
+        if (endedTable) {
+            ctx.link.TransactQuiet(";", nullptr);
+            // On RS232 a line within two attempts' time of an unanswered query is taken for
+            // its late answer: let that time pass (an instrument that took the query as table
+            // data never answers it), which also gives the instrument a moment to store the
+            // table it ended.
+            if (ctx.link.GetPortType() == kPortRs232 && ctx.link.SerialPort())
+                std::this_thread::sleep_until(
+                    probed +
+                    2 * CInstrumentLink::Rs232AttemptBound(ctx.link.SerialPort()->BaudRate()) +
+                    std::chrono::milliseconds(200));
+            status = ctx.link.Transact(&idn, &reply, 0);
+        }
+        if (status != 0) {
             ReportCommunicationFailure(ctx.link, ctx.op, ctx.log);
         } else {
             IdnFields fields;
@@ -110,11 +132,22 @@ void ConnectAndIdentify(LinkContext& ctx) {
         }
         QueryModelCode(ctx.link);
         ctx.features.Update(ctx.link.ModelCode());
+        // The instrument answers: no table is open on it any more. What an interrupted
+        // transfer left behind is told once.
+        if (status == 0) {
+            OpenTableRecord record(ctx.link);
+            interrupted = InterruptedTransferMessage(endedTable, record.Pending());
+            record.End();
+        }
     }
     if (identified)
         ctx.bar.SetStatus(kStateConnected);
     else
         FailureEnding(ctx.bar);
+    if (!interrupted.empty()) {
+        ctx.op.ShowMessage(interrupted, MessageIcon::Exclamation);
+        ctx.log.Append(interrupted + "\n");
+    }
 }
 
 void ApplyPortChange(LinkContext& ctx, int newType) {

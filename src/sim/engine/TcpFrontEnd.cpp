@@ -136,6 +136,11 @@ struct TcpFrontEnd::Impl {
                     r = engine.Execute(line);
                 if (SendResponse(fd, r, engine, "\n", stop, true) != SendOutcome::Sent) return;
                 if (acknowledge && !IsQueryLine(line) && !engine.Faults().silent) {
+                    // The acknowledgement is the instrument's answer to the line: it comes
+                    // after the reply delay, like any answer (a slow instrument takes a table
+                    // line by line).
+                    const int delay = engine.Faults().delayMs;
+                    if (delay > 0 && !PauseMs(delay, stop)) return;
                     const std::string ack = r.refused ? "\x15\n" : "\x06\n";
                     if (!WriteAll(fd, ack, 0, stop, true)) return;
                 }
