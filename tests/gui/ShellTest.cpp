@@ -74,8 +74,8 @@ private slots:
              {ID_CONNECT, ID_PORT_SELECT, ID_RS232_SETUP, ID_CURVE_CONVERT, ID_CALGEN_DIODE_300K,
               ID_CALGEN_PLATINUM, ID_APP_ABOUT, ID_APP_EXIT, ID_HELP, ID_VIEW_STATUS_BAR})
             QVERIFY2(MenuEnabled(b, id), qPrintable(QString::number(id)));
-        // The bar is showing, so "Shortcut" has nothing to do.
-        QVERIFY(!MenuEnabled(b, ID_SHORTCUT));
+        // "Shortcut" brings the bar forward, showing or not.
+        QVERIFY(MenuEnabled(b, ID_SHORTCUT));
         b.Bar().close();
         b.Frame().RefreshCommandStates();
         QVERIFY(MenuEnabled(b, ID_SHORTCUT));
@@ -261,14 +261,56 @@ private slots:
             QVERIFY2(Contains(lines, line), item);
         }
         b.Frame().RefreshCommandStates();
-        // An unknown instrument: no monitors, and only the buttons every row enables.
+        // No device: no monitors, and none of the buttons that need an instrument.
         QVERIFY(!MenuEnabled(b, ID_MONITOR_A));
-        QVERIFY(BarEnabled(b, 1173) && BarEnabled(b, 1177) && BarEnabled(b, 1179));
-        QVERIFY(!BarEnabled(b, 1174) && !BarEnabled(b, 1192));
+        for (int control : {1173, 1174, 1177, 1179, 1192})
+            QVERIFY2(!BarEnabled(b, control), qPrintable(QString::number(control)));
         // The log view follows the newest line.
         b.View().SyncLog();
         QScrollBar* v = b.View().verticalScrollBar();
         QCOMPARE(v->value(), v->maximum());
+    }
+
+    // After a working connect, a failed one greys the same commands and buttons whichever
+    // transport failed: LAN (the server refuses) or RS232 (the instrument is silent).
+    void aFailedConnectGreysTheSameOverLanAndRs232_data() {
+        QTest::addColumn<bool>("lan");
+        QTest::newRow("LAN") << true;
+        QTest::newRow("RS232") << false;
+    }
+    void aFailedConnectGreysTheSameOverLanAndRs232() {
+        QFETCH(bool, lan);
+        GuiBench b;
+        const unsigned long port = static_cast<unsigned long>(b.Sim().TcpPort());
+        if (lan) {
+            b.op.portTypeAnswers.push_back(DialogResult<int>::Accept(kPortLan));
+            b.View().OnCommand(ID_PORT_SELECT);
+            b.op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept({0x7F000001u, port}));
+        }
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
+        b.Frame().RefreshCommandStates();
+        QVERIFY(MenuEnabled(b, ID_LOG_START) && BarEnabled(b, 1179));
+
+        if (lan) {
+            // Port 1 of the loopback: nobody listens there.
+            b.op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept({0x7F000001u, 1}));
+        } else {
+            b.Sim().Engine().Faults().silent = true;
+        }
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Error"; }, 15000));
+        Pump(20);
+        b.Frame().RefreshCommandStates();
+        QCOMPARE(b.Bar().ModelText(), QString("No Device"));
+        for (int control : {1173, 1174, 1177, 1179, 1192})
+            QVERIFY2(!BarEnabled(b, control), qPrintable(QString::number(control)));
+        for (int id : kModelDependent)
+            QVERIFY2(!MenuEnabled(b, id), qPrintable(QString::number(id)));
+        // The bar's "Data Logging" has nothing to open either.
+        b.op.logSetupPresets.clear();
+        b.Hub().OnMessage(WM_SHORTCUT_DATA_LOGGING, 0, 0);
+        QVERIFY(b.op.logSetupPresets.empty());
     }
 
     void shutdownWhileWorkerWaitsInSend() {

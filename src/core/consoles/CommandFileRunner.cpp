@@ -1,5 +1,7 @@
 #include "consoles/CommandFileRunner.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -195,7 +197,15 @@ void CommandFileRunner::Abort(const std::string& why) {
 
 void CommandFileRunner::Finish(bool completed) {
     LogAndRecord(completed ? texts::kTestCompleted : texts::kTestAborted);
-    LogAndRecord(std::to_string(errors_) + texts::kErrorsLogged);
+    const std::string count = std::to_string(errors_) + texts::kErrorsLogged;
+    if (!nameErrorLogPath_) return LogAndRecord(count);
+    std::string path = errorLog_.Path();
+    if (!path.empty() && path[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+    }
+    Log(std::to_string(errors_) + " Errors logged in " + path + "\n");
+    errorLog_.Record(count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,6 +237,7 @@ CommandFileRun RunCommandFile(LinkContext& ctx, const CommandFileOptions& option
     }
 
     CommandFileRunner runner(ctx.link, ctx.sessionMutex, ctx.log, errorLog, ctx.sleep);
+    runner.NameErrorLogPath(options.nameErrorLogPath);
     if (!runner.Open(chosen.value)) {
         ctx.log.Append("Error:Failed to open " + chosen.value + " \n");
         run.outcome = CommandFileRun::Outcome::NotOpened;

@@ -13,9 +13,12 @@ void WriteFailed(OperatorInterface& op) {
     op.ShowMessage(texts::kUnableToWriteIni, MessageIcon::Stop);
 }
 
-void FailureEnding(ShortcutBar& bar) {
-    bar.ShowModelAndVersion(texts::kNoDevice, " ");
-    bar.SetStatus(kStateError);
+// No device: the capability record says so too, so that the menu, the bar's buttons and its
+// "No Device" agree whichever transport failed.
+void FailureEnding(LinkContext& ctx) {
+    ctx.features.Reset();
+    ctx.bar.ShowModelAndVersion(texts::kNoDevice, " ");
+    ctx.bar.SetStatus(kStateError);
 }
 }  // namespace
 
@@ -77,12 +80,12 @@ void ConnectAndIdentify(LinkContext& ctx) {
     }
     switch (ctx.link.GetPortType()) {
         case kPortGpib:
-            if (!GpibAddressEntry(ctx)) return FailureEnding(ctx.bar);
+            if (!GpibAddressEntry(ctx)) return FailureEnding(ctx);
             break;
         case kPortLan: {
-            if (IpAddressEntry(ctx) == 0) return FailureEnding(ctx.bar);
+            if (IpAddressEntry(ctx) == 0) return FailureEnding(ctx);
             const int result = ctx.link.LanConnect();
-            if (result == 0) return FailureEnding(ctx.bar);
+            if (result == 0) return FailureEnding(ctx);
             if (result != 1) {
                 ctx.bar.SetStatus(kStateConnected);
                 return;
@@ -96,7 +99,7 @@ void ConnectAndIdentify(LinkContext& ctx) {
     bool identified = false;
     {
         SessionLock lock(ctx.sessionMutex, 0);
-        if (!lock) return FailureEnding(ctx.bar);
+        if (!lock) return FailureEnding(ctx);
         std::string reply;
         const std::string idn = "*IDN?";
         if (ctx.link.Transact(&idn, &reply, 0) != 0) {
@@ -114,7 +117,7 @@ void ConnectAndIdentify(LinkContext& ctx) {
     if (identified)
         ctx.bar.SetStatus(kStateConnected);
     else
-        FailureEnding(ctx.bar);
+        FailureEnding(ctx);
 }
 
 void ApplyPortChange(LinkContext& ctx, int newType) {

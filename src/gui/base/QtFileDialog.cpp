@@ -1,16 +1,36 @@
 #include "base/QtFileDialog.h"
 
 #include <QFileDialog>
-#include <algorithm>
 #include <QHeaderView>
 #include <QTreeView>
+#include <algorithm>
 
 namespace tavrix {
 
 namespace {
 constexpr int kFileDialogWidth = 940;
 constexpr int kFileDialogHeight = 480;
+
+FileFolders*& Folders() {
+    static FileFolders* folders = nullptr;
+    return folders;
+}
 }  // namespace
+
+void SetFileFolders(FileFolders* folders) {
+    Folders() = folders;
+}
+
+QString StartPath(FileKind kind, const QString& fileName) {
+    const std::string folder = Folders() ? Folders()->StartFolder(kind) : std::string();
+    if (folder.empty()) return fileName;
+    const QString dir = QString::fromLocal8Bit(folder.c_str());
+    return fileName.isEmpty() ? dir : dir + "/" + fileName;
+}
+
+void RememberChosenFile(FileKind kind, const QString& path) {
+    if (Folders() && !path.isEmpty()) Folders()->Remember(kind, path.toLocal8Bit().toStdString());
+}
 
 QStringList QtNameFilters(const FileDialogRequest& request) {
     QStringList filters;
@@ -37,6 +57,8 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, 
     dialog.setNameFilters(QtNameFilters(request));
     // A leading "." is dropped by Qt, so "crv" and ".340" both work.
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    const QString folder = StartPath(FileKindOf(request));
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
     // Wide enough that name, size, type and date can all be read.

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include "base/QtFileDialog.h"
 #include "charts/ChartExport.h"
 
 #include <QCategoryAxis>
@@ -105,9 +106,11 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
         QAction* chosen = menu.exec(view_->mapToGlobal(at));
         if (chosen == copy) CopyData();
         if (chosen != save) return;
-        QString path = QFileDialog::getSaveFileName(this, "Save Image", windowTitle() + ".png",
-                                                    "PNG image (*.png);;SVG image (*.svg)");
+        QString path = QFileDialog::getSaveFileName(
+            this, "Save Image", StartPath(FileKind::Images, windowTitle() + ".png"),
+            "PNG image (*.png);;SVG image (*.svg)");
         if (path.isEmpty()) return;
+        RememberChosenFile(FileKind::Images, path);
         if (!path.endsWith(".png", Qt::CaseInsensitive) &&
             !path.endsWith(".svg", Qt::CaseInsensitive))
             path += ".png";
