@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <deque>
 #include <future>
 #include <thread>
@@ -67,6 +69,24 @@ TEST(ViewLog, AppendsFromSeveralThreadsLoseNothing) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(log.LinesBegun(), 800u);
     for (const auto& line : log.Lines()) EXPECT_TRUE(line.empty() || line.size() == 2) << line;
+}
+
+TEST(ViewLog, ClearEmptiesItAndSaveTextWritesItsLinesAsCrLf) {
+    TempDir dir;
+    ViewLog log;
+    log.Append("first line\nsecond\n");
+    const uint64_t before = log.Generation();
+    const std::string path = dir.Str() + "/log.txt";
+    ASSERT_TRUE(ViewLog::SaveText(path, log.Lines()));
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(bytes, "first line\r\nsecond\r\n\r\n");
+    EXPECT_FALSE(ViewLog::SaveText(dir.Str() + "/no/such/folder/log.txt", log.Lines()));
+    log.Clear();
+    EXPECT_NE(log.Generation(), before);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{""});
+    log.Append("again\n");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"again", ""}));
 }
 
 TEST(WindowPlacement, MonitorsWithoutAPlaceCascadeFromA) {

@@ -97,9 +97,9 @@ private slots:
         QVERIFY(t->isVisible());
         t->setGeometry(130, 150, 400, 90);
         Pump(20);
+        const QRect r = t->frameGeometry();  // the outer rectangle, frame included
         t->close();
         QVERIFY(!t->isVisible());
-        const QRect r = t->geometry();
         QCOMPARE(b.Settings().GetInt(settings::kTerminalPos, settings::kWinLeft, 0), r.left());
         QCOMPARE(b.Settings().GetInt(settings::kTerminalPos, settings::kWinTop, 0), r.top());
         QCOMPARE(b.Settings().GetInt(settings::kTerminalPos, settings::kWinRight, 0),

@@ -3,6 +3,11 @@
 // worker waiting on the view.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -11,9 +16,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "GuiTestBench.h"
+#include "app/CAboutDlg.h"
 #include "app/QtOperator.h"
 #include "base/Texts.h"
 #include "charts/CStripChart.h"
@@ -311,6 +319,94 @@ private slots:
         b.op.logSetupPresets.clear();
         b.Hub().OnMessage(WM_SHORTCUT_DATA_LOGGING, 0, 0);
         QVERIFY(b.op.logSetupPresets.empty());
+    }
+
+    // The program names itself; the message log has its context menu.
+    void titlesAndTheMessageLogMenu() {
+        GuiBench b;
+        QCOMPARE(b.Frame().windowTitle(), QString("Tavrix Utility Software"));
+        QVERIFY(CAboutDlg::Text().startsWith("Tavrix Utility Software"));
+        b.Frame().ActionFor(ID_HELP)->trigger();
+        QVERIFY(b.View().HelpWindow()->windowTitle().startsWith("Tavrix Utility Software"));
+
+        b.Hub().Log().Clear();
+        b.Hub().Log().Append("alpha\nbeta\n");
+        b.View().SyncLog();
+        auto menuActions = [&] {
+            std::unique_ptr<QMenu> menu(b.View().BuildContextMenu(nullptr));
+            std::map<QString, bool> out;  // text -> enabled
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator()) out[a->text()] = a->isEnabled();
+            return out;
+        };
+        auto trigger = [&](const QString& text) {
+            std::unique_ptr<QMenu> menu(b.View().BuildContextMenu(nullptr));
+            for (QAction* a : menu->actions())
+                if (a->text() == text) a->trigger();
+        };
+        auto items = menuActions();
+        QCOMPARE(items.size(), size_t(4));
+        QVERIFY(items.count("Select All") && items.count("Save As...") && items.count("Clear"));
+        QVERIFY(!items.at("Copy"));  // nothing selected yet
+        trigger("Select All");
+        QVERIFY(menuActions().at("Copy"));
+        QGuiApplication::clipboard()->clear();
+        trigger("Copy");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("alpha\nbeta\n"));
+
+        // A drag selects whole lines.
+        const int lh = b.View().LineHeight();
+        QTest::mousePress(b.View().viewport(), Qt::LeftButton, {}, QPoint(10, lh / 2));
+        QMouseEvent move(QEvent::MouseMove, QPointF(30, lh + lh / 2), QPointF(30, lh + lh / 2),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(b.View().viewport(), &move);
+        QCOMPARE(b.View().SelectedText(), QString("alpha\nbeta"));
+
+        TempDir dir;
+        const std::string path = dir.Str() + "/log.txt";
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
+        trigger("Save As...");
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        QCOMPARE(QString::fromStdString(bytes), QString("alpha\r\nbeta\r\n\r\n"));
+        // A file that cannot be written is said so.
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(dir.Str() + "/no/x.txt"));
+        trigger("Save As...");
+        QCOMPARE(b.op.MessageTexts().back(), "Unable to write " + dir.Str() + "/no/x.txt");
+
+        trigger("Clear");
+        QCOMPARE(b.LogLines(), std::vector<std::string>{""});
+        QVERIFY(!menuActions().at("Copy"));
+    }
+
+    // A file dialog starts in the folder where that kind of file was last chosen.
+    void fileDialogsStartWhereTheirKindWasLastChosen() {
+        GuiBench::Options o;
+        o.qtDialogs = true;
+        GuiBench b(o);
+        TempDir dir;
+        const QString curves = QString::fromStdString(dir.Str()) + "/curves";
+        QDir().mkpath(curves);
+        std::ofstream((curves + "/a.crv").toStdString()) << "x";
+        const FileDialogRequest crv{
+            "Curve Files (*.crv)|*.crv||", "crv", kFileMustExist | kHideReadOnly, {}};
+        const FileDialogRequest pid{
+            "PID Table Files (*.pid)|*.pid||", "pid", kFileMustExist | kHideReadOnly, {}};
+        QString startedIn;
+        WhenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectFile(curves + "/a.crv");
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        QVERIFY(b.View().GuiOperator()->AskOpenFile(crv).Ok());
+        QCOMPARE(QString::fromStdString(b.Settings().GetString("FOLDERS", "CURVES", "")), curves);
+        for (auto [request, expectHere] : {std::pair{crv, true}, std::pair{pid, false}}) {
+            WhenShown<QFileDialog>([&](QFileDialog* d) {
+                startedIn = d->directory().absolutePath();
+                d->reject();
+            });
+            QVERIFY(!b.View().GuiOperator()->AskOpenFile(request).Ok());
+            QCOMPARE(startedIn == curves, expectHere);
+        }
     }
 
     void shutdownWhileWorkerWaitsInSend() {

@@ -24,7 +24,7 @@ QString CAboutDlg::Text() {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     InitGuiResources();
-    setWindowTitle("About Tavrix Utility Software");
+    setWindowTitle("About Tavrix");
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap(":/tavrix/tavrix.png"));
     picture->setAlignment(Qt::AlignTop);

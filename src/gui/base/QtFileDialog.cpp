@@ -1,5 +1,6 @@
 #include "base/QtFileDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QTreeView>
@@ -57,8 +58,10 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, 
     dialog.setNameFilters(QtNameFilters(request));
     // A leading "." is dropped by Qt, so "crv" and ".340" both work.
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    // Each kind on its own: without a folder of its own, the current folder, not the one the
+    // last dialog of another kind was left in.
     const QString folder = StartPath(FileKindOf(request));
-    if (!folder.isEmpty()) dialog.setDirectory(folder);
+    dialog.setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
     // Wide enough that name, size, type and date can all be read.
