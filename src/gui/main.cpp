@@ -26,7 +26,7 @@ void CloseOnTerminationSignals(tavrix::CVoduradApp& app) {
         char byte;
         (void)!::read(signalPipe[0], &byte, 1);
         if (app.MainFrame())
-            app.MainFrame()->close();
+            app.MainFrame()->CloseWithoutAsking();
         else
             QApplication::quit();
     });

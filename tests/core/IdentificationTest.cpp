@@ -75,9 +75,11 @@ TEST(Identification, AReplyWithoutCommaAfterModelEndsInNoDevice) {
     EXPECT_EQ(s.ledIndex, 2);
     EXPECT_EQ(s.modelText, "No Device");
     EXPECT_EQ(s.versionText, " ");
-    // The model code query still ran and the capability record follows it.
+    // The model code query still ran, but "No Device" is what the capability record says too:
+    // nothing that needs an instrument is offered.
     EXPECT_EQ(b.link.ModelCode(), 28);
-    EXPECT_TRUE(b.features.AnyInstrument());
+    EXPECT_FALSE(b.features.AnyInstrument());
+    for (bool on : s.buttons) EXPECT_FALSE(on);
     EXPECT_TRUE(b.op.messages.empty());
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <deque>
 #include <future>
 #include <thread>
@@ -69,13 +71,31 @@ TEST(ViewLog, AppendsFromSeveralThreadsLoseNothing) {
     for (const auto& line : log.Lines()) EXPECT_TRUE(line.empty() || line.size() == 2) << line;
 }
 
-TEST(WindowPlacement, MonitorsCascadeFromAAndTheOthersAreCentred) {
+TEST(ViewLog, ClearEmptiesItAndSaveTextWritesItsLinesAsCrLf) {
+    TempDir dir;
+    ViewLog log;
+    log.Append("first line\nsecond\n");
+    const uint64_t before = log.Generation();
+    const std::string path = dir.Str() + "/log.txt";
+    ASSERT_TRUE(ViewLog::SaveText(path, log.Lines()));
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(bytes, "first line\r\nsecond\r\n\r\n");
+    EXPECT_FALSE(ViewLog::SaveText(dir.Str() + "/no/such/folder/log.txt", log.Lines()));
+    log.Clear();
+    EXPECT_NE(log.Generation(), before);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{""});
+    log.Append("again\n");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"again", ""}));
+}
+
+TEST(WindowPlacement, MonitorsWithoutAPlaceCascadeFromA) {
     const WinRect screen{0, 0, 1000, 800};
     std::array<WinRect, 12> saved{};
     auto r = PlaceMonitors(saved, screen, 200, 100);
     EXPECT_EQ(r[0], (WinRect{400, 350, 600, 450}));
-    for (int i = 1; i < 8; ++i) EXPECT_EQ(r[i], r[i - 1].Offset(10, 10)) << i;
-    for (int i = 8; i < 12; ++i) EXPECT_EQ(r[i], r[0]) << i;
+    // The heaters and analog outputs go on with the cascade instead of covering A.
+    for (int i = 1; i < 12; ++i) EXPECT_EQ(r[i], r[i - 1].Offset(10, 10)) << i;
     // A saved position is used as it is, and the cascade continues from it.
     saved[2] = {5, 6, 305, 206};
     r = PlaceMonitors(saved, screen, 200, 100);
@@ -232,7 +252,7 @@ TEST(ViewHub, EnableRulesFollowTheCapabilityRecordLoggingAndMonitors) {
     EXPECT_TRUE(hub.IsEnabled(ID_DATALOG_UPLOAD));  // logging does not stop the upload
     hub.Link().SetPortType(kPortLan);
     EXPECT_FALSE(hub.IsEnabled(ID_RS232_SETUP));
-    hub.shortcutBarVisible = [] { return false; };
+    // "Shortcut" brings the bar forward whether or not it is showing.
     EXPECT_TRUE(hub.IsEnabled(ID_SHORTCUT));
 
     // Leaving: the open input monitors are remembered.
@@ -304,6 +324,44 @@ TEST(ViewHub, LoggingAndCalibrationAskTheirDialogsOfTheHubsOperator) {
     hub.Execute(ID_CALIBRATION);
     EXPECT_TRUE(b.op.calibPasswordAnswers.empty());  // asked, and cancelled: no dialog
     EXPECT_EQ(b.op.calibrationDialogsShown, 0);
+}
+
+TEST(ViewHub, TheLoggingSetupStartsWithTheSourcesLastChosenThatTheModelHas) {
+    HubBench b;
+    ViewHub hub(b.settings, b.op, b.ui.Poster());
+    struct NoTimer : LogTimer {
+        int SetTimer(int id, int) override { return id; }
+        void KillTimer(int) override {}
+    } timer;
+    HeadlessProgressWindow progress;
+    SystemLogClock clock;
+    HubLogging logging(hub, LoggingFrontEnd{progress, timer, clock, nullptr});
+    hub.Features().Update(28);
+    // Input A, heater 1 and the loop 4 setpoint; the file dialog is cancelled.
+    b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+        m.mask = 0x0001 | 0x0100 | 0x8000;
+        return DialogResult<DataLogSetupModel>::Accept(m);
+    });
+    b.op.saveFileAnswers.push_back(DialogResult<std::string>::Cancelled());
+    hub.Execute(ID_LOG_START);
+    EXPECT_EQ(b.settings.GetInt("LOG", "CHANNELS", -1), 0x8101);
+    // Cancel keeps the last choice.
+    b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+        m.mask = 0x0002;
+        return DialogResult<DataLogSetupModel>{DialogOutcome::Cancel, m};
+    });
+    hub.Execute(ID_LOG_START);
+    ASSERT_EQ(b.op.logSetupPresets.size(), 2u);
+    EXPECT_EQ(b.op.logSetupPresets[1].mask, 0x8101);
+    EXPECT_EQ(b.settings.GetInt("LOG", "CHANNELS", -1), 0x8101);
+    // A monitor with two inputs: only input A of that choice is offered checked.
+    hub.Features().Update(31);
+    b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+        return DialogResult<DataLogSetupModel>{DialogOutcome::Cancel, m};
+    });
+    hub.Execute(ID_LOG_START);
+    ASSERT_EQ(b.op.logSetupPresets.size(), 3u);
+    EXPECT_EQ(b.op.logSetupPresets[2].mask, 0x0001);
 }
 
 TEST(ViewHub, InitialisationReadsTheIntervalAndShowsTheStoredTransport) {

@@ -1,5 +1,6 @@
 // The communication dialogs, the progress window and the shortcut bar on their own.
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -98,6 +99,48 @@ private slots:
         dlg.Octet(2)->clear();
         QTest::keyClicks(dlg.Octet(2), "300");
         QVERIFY(dlg.Octet(2)->text().toInt() <= 255);
+    }
+
+    // Typing or pasting a whole address over the one shown fills the four parts.
+    void ipAddressTypedOrPastedOverTheOldOne_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("paste");
+        QTest::addColumn<quint32>("address");
+        QTest::newRow("typed 127.0.0.1") << "127.0.0.1" << false << 0x7F000001u;
+        QTest::newRow("typed 10.200.3.45") << "10.200.3.45" << false << 0x0AC8032Du;
+        QTest::newRow("pasted 127.0.0.1") << "127.0.0.1" << true << 0x7F000001u;
+        QTest::newRow("pasted 1.2.3.4 with blanks") << " 1.2.3.4 " << true << 0x01020304u;
+    }
+    void ipAddressTypedOrPastedOverTheOldOne() {
+        QFETCH(QString, typed);
+        QFETCH(bool, paste);
+        QFETCH(quint32, address);
+        CIPEdit dlg({0xC0A80004u, 5000});
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(dlg.Octet(0)));
+        if (paste) {
+            QGuiApplication::clipboard()->setText(typed);
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+        } else {
+            // Each key goes where the focus is, as the operator's keys do.
+            for (QChar c : typed) QTest::keyClicks(QApplication::focusWidget(), QString(c));
+        }
+        QTest::mouseClick(dlg.ConnectButton(), Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(QString::number(dlg.Choice().address, 16), QString::number(address, 16));
+    }
+
+    void gpibAddressDialogStartsInItsField() {
+        CGPIBAddrEditDlg dlg(12);
+        dlg.show();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QCOMPARE(QApplication::focusWidget(), dlg.findChild<QWidget*>("combo1137"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QTest::keyClick(&dlg, Qt::Key_Return);
+        QCOMPARE(dlg.Address(), 13);
     }
 
     void commSetUpListsPortsAndBaudRatesAndNamesTheDevice() {

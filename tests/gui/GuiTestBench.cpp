@@ -21,7 +21,8 @@ const std::array<QString, 12>& MonitorTitles() {
 GuiBench::GuiBench() : GuiBench(Options{}) {}
 
 GuiBench::GuiBench(Options options) {
-    settings_ = std::make_unique<SettingsStore>(dir_.Str());
+    settings_ = std::make_unique<SettingsStore>(
+        options.settingsFolder.empty() ? dir_.Str() : options.settingsFolder);
     sim_ = std::make_unique<SimulatedController>(options.modelCode);
     frame_ = std::make_unique<CMainFrame>(*settings_, MonitorTitles(), "qrc:/tavrix/help.html",
                                           options.qtDialogs ? nullptr : &op);
@@ -34,6 +35,8 @@ GuiBench::GuiBench(Options options) {
     if (options.asDesktopSim) sim_->AttachAfterInitialUpdate(View());
     // No events run here: a test may want the GUI thread to stay away from the workers.
     frame_->show();
+    // Only the bar's own show, which waits for the main window's.
+    QCoreApplication::sendPostedEvents(&Bar(), QEvent::MetaCall);
 }
 
 GuiBench::~GuiBench() {

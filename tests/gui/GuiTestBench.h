@@ -34,6 +34,8 @@ public:
         // The view is attached to the simulator as "tavrix --sim" attaches it (LAN address
         // and port preset as well), not only its COM ports.
         bool asDesktopSim = false;
+        // The settings folder (kept after the bench, for a second start); a fresh one if empty.
+        std::string settingsFolder;
     };
 
     GuiBench();

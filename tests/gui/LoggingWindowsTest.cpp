@@ -290,7 +290,11 @@ private slots:
             hub.Settings().WriteInt("CHHPOS", "WinBottom", 420);
         };
         GuiBench b(o);
-        const QRect g = b.View().Monitor(7)->geometry();
+        // The stored rectangle is the window's outer frame.
+        b.Hub().Features().Update(29);
+        b.View().OnCommand(ID_MONITOR_H);
+        QVERIFY(PumpUntil([&] { return b.View().Monitor(7)->frameGeometry().left() == 40; }, 3000));
+        const QRect g = b.View().Monitor(7)->frameGeometry();
         QCOMPARE(g.left(), 40);
         QCOMPARE(g.top(), 60);
         QCOMPARE(g.width(), 500);

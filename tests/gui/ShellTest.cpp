@@ -3,6 +3,11 @@
 // worker waiting on the view.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -11,9 +16,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "GuiTestBench.h"
+#include "app/CAboutDlg.h"
 #include "app/QtOperator.h"
 #include "base/Texts.h"
 #include "charts/CStripChart.h"
@@ -74,8 +82,8 @@ private slots:
              {ID_CONNECT, ID_PORT_SELECT, ID_RS232_SETUP, ID_CURVE_CONVERT, ID_CALGEN_DIODE_300K,
               ID_CALGEN_PLATINUM, ID_APP_ABOUT, ID_APP_EXIT, ID_HELP, ID_VIEW_STATUS_BAR})
             QVERIFY2(MenuEnabled(b, id), qPrintable(QString::number(id)));
-        // The bar is showing, so "Shortcut" has nothing to do.
-        QVERIFY(!MenuEnabled(b, ID_SHORTCUT));
+        // "Shortcut" brings the bar forward, showing or not.
+        QVERIFY(MenuEnabled(b, ID_SHORTCUT));
         b.Bar().close();
         b.Frame().RefreshCommandStates();
         QVERIFY(MenuEnabled(b, ID_SHORTCUT));
@@ -261,14 +269,144 @@ private slots:
             QVERIFY2(Contains(lines, line), item);
         }
         b.Frame().RefreshCommandStates();
-        // An unknown instrument: no monitors, and only the buttons every row enables.
+        // No device: no monitors, and none of the buttons that need an instrument.
         QVERIFY(!MenuEnabled(b, ID_MONITOR_A));
-        QVERIFY(BarEnabled(b, 1173) && BarEnabled(b, 1177) && BarEnabled(b, 1179));
-        QVERIFY(!BarEnabled(b, 1174) && !BarEnabled(b, 1192));
+        for (int control : {1173, 1174, 1177, 1179, 1192})
+            QVERIFY2(!BarEnabled(b, control), qPrintable(QString::number(control)));
         // The log view follows the newest line.
         b.View().SyncLog();
         QScrollBar* v = b.View().verticalScrollBar();
         QCOMPARE(v->value(), v->maximum());
+    }
+
+    // After a working connect, a failed one greys the same commands and buttons whichever
+    // transport failed: LAN (the server refuses) or RS232 (the instrument is silent).
+    void aFailedConnectGreysTheSameOverLanAndRs232_data() {
+        QTest::addColumn<bool>("lan");
+        QTest::newRow("LAN") << true;
+        QTest::newRow("RS232") << false;
+    }
+    void aFailedConnectGreysTheSameOverLanAndRs232() {
+        QFETCH(bool, lan);
+        GuiBench b;
+        const unsigned long port = static_cast<unsigned long>(b.Sim().TcpPort());
+        if (lan) {
+            b.op.portTypeAnswers.push_back(DialogResult<int>::Accept(kPortLan));
+            b.View().OnCommand(ID_PORT_SELECT);
+            b.op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept({0x7F000001u, port}));
+        }
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Connected"; }, 5000));
+        b.Frame().RefreshCommandStates();
+        QVERIFY(MenuEnabled(b, ID_LOG_START) && BarEnabled(b, 1179));
+
+        if (lan) {
+            // Port 1 of the loopback: nobody listens there.
+            b.op.ipAnswers.push_back(DialogResult<IpAddressChoice>::Accept({0x7F000001u, 1}));
+        } else {
+            b.Sim().Engine().Faults().silent = true;
+        }
+        b.PressConnect();
+        QVERIFY(PumpUntil([&] { return b.Bar().StatusText() == "Error"; }, 15000));
+        Pump(20);
+        b.Frame().RefreshCommandStates();
+        QCOMPARE(b.Bar().ModelText(), QString("No Device"));
+        for (int control : {1173, 1174, 1177, 1179, 1192})
+            QVERIFY2(!BarEnabled(b, control), qPrintable(QString::number(control)));
+        for (int id : kModelDependent)
+            QVERIFY2(!MenuEnabled(b, id), qPrintable(QString::number(id)));
+        // The bar's "Data Logging" has nothing to open either.
+        b.op.logSetupPresets.clear();
+        b.Hub().OnMessage(WM_SHORTCUT_DATA_LOGGING, 0, 0);
+        QVERIFY(b.op.logSetupPresets.empty());
+    }
+
+    // The program names itself; the message log has its context menu.
+    void titlesAndTheMessageLogMenu() {
+        GuiBench b;
+        QCOMPARE(b.Frame().windowTitle(), QString("Tavrix Utility Software"));
+        QVERIFY(CAboutDlg::Text().startsWith("Tavrix Utility Software"));
+        b.Frame().ActionFor(ID_HELP)->trigger();
+        QVERIFY(b.View().HelpWindow()->windowTitle().startsWith("Tavrix Utility Software"));
+
+        b.Hub().Log().Clear();
+        b.Hub().Log().Append("alpha\nbeta\n");
+        b.View().SyncLog();
+        auto menuActions = [&] {
+            std::unique_ptr<QMenu> menu(b.View().BuildContextMenu(nullptr));
+            std::map<QString, bool> out;  // text -> enabled
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator()) out[a->text()] = a->isEnabled();
+            return out;
+        };
+        auto trigger = [&](const QString& text) {
+            std::unique_ptr<QMenu> menu(b.View().BuildContextMenu(nullptr));
+            for (QAction* a : menu->actions())
+                if (a->text() == text) a->trigger();
+        };
+        auto items = menuActions();
+        QCOMPARE(items.size(), size_t(4));
+        QVERIFY(items.count("Select All") && items.count("Save As...") && items.count("Clear"));
+        QVERIFY(!items.at("Copy"));  // nothing selected yet
+        trigger("Select All");
+        QVERIFY(menuActions().at("Copy"));
+        QGuiApplication::clipboard()->clear();
+        trigger("Copy");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("alpha\nbeta\n"));
+
+        // A drag selects whole lines.
+        const int lh = b.View().LineHeight();
+        QTest::mousePress(b.View().viewport(), Qt::LeftButton, {}, QPoint(10, lh / 2));
+        QMouseEvent move(QEvent::MouseMove, QPointF(30, lh + lh / 2), QPointF(30, lh + lh / 2),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(b.View().viewport(), &move);
+        QCOMPARE(b.View().SelectedText(), QString("alpha\nbeta"));
+
+        TempDir dir;
+        const std::string path = dir.Str() + "/log.txt";
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(path));
+        trigger("Save As...");
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        QCOMPARE(QString::fromStdString(bytes), QString("alpha\r\nbeta\r\n\r\n"));
+        // A file that cannot be written is said so.
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(dir.Str() + "/no/x.txt"));
+        trigger("Save As...");
+        QCOMPARE(b.op.MessageTexts().back(), "Unable to write " + dir.Str() + "/no/x.txt");
+
+        trigger("Clear");
+        QCOMPARE(b.LogLines(), std::vector<std::string>{""});
+        QVERIFY(!menuActions().at("Copy"));
+    }
+
+    // A file dialog starts in the folder where that kind of file was last chosen.
+    void fileDialogsStartWhereTheirKindWasLastChosen() {
+        GuiBench::Options o;
+        o.qtDialogs = true;
+        GuiBench b(o);
+        TempDir dir;
+        const QString curves = QString::fromStdString(dir.Str()) + "/curves";
+        QDir().mkpath(curves);
+        std::ofstream((curves + "/a.crv").toStdString()) << "x";
+        const FileDialogRequest crv{
+            "Curve Files (*.crv)|*.crv||", "crv", kFileMustExist | kHideReadOnly, {}};
+        const FileDialogRequest pid{
+            "PID Table Files (*.pid)|*.pid||", "pid", kFileMustExist | kHideReadOnly, {}};
+        QString startedIn;
+        WhenShown<QFileDialog>([&](QFileDialog* d) {
+            d->selectFile(curves + "/a.crv");
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        QVERIFY(b.View().GuiOperator()->AskOpenFile(crv).Ok());
+        QCOMPARE(QString::fromStdString(b.Settings().GetString("FOLDERS", "CURVES", "")), curves);
+        for (auto [request, expectHere] : {std::pair{crv, true}, std::pair{pid, false}}) {
+            WhenShown<QFileDialog>([&](QFileDialog* d) {
+                startedIn = d->directory().absolutePath();
+                d->reject();
+            });
+            QVERIFY(!b.View().GuiOperator()->AskOpenFile(request).Ok());
+            QCOMPARE(startedIn == curves, expectHere);
+        }
     }
 
     void shutdownWhileWorkerWaitsInSend() {

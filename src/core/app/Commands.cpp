@@ -16,7 +16,7 @@ const std::vector<MenuEntry>& MenuBar() {
              {"&Shortcut", ID_SHORTCUT},
              {"Instrument &Calibration...", ID_CALIBRATION, {}, "Ctrl+Shift+K"},
              {"", 0, {}, "", true},
-             {"E&xit", ID_APP_EXIT},
+             {"E&xit", ID_APP_EXIT, {}, "Ctrl+Q"},
          }},
         {"&Comm",
          0,

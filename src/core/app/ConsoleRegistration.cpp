@@ -17,6 +17,7 @@ void RegisterConsoleCommands(ViewHub& hub) {
     hub.RegisterOperation(ID_COMMAND_FILE, [&hub] {
         CommandFileOptions options;
         options.fallbackFolder = hub.Settings().Folder();
+        options.nameErrorLogPath = true;  // the operator sees where to look
         RunCommandFile(hub.Context(), options);
     });
 }

@@ -87,15 +87,26 @@ void ViewHub::Initialise() {
 void ViewHub::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
-    if (initialised_) {
-        for (int i = 0; i < 8; ++i)
-            settings_.WriteInt(settings::kMonitors, settings::kMonitorOpen[i],
-                               monitorOpen_[i].load());
-    }
+    if (initialised_ && !monitorsRecorded_) RecordOpenMonitors();
     quit_.Set();
     samplingThread_.JoinFor(kJoinTimeout);
     monitorThread_.JoinFor(kJoinTimeout);
     messenger_.Close();
+}
+
+void ViewHub::RecordOpenMonitors() {
+    if (!initialised_) return;
+    monitorsRecorded_ = true;
+    for (int i = 0; i < 8; ++i)
+        settings_.WriteInt(settings::kMonitors, settings::kMonitorOpen[i], monitorOpen_[i].load());
+}
+
+bool ViewHub::ConfirmQuit() {
+    if (!loggingActive_.load()) return true;
+    if (!op_.AskYesNo(texts::kQuitWhileLogging, MessageIcon::Question)) return false;
+    // The run ends as Stop ends it: its closing lines are written before the program goes.
+    OnMessage(WM_LOG_STOP, 0, 0);
+    return true;
 }
 
 bool ViewHub::AnyMonitorOpen() const {
@@ -141,7 +152,7 @@ bool ViewHub::IsEnabled(int id) const {
         case ID_DATALOG_UPLOAD:
             return features_.Identified();
         case ID_SHORTCUT:
-            return !shortcutBarVisible();
+            return true;  // brings the bar forward, wherever it is
         case ID_CALIBRATION:
             return instrument && features_.CalibrationOffered();
         default:

@@ -64,9 +64,15 @@ public:
 
     // The view's first update: interval, events, threads, flags, link start-up, bar.
     void Initialise();
-    // The view's destruction: "MONITORS" written, QuitEvent, threads joined, messenger closed.
-    // Safe to call twice.
+    // The view's destruction: "MONITORS" written (unless RecordOpenMonitors did it), QuitEvent,
+    // threads joined, messenger closed. Safe to call twice.
     void Shutdown();
+    // Writes "MONITORS" from the open flags now: the program is about to end, before closing
+    // the monitor windows clears their flags.
+    void RecordOpenMonitors();
+    // Whether the program may end now: true when no logging run is active; otherwise asks
+    // kQuitWhileLogging and, on Yes, stops the run first.
+    bool ConfirmQuit();
 
     // Commands.
     bool IsEnabled(int commandId) const;
@@ -87,9 +93,6 @@ public:
     void RegisterMessage(int message, MessageHandler handler) {
         messages_[message] = std::move(handler);
     }
-
-    // Whether the shortcut bar window is visible (the window knows).
-    std::function<bool()> shortcutBarVisible = [] { return true; };
 
     SettingsStore& Settings() { return settings_; }
     OperatorFrontEnd& Operator() { return op_; }
@@ -136,6 +139,7 @@ private:
     std::map<int, MessageHandler> messages_;
     bool initialised_ = false;
     bool shutDown_ = false;
+    bool monitorsRecorded_ = false;
     int running_ = 0;  // the command Run is running, 0 for none
 };
 

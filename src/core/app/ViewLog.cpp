@@ -1,5 +1,7 @@
 #include "app/ViewLog.h"
 
+#include <fstream>
+
 namespace tavrix {
 
 void ViewLog::NewLine() {
@@ -59,6 +61,24 @@ uint64_t ViewLog::LinesBegun() const {
 uint64_t ViewLog::Generation() const {
     std::lock_guard lock(mutex_);
     return generation_;
+}
+
+void ViewLog::Clear() {
+    std::lock_guard lock(mutex_);
+    for (auto& line : lines_) line.clear();
+    current_ = 0;
+    used_ = 1;
+    column_ = 0;
+    begun_ = 0;
+    ++generation_;
+}
+
+bool ViewLog::SaveText(const std::string& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const auto& line : lines) out << line << "\r\n";
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace tavrix

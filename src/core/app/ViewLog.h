@@ -28,6 +28,12 @@ public:
     uint64_t LinesBegun() const;
     // Changes with every append; a window redraws when it differs from what it drew.
     uint64_t Generation() const;
+    // Empties the log ("Clear" of its context menu).
+    void Clear();
+
+    // Writes `lines` to `path` as text, one CR LF line each, as the program's other text files.
+    // false when the file could not be written completely.
+    static bool SaveText(const std::string& path, const std::vector<std::string>& lines);
 
 private:
     void NewLine();

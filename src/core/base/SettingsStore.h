@@ -75,6 +75,8 @@ inline constexpr int kDefaultIpPort = 5000;
 inline constexpr const char* kLog = "LOG";
 inline constexpr const char* kInterval = "INTERVAL";
 inline constexpr const char* kDefaultInterval = "30.0";
+// The sources last chosen in the logging setup, as the 16-bit selection mask.
+inline constexpr const char* kLogChannels = "CHANNELS";
 
 inline constexpr const char* kMainViewPos = "MAINVIEWPOS";
 inline constexpr const char* kWinLeft = "WinLeft";
@@ -90,6 +92,9 @@ inline constexpr const char* kShortcutBarPos = "SHORTCUTPOS";  // the "Short Cut
 inline constexpr const char* kMonitors = "MONITORS";
 inline constexpr const char* kMonitorOpen[8] = {"CHA", "CHB", "CHC", "CHD",
                                                 "CHE", "CHF", "CHG", "CHH"};
+
+// The folder each kind of file was last chosen in (full paths).
+inline constexpr const char* kFolders = "FOLDERS";
 
 // Our own additions for the Linux transports.
 inline constexpr const char* kSerialDevices = "SerialDevices";  // keys "COM1".."COM4"

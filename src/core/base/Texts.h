@@ -20,6 +20,12 @@ inline constexpr const char* kNotConnected = "Not Connected";               // 6
 inline constexpr const char* kError = "Error";                              // 61230
 inline constexpr const char* kNoDevice = "No Device";                       // 61231
 
+// Questions of the desktop program before a window could end a logging run.
+inline constexpr const char* kQuitWhileLogging =
+    "Data logging is in progress. Stop the data logging and exit?";
+inline constexpr const char* kCloseLoggingWindow =
+    "Data logging is in progress. Stop the data logging?";
+
 inline constexpr const char* kRs232CheckList[5] = {
     "Please check the followings for RS232 connection:\n",
     "- RS232 null modem cable connection\n",

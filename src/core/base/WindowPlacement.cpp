@@ -14,7 +14,7 @@ std::array<WinRect, 12> PlaceMonitors(const std::array<WinRect, 12>& saved, cons
     for (int i = 0; i < 12; ++i) {
         if (!saved[i].Empty()) {
             out[i] = saved[i];
-        } else if (i >= 1 && i <= 7) {
+        } else if (i >= 1) {
             out[i] = out[i - 1].Offset(10, 10);
         } else {
             out[i] = CentreOn(screen, width, height);

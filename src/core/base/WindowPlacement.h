@@ -18,8 +18,8 @@ struct WinRect {
 WinRect CentreOn(const WinRect& screen, int width, int height);
 
 // Places the twelve monitor windows (inputs A..H, heater 1, heater 2, analog 1, analog 2): a
-// saved rectangle is used unchanged; without one, A, the heaters and the analog outputs are
-// centred and inputs B..H sit 10 pixels right of and below the previous input's window.
+// saved rectangle is used unchanged; without one, A is centred and every other monitor sits 10
+// pixels right of and below the one before it, so that no two open on top of each other.
 std::array<WinRect, 12> PlaceMonitors(const std::array<WinRect, 12>& saved, const WinRect& screen,
                                       int width, int height);
 

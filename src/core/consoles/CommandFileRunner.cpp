@@ -1,5 +1,7 @@
 #include "consoles/CommandFileRunner.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -272,7 +274,15 @@ void CommandFileRunner::Finish(bool completed) {
     // A run that sent nothing tested nothing, however its file ended.
     if (completed && transactions_ == 0) CountError(texts::kNoTransaction);
     LogAndRecord(completed ? texts::kTestCompleted : texts::kTestAborted);
-    LogAndRecord(std::to_string(errors_) + texts::kErrorsLogged);
+    const std::string count = std::to_string(errors_) + texts::kErrorsLogged;
+    if (!nameErrorLogPath_) return LogAndRecord(count);
+    std::string path = errorLog_.Path();
+    if (!path.empty() && path[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+    }
+    Log(std::to_string(errors_) + " Errors logged in " + path + "\n");
+    errorLog_.Record(count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -304,6 +314,7 @@ CommandFileRun RunCommandFile(LinkContext& ctx, const CommandFileOptions& option
     }
 
     CommandFileRunner runner(ctx.link, ctx.sessionMutex, ctx.log, errorLog, ctx.sleep);
+    runner.NameErrorLogPath(options.nameErrorLogPath);
     if (!runner.Open(chosen.value)) {
         ctx.log.Append("Error:Failed to open " + VisibleText(chosen.value) + " \n");
         run.outcome = CommandFileRun::Outcome::NotOpened;

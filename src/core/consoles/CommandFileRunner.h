@@ -38,6 +38,9 @@ public:
     // Ends the run from outside (the instrument stayed busy): logs and records `why` and the
     // abort lines.
     void Abort(const std::string& why);
+    // The closing count line in the message log names the error log's full path instead of
+    // "the ErrorLog.txt" (the error log itself keeps its own line).
+    void NameErrorLogPath(bool on) { nameErrorLogPath_ = on; }
 
     int Errors() const { return errors_; }
     const std::string& GroupLabel() const { return group_; }
@@ -72,6 +75,7 @@ private:
     int errors_ = 0;
     bool reuse_ = false;
     int transactions_ = 0;  // commands and queries sent
+    bool nameErrorLogPath_ = false;
 };
 
 // The outcome of the "Send Command File" command.
@@ -96,6 +100,8 @@ struct CommandFileOptions {
     std::string fallbackFolder;
     // How long a run waits for SessionMutex before a tag before it gives up.
     std::chrono::milliseconds busyLimit{10000};
+    // See CommandFileRunner::NameErrorLogPath.
+    bool nameErrorLogPath = false;
 };
 
 // The view's "Send Command File" command: "ErrorLog.txt" first, then the file dialog, then the

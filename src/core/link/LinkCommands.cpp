@@ -14,9 +14,12 @@ void WriteFailed(OperatorInterface& op) {
     op.ShowMessage(texts::kUnableToWriteIni, MessageIcon::Stop);
 }
 
-void FailureEnding(ShortcutBar& bar) {
-    bar.ShowModelAndVersion(texts::kNoDevice, " ");
-    bar.SetStatus(kStateError);
+// No device: the capability record says so too, so that the menu, the bar's buttons and its
+// "No Device" agree whichever transport failed.
+void FailureEnding(LinkContext& ctx) {
+    ctx.features.Reset();
+    ctx.bar.ShowModelAndVersion(texts::kNoDevice, " ");
+    ctx.bar.SetStatus(kStateError);
 }
 }  // namespace
 
@@ -78,12 +81,12 @@ void ConnectAndIdentify(LinkContext& ctx) {
     }
     switch (ctx.link.GetPortType()) {
         case kPortGpib:
-            if (!GpibAddressEntry(ctx)) return FailureEnding(ctx.bar);
+            if (!GpibAddressEntry(ctx)) return FailureEnding(ctx);
             break;
         case kPortLan: {
-            if (IpAddressEntry(ctx) == 0) return FailureEnding(ctx.bar);
+            if (IpAddressEntry(ctx) == 0) return FailureEnding(ctx);
             const int result = ctx.link.LanConnect();
-            if (result == 0) return FailureEnding(ctx.bar);
+            if (result == 0) return FailureEnding(ctx);
             if (result != 1) {
                 ctx.bar.SetStatus(kStateConnected);
                 return;
@@ -98,7 +101,7 @@ void ConnectAndIdentify(LinkContext& ctx) {
     std::string interrupted;
     {
         SessionLock lock(ctx.sessionMutex, 0);
-        if (!lock) return FailureEnding(ctx.bar);
+        if (!lock) return FailureEnding(ctx);
         std::string reply;
         const std::string idn = "*IDN?";
         // An instrument left in the middle of a table by an interrupted download takes every
@@ -143,7 +146,7 @@ void ConnectAndIdentify(LinkContext& ctx) {
     if (identified)
         ctx.bar.SetStatus(kStateConnected);
     else
-        FailureEnding(ctx.bar);
+        FailureEnding(ctx);
     if (!interrupted.empty()) {
         ctx.op.ShowMessage(interrupted, MessageIcon::Exclamation);
         ctx.log.Append(interrupted + "\n");

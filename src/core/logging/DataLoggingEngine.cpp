@@ -32,6 +32,12 @@ int DataLoggingEngine::Start(LoggingDialogs& dialogs, LogTimer& timer) {
     DataLogSetupModel setup;
     setup.interval = ctx_.interval();
     setup.EnableFrom(ctx_.features);
+    // The sources of the last run that this model has are checked again.
+    const int remembered = ctx_.settings.GetInt(settings::kLog, settings::kLogChannels, 0);
+    for (int i = 0; i < kLogSourceCount; ++i) {
+        const LogSourceMask bit = kLogSources[static_cast<size_t>(i)].maskBit;
+        if (setup.enabled[static_cast<size_t>(i)] && (remembered & bit)) setup.mask |= bit;
+    }
     const DialogResult<DataLogSetupModel> r = dialogs.AskLogSetup(setup);
     // The dialog's interval (an applied one too) is kept and stored on every way out.
     const double interval =
@@ -40,6 +46,8 @@ int DataLoggingEngine::Start(LoggingDialogs& dialogs, LogTimer& timer) {
     if (r.outcome == DialogOutcome::CouldNotCreate) {
         ctx_.op.ShowMessage(texts::kCouldNotCreateDialog, MessageIcon::Stop);
     } else if (r.Ok()) {
+        if (r.value.mask != setup.mask)
+            ctx_.settings.WriteInt(settings::kLog, settings::kLogChannels, r.value.mask);
         FileDialogRequest save;
         save.filter = logging_texts::kSaveFilter;
         save.defaultExtension = "csv";

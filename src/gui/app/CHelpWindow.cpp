@@ -10,7 +10,7 @@ namespace tavrix {
 
 CHelpWindow::CHelpWindow(const QString& helpFile, QWidget* parent) : QDialog(parent, Qt::Window) {
     InitGuiResources();
-    setWindowTitle("Tavrix Help");
+    setWindowTitle("Tavrix Utility Software Help");
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(true);
     browser_->setSource(QUrl(helpFile));

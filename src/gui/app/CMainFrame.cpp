@@ -25,7 +25,7 @@ CMainFrame::CMainFrame(SettingsStore& settings, const std::array<QString, 12>& m
                        const QString& helpFile, OperatorFrontEnd* injectedOperator)
     : settings_(settings) {
     InitGuiResources();
-    setWindowTitle(QString("%1 - %2").arg(kDocumentTitle, kFrameTitle));
+    setWindowTitle(kTitle);
     setWindowIcon(QIcon(":/tavrix/tavrix.png"));
 
     // One pane; an empty prompt shows the idle text.
@@ -122,7 +122,25 @@ void CMainFrame::Place() {
     }
 }
 
+void CMainFrame::CloseWithoutAsking() {
+    asked_ = true;
+    close();
+}
+
 void CMainFrame::closeEvent(QCloseEvent* e) {
+    // Closing ends a logging run only when the operator says so.
+    if (!asked_ && view_->Initialised() && !view_->Hub().ConfirmQuit()) {
+        e->ignore();
+        return;
+    }
+    asked_ = true;
+    if (closing_) {  // a second close while the program ends
+        e->accept();
+        return;
+    }
+    closing_ = true;
+    // Before the monitor windows close with the program (which clears their open flags).
+    if (view_->Initialised()) view_->Hub().RecordOpenMonitors();
     if (!isMinimized() && !isMaximized() && !isFullScreen()) {
         const QRect r = geometry();
         settings_.WriteInt(settings::kMainViewPos, settings::kWinLeft, r.left());

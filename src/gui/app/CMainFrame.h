@@ -18,8 +18,7 @@ class SettingsStore;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr const char* kDocumentTitle = "Quellin Utility Software";
-    static constexpr const char* kFrameTitle = "vodurad";
+    static constexpr const char* kTitle = "Tavrix Utility Software";
     static constexpr int kDefaultWidth = 720;
     static constexpr int kDefaultHeight = 520;
 
@@ -32,6 +31,9 @@ public:
     QAction* ActionFor(int id) const;
     // Enables each menu item by its command's update rule.
     void RefreshCommandStates();
+    // Ends the program without the question about a running logging run (termination
+    // signals); the run still ends cleanly with the view.
+    void CloseWithoutAsking();
 
 signals:
     void closed();
@@ -47,6 +49,8 @@ private:
     CVoduradView* view_;
     std::map<int, QAction*> actions_;
     QTimer* updateTimer_;
+    bool asked_ = false;
+    bool closing_ = false;
 };
 
 }  // namespace tavrix

@@ -2,10 +2,15 @@
 
 #include "logging/CDataLogViewer.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLayout>
+#include <QMenu>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -19,6 +24,8 @@
 #include "app/ConsoleRegistration.h"
 #include "app/CurveRegistration.h"
 #include "app/QtOperator.h"
+#include "base/QtFileDialog.h"
+#include "base/ScreenRect.h"
 #include "base/WindowPlacement.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
@@ -48,7 +55,9 @@ CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12
     : QAbstractScrollArea(parent),
       settings_(settings),
       monitorTitles_(monitorTitles),
-      helpFile_(helpFile) {
+      helpFile_(helpFile),
+      folders_(settings) {
+    SetFileFolders(&folders_);
     if (injectedOperator) {
         op_ = injectedOperator;
     } else {
@@ -129,6 +138,7 @@ CVoduradView::~CVoduradView() {
     delete loggingProgress_;
     delete help_.data();
     hub_.reset();
+    SetFileFolders(nullptr);
 }
 
 int CVoduradView::LineHeight() const {
@@ -192,7 +202,6 @@ void CVoduradView::RegisterGuiOperations() {
     RegisterCurveCommands(hub);
     RegisterConsoleCommands(hub);
     RegisterCalibrationCommand(hub);
-    hub.shortcutBarVisible = [this] { return bar_ && bar_->Showing(); };
 }
 
 void CVoduradView::SaveBarPlace(const QRect& r) {
@@ -226,18 +235,22 @@ void CVoduradView::CreateFloatingWindows() {
             monitors_[static_cast<size_t>(i)] = m;
             saved[static_cast<size_t>(i)] = ReadRect(settings_, settings::kMonitorPos[i]);
         }
-        const QSize size = monitors_[0]->size();
+        const QMargins m = FrameMarginsOf(*monitors_[0]);
+        const QSize size = monitors_[0]->size().grownBy(m);
         const auto places = PlaceMonitors(saved, screen, size.width(), size.height());
         for (int i = 0; i < kMonitorCount; ++i)
-            monitors_[static_cast<size_t>(i)]->setGeometry(ToQRect(places[static_cast<size_t>(i)]));
+            PlaceAtScreenRect(*monitors_[static_cast<size_t>(i)],
+                              ToQRect(places[static_cast<size_t>(i)]));
     }
 
     terminal_ = new CSerialTerminal(settings_, this);
     terminal_->SetDestination(
         [this](int message, intptr_t w, intptr_t l) { return hub_->OnMessage(message, w, l); });
     const WinRect termSaved = ReadRect(settings_, settings::kTerminalPos);
-    terminal_->setGeometry(ToQRect(
-        termSaved.Empty() ? CentreOn(screen, terminal_->width(), terminal_->height()) : termSaved));
+    const QSize termSize = terminal_->size().grownBy(FrameMarginsOf(*terminal_));
+    PlaceAtScreenRect(*terminal_, ToQRect(termSaved.Empty() ? CentreOn(screen, termSize.width(),
+                                                                       termSize.height())
+                                                            : termSaved));
 
     // A tool window of the main window, so that it floats above it.
     bar_ = new CShortCutButtons(hub.Bar(), *op_, window());
@@ -251,11 +264,13 @@ void CVoduradView::CreateFloatingWindows() {
     const WinRect barRect =
         PlaceShortcutBar(ToWinRect(viewRect), barSize.width(), barSize.height(), screen);
     const WinRect barSaved = ReadRect(settings_, settings::kShortcutBarPos);
-    if (barSaved.Empty())
-        bar_->move(barRect.left, barRect.top);
+    PlaceAtScreenRect(*bar_, ToQRect(barSaved.Empty() ? barRect : barSaved));
+    // The bar opens with the main window, above it: shown before it, a window manager would
+    // stack the main window over its own tool window.
+    if (window()->isVisible())
+        bar_->ShowAgain();
     else
-        bar_->move(barSaved.left, barSaved.top);
-    bar_->show();
+        window()->installEventFilter(this);
 
     const WinRect logRect = CentreOn(screen, loggingProgress_->width(), loggingProgress_->height());
     loggingProgress_->setGeometry(ToQRect(logRect));
@@ -300,6 +315,13 @@ void CVoduradView::paintEvent(QPaintEvent*) {
     const int last =
         std::min<int>(static_cast<int>(lines_.size()) - 1, (top + viewport()->height()) / lh);
     for (int i = first; i <= last; ++i) {
+        if (i >= selFirst_ && i <= selLast_) {
+            p.fillRect(QRect(0, i * lh - top, viewport()->width(), lh),
+                       palette().color(QPalette::Highlight));
+            p.setPen(palette().color(QPalette::HighlightedText));
+        } else {
+            p.setPen(palette().color(QPalette::Text));
+        }
         QString text = QString::fromLatin1(lines_[static_cast<size_t>(i)]);
         for (QChar& c : text)
             if (c.unicode() < 0x20 || c.unicode() == 0x7F) c = QLatin1Char(' ');
@@ -307,11 +329,96 @@ void CVoduradView::paintEvent(QPaintEvent*) {
     }
 }
 
+int CVoduradView::LineAt(int y) const {
+    const int line = (y + verticalScrollBar()->value()) / LineHeight();
+    return std::clamp(line, 0, std::max(0, static_cast<int>(lines_.size()) - 1));
+}
+
+void CVoduradView::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(e);
+    selAnchor_ = selFirst_ = selLast_ = LineAt(e->position().toPoint().y());
+    viewport()->update();
+}
+
+void CVoduradView::mouseMoveEvent(QMouseEvent* e) {
+    if (!(e->buttons() & Qt::LeftButton)) return QAbstractScrollArea::mouseMoveEvent(e);
+    const int line = LineAt(e->position().toPoint().y());
+    selFirst_ = std::min(selAnchor_, line);
+    selLast_ = std::max(selAnchor_, line);
+    viewport()->update();
+}
+
+void CVoduradView::keyPressEvent(QKeyEvent* e) {
+    if (e->matches(QKeySequence::Copy)) return CopySelection();
+    if (e->matches(QKeySequence::SelectAll)) return SelectAllLines();
+    QAbstractScrollArea::keyPressEvent(e);
+}
+
+QString CVoduradView::SelectedText() const {
+    QStringList out;
+    for (int i = std::max(0, selFirst_); i <= selLast_ && i < static_cast<int>(lines_.size()); ++i)
+        out << QString::fromLatin1(lines_[static_cast<size_t>(i)]);
+    return out.join('\n');
+}
+
+void CVoduradView::CopySelection() {
+    const QString text = SelectedText();
+    if (selLast_ >= selFirst_) QGuiApplication::clipboard()->setText(text);
+}
+
+void CVoduradView::SelectAllLines() {
+    SyncLog();
+    selAnchor_ = selFirst_ = 0;
+    selLast_ = static_cast<int>(lines_.size()) - 1;
+    viewport()->update();
+}
+
+void CVoduradView::SaveLogAs() {
+    FileDialogRequest request{"Text Files (*.txt)|*.txt||", "txt", kHideReadOnly | kOverwritePrompt,
+                              "MessageLog.txt"};
+    const auto file = op_->AskSaveFile(request);
+    if (!file.Ok()) return;
+    if (!ViewLog::SaveText(file.value, hub_->Log().Lines()))
+        op_->ShowMessage("Unable to write " + file.value, MessageIcon::Stop);
+}
+
+void CVoduradView::ClearLog() {
+    hub_->Log().Clear();
+    selFirst_ = 0;
+    selLast_ = -1;
+    SyncLog();
+}
+
+QMenu* CVoduradView::BuildContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    QAction* copy = menu->addAction("Copy", this, &CVoduradView::CopySelection);
+    copy->setEnabled(selLast_ >= selFirst_);
+    menu->addAction("Select All", this, &CVoduradView::SelectAllLines);
+    menu->addSeparator();
+    menu->addAction("Save As...", this, &CVoduradView::SaveLogAs);
+    menu->addAction("Clear", this, &CVoduradView::ClearLog);
+    return menu;
+}
+
+void CVoduradView::contextMenuEvent(QContextMenuEvent* e) {
+    std::unique_ptr<QMenu> menu(BuildContextMenu(this));
+    menu->exec(e->globalPos());
+}
+
 void CVoduradView::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
     const bool atBottom = verticalScrollBar()->value() == verticalScrollBar()->maximum();
     UpdateScrollBars();
     if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+bool CVoduradView::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == window() && e->type() == QEvent::Show && bar_) {
+        window()->removeEventFilter(this);
+        // After the main window is mapped, so that the bar is stacked above it.
+        QTimer::singleShot(0, bar_, [bar = bar_] { bar->ShowAgain(); });
+    }
+    return QAbstractScrollArea::eventFilter(watched, e);
 }
 
 void CVoduradView::showEvent(QShowEvent* e) {

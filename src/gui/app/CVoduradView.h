@@ -10,8 +10,10 @@
 #include "app/CHelpWindow.h"
 #include "app/HubLogging.h"
 #include "app/ViewHub.h"
+#include "base/FileFolders.h"
 #include "logging/LogClock.h"
 
+class QMenu;
 class QTimer;
 
 namespace tavrix {
@@ -64,6 +66,16 @@ public:
     // Draws the log now when it changed (the timer does this every 50 ms).
     void SyncLog();
 
+    // The message log's context menu: "Copy" (the selected lines), "Select All", "Save As..."
+    // (the whole log as a text file), "Clear". The caller owns the menu.
+    QMenu* BuildContextMenu(QWidget* parent);
+    // The selected lines as text, one line each ("" when nothing is selected).
+    QString SelectedText() const;
+    void CopySelection();
+    void SelectAllLines();
+    void SaveLogAs();
+    void ClearLog();
+
 signals:
     void statusBarToggleRequested();
 
@@ -71,6 +83,11 @@ protected:
     void paintEvent(QPaintEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     void showEvent(QShowEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void RegisterGuiOperations();
@@ -103,6 +120,10 @@ private:
     QTimer* logTimer_;
     uint64_t drawnGeneration_ = UINT64_MAX;
     std::vector<std::string> lines_;
+    // Selected lines (indices into lines_), none when first > last.
+    int selAnchor_ = 0, selFirst_ = 0, selLast_ = -1;
+    int LineAt(int y) const;
+    FileFolders folders_;
     bool initialised_ = false;
 };
 

@@ -18,9 +18,11 @@ DialogResult<std::string> AskFile(const FileDialogRequest& request, bool save, Q
         [&] {
             QFileDialog dlg(parent);
             ConfigureFileDialog(dlg, request, save);
-            if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
-                r = DialogResult<std::string>::Accept(
-                    dlg.selectedFiles().first().toLocal8Bit().toStdString());
+            if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()) {
+                const QString chosen = dlg.selectedFiles().first();
+                RememberChosenFile(FileKindOf(request), chosen);
+                r = DialogResult<std::string>::Accept(chosen.toLocal8Bit().toStdString());
+            }
         },
         quit);
     return r;

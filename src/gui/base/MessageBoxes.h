@@ -8,7 +8,7 @@
 namespace tavrix {
 
 // Title of every message box of the program.
-inline constexpr const char* kAppTitle = "Tavrix";
+inline constexpr const char* kAppTitle = "Tavrix Utility Software";
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon);
 

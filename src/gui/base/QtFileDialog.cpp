@@ -1,16 +1,37 @@
 #include "base/QtFileDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
-#include <algorithm>
 #include <QHeaderView>
 #include <QTreeView>
+#include <algorithm>
 
 namespace tavrix {
 
 namespace {
 constexpr int kFileDialogWidth = 940;
 constexpr int kFileDialogHeight = 480;
+
+FileFolders*& Folders() {
+    static FileFolders* folders = nullptr;
+    return folders;
+}
 }  // namespace
+
+void SetFileFolders(FileFolders* folders) {
+    Folders() = folders;
+}
+
+QString StartPath(FileKind kind, const QString& fileName) {
+    const std::string folder = Folders() ? Folders()->StartFolder(kind) : std::string();
+    if (folder.empty()) return fileName;
+    const QString dir = QString::fromLocal8Bit(folder.c_str());
+    return fileName.isEmpty() ? dir : dir + "/" + fileName;
+}
+
+void RememberChosenFile(FileKind kind, const QString& path) {
+    if (Folders() && !path.isEmpty()) Folders()->Remember(kind, path.toLocal8Bit().toStdString());
+}
 
 QStringList QtNameFilters(const FileDialogRequest& request) {
     QStringList filters;
@@ -37,6 +58,10 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, 
     dialog.setNameFilters(QtNameFilters(request));
     // A leading "." is dropped by Qt, so "crv" and ".340" both work.
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    // Each kind on its own: without a folder of its own, the current folder, not the one the
+    // last dialog of another kind was left in.
+    const QString folder = StartPath(FileKindOf(request));
+    dialog.setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
     // Wide enough that name, size, type and date can all be read.

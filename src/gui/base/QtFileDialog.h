@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "base/FileFolders.h"
 #include "base/OperatorInterface.h"
 
 class QFileDialog;
@@ -14,7 +15,16 @@ namespace tavrix {
 QStringList QtNameFilters(const FileDialogRequest& request);
 
 // Sets up an open (`save` false) or save dialog as the request asks: filters, default
-// extension, overwrite prompt, existing files only, the starting name.
+// extension, overwrite prompt, existing files only, the starting name, and the folder last
+// used for the request's kind of file.
 void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save);
+
+// The running program's folders per kind of file (set by the view; without them every dialog
+// starts in the current folder). The view clears them before they go.
+void SetFileFolders(FileFolders* folders);
+// `fileName` in the folder last used for `kind`, or `fileName` alone.
+QString StartPath(FileKind kind, const QString& fileName = {});
+// The operator chose `path` for `kind`: its folder is where the next such dialog starts.
+void RememberChosenFile(FileKind kind, const QString& path);
 
 }  // namespace tavrix

@@ -111,14 +111,15 @@ CStripChart::CStripChart(int length, QWidget* parent) : QDialog(parent), model_(
         QAction* chosen = menu.exec(view_->mapToGlobal(at));
         if (chosen == copy) CopyData();
         if (chosen != save) return;
-        // The program's own file dialog, wide enough for its columns.
+        // The program's own file dialog, wide enough for its columns, in the images folder.
         QFileDialog dialog(this, "Save Image");
-        const FileDialogRequest request{"PNG image|*.png|SVG image|*.svg||", "png",
-                                        kHideReadOnly | kOverwritePrompt,
-                                        windowTitle().toStdString() + ".png"};
+        const FileDialogRequest request{
+            "PNG image|*.png|SVG image|*.svg||", "png", kHideReadOnly | kOverwritePrompt,
+            StartPath(FileKind::Images, windowTitle() + ".png").toStdString()};
         ConfigureFileDialog(dialog, request, true);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
         QString path = dialog.selectedFiles().first();
+        RememberChosenFile(FileKind::Images, path);
         if (!path.endsWith(".png", Qt::CaseInsensitive) &&
             !path.endsWith(".svg", Qt::CaseInsensitive))
             path += ".png";

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/Commands.h"
+#include "base/ScreenRect.h"
 
 namespace tavrix {
 
@@ -83,7 +84,7 @@ void CSerialTerminal::SetDestination(TerminalDestination destination) {
 }
 
 void CSerialTerminal::closeEvent(QCloseEvent* e) {
-    const QRect r = geometry();
+    const QRect r = ScreenRectOf(*this);
     settings_.WriteInt(settings::kTerminalPos, settings::kWinLeft, r.left());
     settings_.WriteInt(settings::kTerminalPos, settings::kWinTop, r.top());
     settings_.WriteInt(settings::kTerminalPos, settings::kWinRight, r.right() + 1);

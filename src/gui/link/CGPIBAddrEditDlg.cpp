@@ -29,6 +29,8 @@ CGPIBAddrEditDlg::CGPIBAddrEditDlg(int current, QWidget* parent) : QDialog(paren
     top->addWidget(buttons);
     setMinimumWidth(260);
     ModalDialogFrame(*this);
+    // The address is what the operator came to change.
+    combo_->setFocus(Qt::OtherFocusReason);
 }
 
 int CGPIBAddrEditDlg::Address() const {

@@ -1,8 +1,11 @@
 #include "link/CIPEdit.h"
 
 #include "base/DialogFrame.h"
+#include <QClipboard>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QKeyEvent>
@@ -11,14 +14,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <vector>
 
 #include "base/MessageBoxes.h"
 
 namespace tavrix {
 
 namespace {
-// An octet field moves on to the next one on "." or after three digits, as an address
-// control does.
+// An octet field of the address. Entering one selects its text, so typing replaces it; it moves
+// on to the next after three digits or on "."; a "." right after such a move is the separator
+// already taken, so typing or pasting a whole address fills the four fields.
 class OctetEdit : public QLineEdit {
 public:
     explicit OctetEdit(QWidget* parent) : QLineEdit(parent) {
@@ -28,24 +33,66 @@ public:
         setFrame(false);
         setFixedWidth(fontMetrics().horizontalAdvance("0000") + 6);
     }
-    QLineEdit* next = nullptr;
+    OctetEdit* next = nullptr;
+
+    // Focus here with the text selected; `moved` when the operator's typing brought it here.
+    void Enter(bool moved) {
+        setFocus(Qt::OtherFocusReason);
+        selectAll();
+        fresh_ = moved;
+    }
+
+    // "a.b.c.d" (or its first parts) into this field and the ones after it; false when the
+    // text is not such an address.
+    bool FillFrom(const QString& text) {
+        const QStringList parts = text.trimmed().split('.');
+        if (parts.size() < 2) return false;
+        std::vector<int> values;
+        for (const QString& p : parts) {
+            bool ok = false;
+            const int v = p.toInt(&ok);
+            if (!ok || v < 0 || v > 255 || p.size() > 3) return false;
+            values.push_back(v);
+        }
+        OctetEdit* field = this;
+        for (size_t i = 0; i < values.size() && field; ++i, field = field->next) {
+            field->setText(QString::number(values[i]));
+            if (i + 1 == values.size()) field->Enter(false);
+        }
+        return true;
+    }
 
 protected:
+    void focusInEvent(QFocusEvent* e) override {
+        QLineEdit::focusInEvent(e);
+        if (e->reason() != Qt::MouseFocusReason) selectAll();
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        fresh_ = false;
+        QLineEdit::focusOutEvent(e);
+    }
+
     void keyPressEvent(QKeyEvent* e) override {
-        if (next && (e->text() == "." || e->key() == Qt::Key_Period)) {
-            next->setFocus();
-            next->selectAll();
+        if (e->matches(QKeySequence::Paste)) {
+            if (!FillFrom(QGuiApplication::clipboard()->text())) QLineEdit::keyPressEvent(e);
+            return;
+        }
+        if (e->text() == "." || e->key() == Qt::Key_Period) {
+            const bool separatorOfTheMove = fresh_;
+            fresh_ = false;
+            if (next && !separatorOfTheMove && !text().isEmpty()) next->Enter(false);
             return;
         }
         QLineEdit::keyPressEvent(e);
+        const bool digit = !e->text().isEmpty() && e->text()[0].isDigit();
+        if (digit) fresh_ = false;
         // The validator lets "300" through as unfinished input; an octet stops at 255.
         if (text().toInt() > 255) setText("255");
-        if (next && text().size() == 3 && cursorPosition() == 3 && !e->text().isEmpty() &&
-            e->text()[0].isDigit()) {
-            next->setFocus();
-            next->selectAll();
-        }
+        if (next && digit && text().size() == 3 && cursorPosition() == 3) next->Enter(true);
     }
+
+private:
+    bool fresh_ = false;
 };
 }  // namespace
 
@@ -101,6 +148,8 @@ CIPEdit::CIPEdit(const IpAddressChoice& preset, QWidget* parent)
     top->addLayout(grid);
     top->addLayout(buttons);
     ModalDialogFrame(*this);
+    // Typing starts over the address's first part.
+    octets_[0]->setFocus(Qt::OtherFocusReason);
 }
 
 QString CIPEdit::CheckPort(const QString& text, int* value) {

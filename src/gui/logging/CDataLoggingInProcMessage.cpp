@@ -1,6 +1,7 @@
 #include "logging/CDataLoggingInProcMessage.h"
 #include "base/DialogFrame.h"
 
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <algorithm>
 
 #include "base/MessageBoxes.h"
+#include "base/Texts.h"
 
 namespace tavrix {
 
@@ -106,6 +108,22 @@ void CDataLoggingInProcMessage::PressStop() {
         Tell(problem, MessageIcon::Exclamation);
     // The run stops whatever the check said.
     if (onStop) onStop();
+}
+
+void CDataLoggingInProcMessage::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    // The program closing its windows as it ends: the view ends the run itself.
+    if (!e->spontaneous()) {
+        hide();
+        return;
+    }
+    if (isVisible() && Ask(texts::kCloseLoggingWindow)) PressStop();
+}
+
+bool CDataLoggingInProcMessage::Ask(const std::string& text) {
+    if (op_) return op_->AskYesNo(text, MessageIcon::Question);
+    return ShowMessageBox(this, QString::fromStdString(text), MessageIcon::Question,
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void CDataLoggingInProcMessage::Tell(const std::string& text, MessageIcon icon) {

@@ -32,11 +32,16 @@ public:
 
 public slots:
     void accept() override { PressStop(); }
-    // Esc or the close box do what Stop does: the run must not go on unseen.
-    void reject() override { PressStop(); }
+    // Esc does nothing: a run planned for days ends only with Stop.
+    void reject() override {}
+
+protected:
+    // The close box asks first, and stops the run only on Yes.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     void Tell(const std::string& text, MessageIcon icon);
+    bool Ask(const std::string& text);
     OperatorInterface* op_ = nullptr;
     LoggingProgressModel model_;
     std::array<QLineEdit*, kLogSourceCount> slots_{};
