@@ -17,7 +17,8 @@ public:
     ErrorLogFile(const ErrorLogFile&) = delete;
     ErrorLogFile& operator=(const ErrorLogFile&) = delete;
 
-    // Creates or truncates the file; false with the reason in Error().
+    // Creates or truncates the file; false with the reason in Error(). A symlink, a FIFO or a
+    // device of that name is refused, never followed or written.
     bool Create(const std::string& path);
     // The places tried in order: `explicitPath` alone when given; otherwise "ErrorLog.txt" in the
     // current directory, then in `fallbackFolder` (created if missing) when that is not empty.

@@ -7,8 +7,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "base/Texts.h"
 #include "base/CNumeric.h"
+#include "base/FileSafety.h"
+#include "base/Texts.h"
 #include "link/LinkCommands.h"
 
 namespace tavrix {
@@ -77,7 +78,8 @@ int UploadInternalDataLog(DataLogUploadContext& ctx) {
     const int expected = std::atoi(count.c_str());
 
     OutFile out;
-    out.fd = ::open(file.value.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string why;
+    out.fd = files::OpenOutput(file.value, {}, why);
     if (out.fd < 0) {
         ctx.op.ShowMessage(datalog_texts::kFailedToCreate, MessageIcon::Stop);
         return -1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileSafety.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "base/SyncPrimitives.h"
@@ -130,6 +131,7 @@ private:
     std::atomic<bool> runOpen_{false};
     std::atomic<bool> fileErrorReported_{false};
     std::string lastFileError_;
+    files::ExclusiveLock fileLock_;  // held for the whole run (UI thread only)
     LogTimer* timer_ = nullptr;
     int timerHeld_ = 0;
 };
