@@ -52,7 +52,10 @@ bool ErrorLogFile::CreateFirstOf(const std::vector<std::string>& paths) {
             std::error_code ec;
             std::filesystem::create_directories(std::filesystem::path(paths[i]).parent_path(), ec);
         }
-        if (Create(paths[i])) return true;
+        if (Create(paths[i])) {
+            skipped_ = reasons;
+            return true;
+        }
         reasons += (reasons.empty() ? "" : "; ") + paths[i] + ": " + error_;
     }
     error_ = reasons;

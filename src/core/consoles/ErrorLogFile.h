@@ -35,11 +35,14 @@ public:
     const std::string& Path() const { return path_; }
     // The reason of the last failure (create or write), as strerror gives it.
     const std::string& Error() const { return error_; }
+    // After CreateFirstOf: why the places before the one used were refused ("PATH: reason").
+    const std::string& Skipped() const { return skipped_; }
 
 private:
     int fd_ = -1;
     std::string path_;
     std::string error_;
+    std::string skipped_;
     bool writeFailed_ = false;
 };
 
