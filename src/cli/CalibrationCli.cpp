@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/CNumeric.h"
+#include "base/FileSafety.h"
 #include "calibration/CalibPassword.h"
 #include "calibration/CalibSession.h"
 #include "calibration/CalibTexts.h"
@@ -26,6 +27,8 @@ namespace {
 // Passwords are at most ten characters; a longer line is still read whole so that it fails
 // the check rather than passing on a prefix.
 constexpr size_t kSecretLineMax = 1024;
+// A password file is a few short lines; anything larger is not one.
+constexpr size_t kSecretFileMax = 64 * 1024;
 
 int Fail(const std::string& what) {
     std::fprintf(stderr, "tavrix-cli: %s\n", what.c_str());
@@ -190,9 +193,13 @@ int RunPassword(const CalibrationCliOptions& o, CliSession& s) {
 
 std::optional<std::string> ReadSecretFromFile(const std::string& path, int line,
                                               std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // A FIFO or a device would make the run wait or read for ever: only a small regular file.
+    std::string why;
+    const int fd = files::OpenInput(path, kSecretFileMax, why);
+    std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "rb");
     if (!f) {
-        error = "cannot read the password file " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        error = "cannot read the password file " + path + ": " + why;
         return std::nullopt;
     }
     // The lines of the file, each without its LF (and a CR before it).

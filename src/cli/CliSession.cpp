@@ -206,6 +206,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
                 return false;
             }
             link->SetPortType(kPortLan);
+            ReleaseSerialPort();
             // The in-process simulator reports refused lines.
             simTcp_->SetLineAcknowledgement(true);
             link->Lan().SetLineAcknowledgement(true);
@@ -225,8 +226,12 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
         link->SetPortType(kPortRs232);
         link->RecreateSerialPort();
         if (!link->SerialPort() || !link->SerialPort()->IsOpen()) {
-            std::fprintf(stderr, "tavrix-cli: cannot open serial device %s\n",
-                         o.serialDevice.c_str());
+            const std::string why = link->SerialPort() ? link->SerialPort()->OpenError() : "";
+            if (link->SerialPort() && !link->SerialPort()->BusyText().empty())
+                std::fprintf(stderr, "tavrix-cli: %s\n", why.c_str());
+            else
+                std::fprintf(stderr, "tavrix-cli: cannot open serial device %s: %s\n",
+                             o.serialDevice.c_str(), why.c_str());
             return false;
         }
     } else if (o.gpibAddress) {
@@ -235,6 +240,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
             return false;
         }
         link->SetPortType(kPortGpib);
+        ReleaseSerialPort();
         link->SetGpibAddress(*o.gpibAddress);
         op.gpibAnswer = *o.gpibAddress;
     } else if (!o.lan.empty()) {
@@ -245,6 +251,7 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
             return false;
         }
         link->SetPortType(kPortLan);
+        ReleaseSerialPort();
         link->Lan().SetLineAcknowledgement(o.lanAck);
         op.ipAnswer = ip;
     } else if (o.baud) {
@@ -260,8 +267,19 @@ bool CliSession::Open(const TransportOptions& o, bool connectLan) {
             if (link->LanConnect() == 0) return false;
         }
     }
+    // Another process owns the serial device: this run sends nothing and says who has it.
+    if (link->GetPortType() == kPortRs232 && link->SerialPort() &&
+        !link->SerialPort()->BusyText().empty()) {
+        std::fprintf(stderr, "tavrix-cli: %s\n", link->SerialPort()->BusyText().c_str());
+        return false;
+    }
     bar.ShowTransport(link->GetPortType());
     return true;
+}
+
+void CliSession::ReleaseSerialPort() {
+    // A run over GPIB or LAN leaves the stored serial device to whoever needs it.
+    if (link && link->SerialPort()) link->SerialPort()->Close();
 }
 
 }  // namespace tavrix::cli

@@ -111,6 +111,8 @@ public:
     std::unique_ptr<CurveContext> context;
 
 private:
+    void ReleaseSerialPort();
+
     std::unique_ptr<sim::SimEngine> simEngine_;
     std::unique_ptr<sim::PtyFrontEnd> simPty_;
     std::unique_ptr<sim::TcpFrontEnd> simTcp_;

@@ -81,7 +81,8 @@ int RunTerminal(CliSession& s, const Unusable& unusable) {
             if (!raw) break;
             const std::string line(raw);
             std::free(raw);
-            if (!line.empty()) add_history(line.c_str());
+            // The line editor's own history keeps no password either.
+            if (!line.empty() && CommandHistory::Keepable(line)) add_history(line.c_str());
             if (!HandleLine(s, model, line, line.size())) ++failures;
             if (!line.empty() && Unreachable(unusable)) return 1;
         }

@@ -63,10 +63,12 @@ std::string UnusableTransport(CliSession& s) {
     CInstrumentLink& link = *s.link;
     if (link.GetPortType() == kPortRs232) {
         const CCommPort* port = link.SerialPort();
+        if (port && !port->BusyText().empty()) return port->BusyText() + ": nothing was sent";
         if (!port || !port->IsOpen())
             return "serial port COM" + std::to_string(link.CommPortIndex() + 1) + " (" +
-                   link.SerialDevicePath(link.CommPortIndex() + 1) +
-                   ") could not be opened: nothing was sent";
+                   link.SerialDevicePath(link.CommPortIndex() + 1) + ") could not be opened" +
+                   (port && !port->OpenError().empty() ? " (" + port->OpenError() + ")" : "") +
+                   ": nothing was sent";
     } else if (link.GetPortType() == kPortGpib && !link.GpibLibrary().Loaded()) {
         return "GPIB driver library " + link.GpibLibrary().LibraryPath() +
                " could not be loaded: nothing was sent";

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <unistd.h>
 
@@ -392,7 +394,9 @@ TEST(CommandFileRunner, ErrorLogFallsBackToTheSettingsFolderAndAFailureStopsTheR
     EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Cancelled);
     EXPECT_EQ(run.errorLogPath, f.options.fallbackFolder + "/ErrorLog.txt");
     EXPECT_TRUE(std::filesystem::exists(run.errorLogPath));
-    EXPECT_EQ(f.bench.log.lines, Lines{"ErrorLog.txt is written to " + run.errorLogPath + "\n"});
+    // Where the records go, and why not where the operator would look first.
+    EXPECT_EQ(f.bench.log.lines, Lines{"ErrorLog.txt is written to " + run.errorLogPath +
+                                       " (ErrorLog.txt: No such file or directory)\n"});
 
     // Nowhere to write: said so, and no file is asked for or run.
     f.bench.log.lines.clear();
@@ -410,11 +414,27 @@ TEST(CommandFileRunner, ErrorLogFallsBackToTheSettingsFolderAndAFailureStopsTheR
 
 TEST(CommandFileRunner, AnErrorLogThatCannotBeWrittenIsReported) {
     RunnerBench f(std::map<std::string, std::string>{{"W?", "abc"}});
-    f.options.errorLogPath = "/dev/full";
-    const auto run = f.Run("<T><QUERY>W?</QUERY><RESPONSE>x</RESPONSE></TRANSACTIONS>");
+    const std::string xml = (f.bench.dir.Path() / "test.xml").string();
+    WriteFile(xml, "<T><QUERY>W?</QUERY><RESPONSE>x</RESPONSE></TRANSACTIONS>");
+    f.bench.op.openFileAnswers.push_back(DialogResult<std::string>::Accept(xml));
+    // The error log may not grow past its first bytes, as on a full disk.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit small = old;
+    small.rlim_cur = 8;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto run = RunCommandFile(f.bench.ctx, f.options);
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &previous, nullptr);
     EXPECT_EQ(run.outcome, CommandFileRun::Outcome::Completed);
     EXPECT_TRUE(run.errorLogIncomplete);
-    EXPECT_EQ(f.bench.log.lines.back(), "Error:/dev/full is incomplete: No space left on device\n");
+    ASSERT_FALSE(f.bench.log.lines.empty());
+    EXPECT_EQ(f.bench.log.lines.back(),
+              "Error:" + f.options.errorLogPath + " is incomplete: File too large\n");
 }
 
 TEST(CommandFileRunner, ABusyLockIsWaitedForBetweenTagsWithinABound) {

@@ -112,7 +112,8 @@ TEST(CrvReader, FailuresLeaveTheTargetUntouched) {
     EXPECT_EQ(SensorCurve::ReadCrvFile("", target), kCurveReadNoPath);
     EXPECT_EQ(SensorCurve::ReadCrvFile("/nonexistent/x.crv", target), kCurveReadCannotOpen);
     TempDir dir;
-    EXPECT_EQ(SensorCurve::ReadCrvFile(dir.Str(), target), kCurveReadStreamFailed);  // a folder
+    // A folder is no curve file: refused when it is opened.
+    EXPECT_EQ(SensorCurve::ReadCrvFile(dir.Str(), target), kCurveReadCannotOpen);
     EXPECT_EQ(target.sensorName, "untouched");
 }
 

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
+#include "base/FileSafety.h"
 #include "base/IniText.h"
 
 namespace tavrix {
@@ -55,34 +58,66 @@ Loaded LoadText(const std::string& path, std::string& text) {
     return result;
 }
 
+// The file a path finally names, following symbolic links (a dangling link names the file it
+// would create). The path itself when it is no link or the chain is too long.
+std::string FinalTarget(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) return p.string();
+        fs::path next = fs::read_symlink(p, ec);
+        if (ec) return p.string();
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return path;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 // Writes `data` to `path` so that a reader sees either the old or the new file, never a part.
-bool WriteAtomically(const std::string& folder, const std::string& path, const std::string& data) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    std::string tmpl = folder + "/.Tavrix.INI.XXXXXX";
-    int fd = mkstemp(tmpl.data());
+// The new file takes the old one's permissions and owner (0600 when there was none).
+bool WriteAtomically(const std::string& path, const std::string& data) {
+    const std::filesystem::path target(path);
+    const std::string folder = FolderOf(path);
+    std::string tmpl = folder + "/." + target.filename().string() + ".XXXXXX";
+    const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    const char* p = data.data();
-    size_t left = data.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    std::string error;
+    bool ok = files::WriteAll(fd, data.data(), data.size(), error);
+    struct stat old {};
+    if (ok && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        // Owner and group first: a change of owner clears set-id bits the mode then restores.
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            (void)::fchown(fd, old.st_uid, old.st_gid);
+        if (::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
     }
     if (ok && ::fsync(fd) != 0) ok = false;
     if (::close(fd) != 0) ok = false;
-    if (ok) {
-        ::chmod(tmpl.c_str(), 0644);
-        ok = std::rename(tmpl.c_str(), path.c_str()) == 0;
-    }
+    if (ok) ok = std::rename(tmpl.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(tmpl.c_str());
     return ok;
+}
+
+// The writers' lock: an flock() on the folder that holds the file (a folder stays the same
+// file while the settings file itself is replaced by every write). Bounded: a writer that
+// never lets go costs the others a failed write, not a hang.
+bool LockFolder(const std::string& folder, files::ExclusiveLock& lock) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(SettingsStore::kLockWaitMs);
+    for (;;) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return false;
+        std::string holder;
+        const auto r = lock.Take(fd, true, holder);
+        if (r == files::ExclusiveLock::Result::Locked) return true;
+        if (r == files::ExclusiveLock::Result::Failed) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 }  // namespace
 
@@ -162,14 +197,23 @@ bool SettingsStore::Write(const std::string& section, const std::string& key,
     if (writesDisabled_) return true;
     // A line break would end the value early and turn the rest into a line of its own.
     if (value.find_first_of("\r\n") != std::string::npos) return false;
+    return Update([&](IniText& ini) { ini.Set(section, key, value); });
+}
+
+bool SettingsStore::Update(const std::function<void(IniText&)>& change) {
+    if (writesDisabled_) return true;
     std::lock_guard lock(mutex_);
-    const std::string path = FilePath();
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    const std::string path = FinalTarget(FilePath());
+    files::ExclusiveLock writers;
+    if (!LockFolder(FolderOf(path), writers)) return false;
     std::string text;
     // An unreadable store is not overwritten: the operator's other settings would be lost.
     if (LoadText(path, text) == Loaded::kUnusable) return false;
     IniText ini(std::move(text));
-    ini.Set(section, key, value);
-    return WriteAtomically(folder_, path, ini.Text());
+    change(ini);
+    return WriteAtomically(path, ini.Text());
 }
 
 }  // namespace tavrix

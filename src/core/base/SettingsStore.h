@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace tavrix {
+
+class IniText;
 
 // The per-user settings store "Tavrix.INI": named sections of integer and string values.
 // Every read opens the file afresh and returns the default when the value (or the file) is
@@ -12,6 +15,12 @@ namespace tavrix {
 // success. Section and key names are compared without regard to case. Only a regular file is
 // used: anything else of that name gives the defaults and refuses every write. A write changes
 // its one value and keeps every other byte of the file.
+//
+// Several processes share the file (the desktop program, command-line runs): each write takes
+// an exclusive lock on the file's folder, reads the file again under it, changes only its own
+// keys and replaces the file, so no process loses another's change. The file keeps its
+// permissions (a new one is private to its owner, 0600); a settings file that is a symbolic
+// link is written through to its target, replaced atomically in the target's folder.
 class SettingsStore {
 public:
     // Uses the folder from DefaultFolder().
@@ -40,6 +49,12 @@ public:
     // true when the value reached the file (or writes are disabled, see below).
     bool WriteInt(const std::string& section, const std::string& key, int value);
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+    // Reads the file under the lock, lets `change` edit it and writes it back: a
+    // read-modify-write no other writer can come between. false when it did not reach the file.
+    bool Update(const std::function<void(IniText&)>& change);
+
+    // The longest a write waits for another process's write to end.
+    static constexpr int kLockWaitMs = 5000;
 
     // A session that must not change the operator's stored settings (the command line with
     // explicit transport options) reads the store but keeps its own changes in memory only.

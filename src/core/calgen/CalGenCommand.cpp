@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/CNumeric.h"
+#include "base/FileSafety.h"
 #include "curves/CurveCommands.h"
 #include "curves/LineReader.h"
 
@@ -115,7 +116,8 @@ int WriteCalGenFile(const std::string& sourcePath, int headerLines, const CalGen
                     const std::string& outPath) {
     std::string text;
     if (!CalGenFileText(sourcePath, headerLines, curve, text)) return -1;
-    std::FILE* f = std::fopen(outPath.c_str(), "wb");
+    std::string error;
+    std::FILE* f = files::OpenOutputStream(outPath, error);
     if (!f) return -2;
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     const bool closed = std::fclose(f) == 0;

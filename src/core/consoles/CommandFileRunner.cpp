@@ -301,7 +301,8 @@ CommandFileRun RunCommandFile(LinkContext& ctx, const CommandFileOptions& option
     run.errorLogPath = errorLog.Path();
     // Say where the records go when it is not where the operator would look first.
     if (options.errorLogPath.empty() && errorLog.Path() != candidates.front())
-        ctx.log.Append("ErrorLog.txt is written to " + errorLog.Path() + "\n");
+        ctx.log.Append("ErrorLog.txt is written to " + errorLog.Path() +
+                       (errorLog.Skipped().empty() ? "" : " (" + errorLog.Skipped() + ")") + "\n");
 
     FileDialogRequest request;
     request.filter = texts::kXmlFilter;

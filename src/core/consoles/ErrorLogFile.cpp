@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/FileSafety.h"
+
 namespace tavrix {
 
 ErrorLogFile::~ErrorLogFile() {
@@ -19,11 +21,10 @@ bool ErrorLogFile::Create(const std::string& path) {
     writeFailed_ = false;
     error_.clear();
     path_ = path;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error_ = std::strerror(errno);
-        return false;
-    }
+    // A symlink of that name is refused rather than followed (it would truncate whatever it
+    // points to), and so is anything but a regular file.
+    const int fd = files::OpenOutput(path, {files::OutputMode::Truncate, 0644, true}, error_);
+    if (fd < 0) return false;
     fd_ = fd;
     return true;
 }
@@ -51,7 +52,10 @@ bool ErrorLogFile::CreateFirstOf(const std::vector<std::string>& paths) {
             std::error_code ec;
             std::filesystem::create_directories(std::filesystem::path(paths[i]).parent_path(), ec);
         }
-        if (Create(paths[i])) return true;
+        if (Create(paths[i])) {
+            skipped_ = reasons;
+            return true;
+        }
         reasons += (reasons.empty() ? "" : "; ") + paths[i] + ": " + error_;
     }
     error_ = reasons;

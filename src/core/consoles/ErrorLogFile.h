@@ -17,7 +17,8 @@ public:
     ErrorLogFile(const ErrorLogFile&) = delete;
     ErrorLogFile& operator=(const ErrorLogFile&) = delete;
 
-    // Creates or truncates the file; false with the reason in Error().
+    // Creates or truncates the file; false with the reason in Error(). A symlink, a FIFO or a
+    // device of that name is refused, never followed or written.
     bool Create(const std::string& path);
     // The places tried in order: `explicitPath` alone when given; otherwise "ErrorLog.txt" in the
     // current directory, then in `fallbackFolder` (created if missing) when that is not empty.
@@ -34,11 +35,14 @@ public:
     const std::string& Path() const { return path_; }
     // The reason of the last failure (create or write), as strerror gives it.
     const std::string& Error() const { return error_; }
+    // After CreateFirstOf: why the places before the one used were refused ("PATH: reason").
+    const std::string& Skipped() const { return skipped_; }
 
 private:
     int fd_ = -1;
     std::string path_;
     std::string error_;
+    std::string skipped_;
     bool writeFailed_ = false;
 };
 

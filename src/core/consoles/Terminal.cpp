@@ -1,5 +1,9 @@
 #include "consoles/Terminal.h"
 
+#include <cctype>
+#include <cstdlib>
+
+#include "base/IniText.h"
 #include "base/SyncPrimitives.h"
 #include "base/VisibleText.h"
 #include "consoles/ConsoleTexts.h"
@@ -36,23 +40,38 @@ void CommandHistory::Load() {
         std::string v = store_->GetString(kSection, SlotKey(slot), "");
         if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
         // A damaged or hand-edited entry is left out rather than cut.
-        if (v.empty() || v.size() > kTerminalLineMax) continue;
+        if (v.empty() || v.size() > kTerminalLineMax || !Keepable(v)) continue;
         entries_.push_back(v);
     }
 }
 
+bool CommandHistory::Keepable(const std::string& line) {
+    // A line that sets or asks the calibration password holds it, or leads to it.
+    std::string upper = line;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper.find("PSWD") == std::string::npos;
+}
+
 bool CommandHistory::Add(const std::string& line) {
     ResetNavigation();
-    if (line.empty() || (!entries_.empty() && entries_.back() == line)) return true;
+    if (line.empty() || !Keepable(line) || (!entries_.empty() && entries_.back() == line))
+        return true;
     entries_.push_back(line);
     if (entries_.size() > kMaxEntries) entries_.erase(entries_.begin());
     cursor_ = entries_.size();
     if (!store_) return true;
-    const int slot = total_ % static_cast<int>(kMaxEntries);
-    // Starts again from 0 long before the counter could overflow.
-    total_ = total_ >= 1000000 ? static_cast<int>(kMaxEntries) + slot + 1 : total_ + 1;
-    const bool ok = store_->WriteString(kSection, SlotKey(slot), Quoted(line));
-    return store_->WriteInt(kSection, kTotalKey, total_) && ok;
+    // The line count is read again under the store's lock: another terminal (a second window,
+    // a command-line run) may have added lines since this one loaded.
+    return store_->Update([&](IniText& ini) {
+        int total = 0;
+        if (const auto v = ini.Get(kSection, kTotalKey)) total = std::atoi(v->c_str());
+        if (total < 0) total = 0;
+        const int slot = total % static_cast<int>(kMaxEntries);
+        // Starts again from 0 long before the counter could overflow.
+        total_ = total >= 1000000 ? static_cast<int>(kMaxEntries) + slot + 1 : total + 1;
+        ini.Set(kSection, SlotKey(slot), Quoted(line));
+        ini.Set(kSection, kTotalKey, std::to_string(total_));
+    });
 }
 
 std::optional<std::string> CommandHistory::Older(const std::string& editing) {

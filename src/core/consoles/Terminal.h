@@ -24,9 +24,13 @@ public:
     // Loads the stored lines; without a store the history lives for this run only.
     explicit CommandHistory(SettingsStore* store = nullptr);
 
-    // Adds a sent line (an empty one, or a repeat of the newest, is not added) and stores it.
-    // false when the store could not be written (the line is still in this run's history).
+    // Adds a sent line (an empty one, a repeat of the newest, or one that is not Keepable is
+    // not added) and stores it. false when the store could not be written (the line is still
+    // in this run's history).
     bool Add(const std::string& line);
+    // false for a line holding "PSWD" in any case: the calibration password is never kept,
+    // in memory or on disk.
+    static bool Keepable(const std::string& line);
     const std::vector<std::string>& Entries() const { return entries_; }
 
     // Up: the next older line, or nothing at the oldest. The text being edited is kept for Down.

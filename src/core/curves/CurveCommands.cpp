@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/CNumeric.h"
+#include "base/FileSafety.h"
 #include "base/Texts.h"
 #include "curves/CurveTexts.h"
 #include "curves/LineReader.h"
@@ -88,7 +89,8 @@ void ConnectionFailed(LinkContext& ctx) {
 }  // namespace
 
 bool WriteTextFileCrLf(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::string error;
+    std::FILE* f = files::OpenOutputStream(path, error);
     if (!f) return false;
     struct stat st {};
     const bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);

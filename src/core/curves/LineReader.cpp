@@ -1,9 +1,13 @@
 #include "curves/LineReader.h"
 
+#include "base/FileSafety.h"
+
 namespace tavrix {
 
 LineReader::LineReader(const std::string& path, size_t maxChars) : max_(maxChars) {
-    if (!path.empty()) file_ = std::fopen(path.c_str(), "rb");
+    // Only a regular file of a sensible size: a FIFO or a device never ends a read.
+    std::string error;
+    if (!path.empty()) file_ = files::OpenInputStream(path, kMaxFileBytes, error);
 }
 
 LineReader::~LineReader() {

@@ -17,6 +17,9 @@ public:
         kTooLong,   // a line longer than the bound; reading should stop
     };
 
+    // A file larger than this is no curve or table file: it is not opened.
+    static constexpr size_t kMaxFileBytes = 16u << 20;
+
     LineReader(const std::string& path, size_t maxChars);
     ~LineReader();
     LineReader(const LineReader&) = delete;

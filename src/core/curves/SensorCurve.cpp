@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/CNumeric.h"
+#include "base/FileSafety.h"
 #include "curves/LineReader.h"
 
 namespace tavrix {
@@ -284,7 +285,8 @@ std::string SensorCurve::CrvText() const {
 }
 
 bool SensorCurve::WriteCrvFile(const std::string& path) const {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::string error;
+    std::FILE* f = files::OpenOutputStream(path, error);
     if (!f) return false;
     const std::string text = CrvText();
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();

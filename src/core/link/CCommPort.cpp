@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -112,9 +113,13 @@ int CCommPort::Open(int portNumber, int speedSelector, int timeoutValue, int /*u
     baudRate_ = 9600;
     lastOpenStatus_ = 0;
     devicePath_.clear();
+    busyText_.clear();
+    openError_.clear();
 
     auto fail = [this](int code) {
         lastOpenStatus_ = code;
+        if (openError_.empty())
+            openError_ = code == -3 ? "no such port number" : "no device is set for this port";
         return code;
     };
     if (portNumber < 1 || portNumber > 255) return fail(-3);
@@ -124,12 +129,26 @@ int CCommPort::Open(int portNumber, int speedSelector, int timeoutValue, int /*u
 
     // Non-blocking so that a port without carrier opens at once; every wait below is a poll().
     int fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(OpenErrorCode(errno));
+    if (fd < 0) {
+        const int err = errno;
+        openError_ = std::strerror(err);
+        // EBUSY: another process holds the terminal in exclusive mode.
+        if (err == EBUSY) busyText_ = DeviceLock::BusyText(devicePath_);
+        return fail(OpenErrorCode(err));
+    }
 
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
+        openError_ = std::strerror(errno);
         ::close(fd);
         return fail(-6);
+    }
+    // Before any setting changes: a port in use by another process is left exactly as it is.
+    if (lock_.Take(fd, devicePath_) == DeviceLock::Result::Busy) {
+        busyText_ = DeviceLock::BusyText(devicePath_);
+        openError_ = busyText_;
+        ::close(fd);
+        return fail(-4);
     }
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -142,6 +161,8 @@ int CCommPort::Open(int portNumber, int speedSelector, int timeoutValue, int /*u
     ::cfsetispeed(&tio, B9600);
     ::cfsetospeed(&tio, B9600);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        openError_ = std::strerror(errno);
+        lock_.Release();
         ::close(fd);
         return fail(-6);
     }
@@ -165,6 +186,7 @@ int CCommPort::Open(int portNumber, int speedSelector, int timeoutValue, int /*u
 
 int CCommPort::Close() {
     if (!IsOpen()) return -9;
+    lock_.Release();
     ::close(fd_);  // the descriptor is gone whatever close() reports
     fd_ = -1;
     readPos_ = readLen_ = 0;

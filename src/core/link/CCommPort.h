@@ -5,12 +5,15 @@
 #include <functional>
 #include <string>
 
+#include "link/DeviceLock.h"
+
 namespace tavrix {
 
 // The RS232 port of the instrument link over POSIX termios. It opens a device path (a real
 // port, a USB adapter or the simulator's pseudo-terminal) at 8N1 without flow control and offers
 // the link's four operations: clear the queues, write a block, write a byte, read one byte with
-// a short time-out. Not thread-safe: used only by the holder of SessionMutex.
+// a short time-out. An open port is this process's alone (see DeviceLock): a second opener is
+// refused with -4 and BusyText(). Not thread-safe: used only by the holder of SessionMutex.
 class CCommPort {
 public:
     // Maps a COM port number (1..255) to a device path.
@@ -44,6 +47,11 @@ public:
     int TimeoutValue() const { return timeoutValue_; }
     int LastOpenStatus() const { return lastOpenStatus_; }
     const std::string& DevicePath() const { return devicePath_; }
+    // After an open refused because another process uses the device: "Device busy: ..."
+    // naming the device and, where known, the holder. Empty otherwise.
+    const std::string& BusyText() const { return busyText_; }
+    // Why the last open failed, in the system's words (empty after a successful open).
+    const std::string& OpenError() const { return openError_; }
 
     // Baud list index 0..7 -> speed selector 8..1.
     static int SelectorFromBaudIndex(int baudIndex);
@@ -58,6 +66,9 @@ private:
     int timeoutValue_ = 0;
     int lastOpenStatus_ = 0;
     std::string devicePath_;
+    std::string busyText_;
+    std::string openError_;
+    DeviceLock lock_;
     unsigned char readAhead_[256] = {};
     size_t readPos_ = 0, readLen_ = 0;
 };

@@ -102,6 +102,20 @@ void ConnectAndIdentify(LinkContext& ctx) {
     {
         SessionLock lock(ctx.sessionMutex, 0);
         if (!lock) return FailureEnding(ctx);
+        if (ctx.link.GetPortType() == kPortRs232) {
+            // The port may have been in use when it was opened; its holder may be gone now.
+            const CCommPort* port = ctx.link.SerialPort();
+            if (!port || !port->IsOpen()) {
+                ctx.link.RecreateSerialPort();
+                port = ctx.link.SerialPort();
+            }
+            // Another process owns the device: nothing is sent, and the operator is told who.
+            if (port && !port->BusyText().empty()) {
+                ctx.op.ShowMessage(port->BusyText(), MessageIcon::Stop);
+                ctx.features.Reset();
+                return FailureEnding(ctx);
+            }
+        }
         std::string reply;
         const std::string idn = "*IDN?";
         // An instrument left in the middle of a table by an interrupted download takes every

@@ -130,7 +130,19 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     if (status != 0) return -1;
 
     std::string error;
+    // The file is locked before it is emptied: a second run on it is refused untouched.
+    switch (LogFileWriter::Lock(path, fileLock_, error)) {
+        case files::ExclusiveLock::Result::Busy:
+            ctx_.op.ShowMessage(error, MessageIcon::Stop);
+            return -1;
+        case files::ExclusiveLock::Result::Failed:
+            ReportFileError(error);
+            return -1;
+        case files::ExclusiveLock::Result::Locked:
+            break;
+    }
     if (!LogFileWriter::Create(path, error)) {
+        fileLock_.Release();
         ReportFileError(error);
         return -1;
     }
@@ -203,6 +215,7 @@ void DataLoggingEngine::Stop() {
     closing += ended;
     std::string error;
     if (!fileErrorReported_.load()) WriteText(closing, true);
+    fileLock_.Release();
     ctx_.log.Append(ended);
     if (const long bad = badReplies.load())
         ctx_.log.Append(FormatC("Bad replies not logged as rows: %ld\n", bad));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileSafety.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
 #include "base/SyncPrimitives.h"
@@ -153,6 +154,7 @@ private:
     std::string lastBadReply_;  // under fileMutex_
     // The event that wakes SamplingThread: stop clears ticks still pending.
     std::atomic<ManualResetEvent*> sampleEvent_{nullptr};
+    files::ExclusiveLock fileLock_;  // held for the whole run (UI thread only)
     LogTimer* timer_ = nullptr;
     int timerHeld_ = 0;
 };

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileSafety.h"
+
 namespace tavrix {
 
 namespace {
@@ -34,11 +36,9 @@ std::string LogFileWriter::ToDisk(const std::string& text) {
 
 bool LogFileWriter::Create(const std::string& path, std::string& error) {
     Fd f;
-    f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (f.fd < 0) {
-        error = ErrorText(errno);
-        return false;
-    }
+    // A FIFO, a device or a folder is refused at once: a run never waits on one.
+    f.fd = files::OpenOutput(path, {files::OutputMode::Truncate, 0644, false}, error);
+    if (f.fd < 0) return false;
     if (::fdatasync(f.fd) != 0 && errno != EINVAL) {
         error = ErrorText(errno);
         return false;
@@ -49,11 +49,8 @@ bool LogFileWriter::Create(const std::string& path, std::string& error) {
 bool LogFileWriter::Append(const std::string& path, const std::string& text, bool sync,
                            std::string& error) {
     Fd f;
-    f.fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (f.fd < 0) {
-        error = ErrorText(errno);
-        return false;
-    }
+    f.fd = files::OpenOutput(path, {files::OutputMode::Existing, 0644, false}, error);
+    if (f.fd < 0) return false;
     const std::string bytes = ToDisk(text);
     struct stat st {};
     const off_t before = ::fstat(f.fd, &st) == 0 ? st.st_size : -1;
@@ -78,6 +75,16 @@ bool LogFileWriter::Append(const std::string& path, const std::string& text, boo
     }
     f.fd = -1;
     return true;
+}
+
+files::ExclusiveLock::Result LogFileWriter::Lock(const std::string& path,
+                                                 files::ExclusiveLock& lock, std::string& message) {
+    std::string holder;
+    const auto r = lock.TakeFile(path, {files::OutputMode::Append, 0644, false}, holder, message);
+    if (r == files::ExclusiveLock::Result::Busy)
+        message = "The data log file " + path + " is being written by " +
+                  (holder.empty() ? std::string("another run") : holder) + ": choose another file.";
+    return r;
 }
 
 }  // namespace tavrix

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/FileSafety.h"
+
 namespace tavrix {
 
 // Writes the data log. Each call opens the file, writes its text with one write, makes it
@@ -16,6 +18,11 @@ public:
     static bool Append(const std::string& path, const std::string& text, bool sync,
                        std::string& error);
     static std::string ToDisk(const std::string& text);
+
+    // A run owns its file: an exclusive lock held from before the file is emptied to after
+    // its closing lines. Busy: `message` says who has the file; Failed: why it cannot be used.
+    static files::ExclusiveLock::Result Lock(const std::string& path, files::ExclusiveLock& lock,
+                                             std::string& message);
 };
 
 }  // namespace tavrix
