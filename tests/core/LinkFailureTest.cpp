@@ -147,8 +147,12 @@ TEST(LinkFailures, Rs232) {
         // Still streaming when the line limit is passed: the rest must not answer the next query.
         {"table flooding on past its line limit", Trickle(1, Lines(300, "1 2\r\n")), Act::Table, -1,
          kCommError, 4000ms},
+        // Still streaming long after the read-away's bound: the next exchange must not send
+        // into it, and fails rather than take a line of it for its answer.
+        {"table flooding on past every read-away", Trickle(5, Lines(300, "1 2\r\n")), Act::Table,
+         -1, kCommError, 4500ms, "", false},
         {"table trickling past its deadline", Trickle(100, "1.0 2.0\r\n3.0 4.0\r\n"), Act::Table,
-         -1, kCommError, 1500ms},
+         -1, kCommError, 3500ms},
         {"line hung up: writes fail", Late(0), Act::CommandAfterHangUp, -1, kCommError, 1000ms, "",
          false},
     };

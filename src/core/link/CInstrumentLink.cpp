@@ -218,7 +218,9 @@ int CInstrumentLink::TransactRs232(const std::string* command, std::string* repl
         return kRs232Timeout;
     };
     if (!serial_) return command ? fail() : kOk;
-    ClearSerialQueues();
+    // Nothing is sent while an abandoned table is still coming in: its lines would be taken
+    // for the answer.
+    if (!ClearSerialQueues()) return fail();
     const int attempts = quiet ? 1 : kRs232Attempts;
     const milliseconds bound = Rs232AttemptBound(serial_->BaudRate());
     Clock::time_point firstSend{}, lastSend{};
@@ -287,7 +289,11 @@ bool CInstrumentLink::TakeOwedLine() {
     return false;
 }
 
-void CInstrumentLink::ClearSerialQueues() {
+bool CInstrumentLink::ClearSerialQueues() {
+    if (serialFlooding_) {
+        if (!AwaitFloodEnd()) return false;
+        serialFlooding_ = false;
+    }
     // A flood is not read away for ever: past this much it is flushed, and the next line end
     // is taken as the end of whatever was in flight.
     constexpr int kMostToReadAway = 1 << 16;
@@ -300,25 +306,41 @@ void CInstrumentLink::ClearSerialQueues() {
         serialMidLine_ = true;
     }
     serial_->ClearTransmitQueue();
+    return true;
 }
 
 // What a plain read-away at the next exchange misses of a table still streaming in would be
-// taken for that exchange's answer. Read until the line has been quiet for a while (ten
-// characters' time, at least 100 ms), for at most two seconds; past that, flush and take the
-// next line end as the end of the flood.
+// taken for that exchange's answer. A failed table is read away until it has ended: its ";"
+// line has come, or the line has been quiet for a while (ten characters' time, at least
+// 100 ms) after a line end - a pause in the middle of a line is not the end. The wait is bound
+// to two seconds; a table still coming then is not guessed over (a flush cannot stop what the
+// instrument has yet to send): the line stays marked as flooding, and the next exchange waits
+// for the end the same way before it sends anything.
 void CInstrumentLink::ReadAwayFlood() {
-    using std::chrono::milliseconds;
+    serialFlooding_ = !AwaitFloodEnd();
+}
+
+bool CInstrumentLink::AwaitFloodEnd() {
     const int baud = std::max(serial_->BaudRate(), 1);
     const milliseconds quiet{std::max<long long>(100, (10LL * 10 * 1000 + baud - 1) / baud)};
     const auto until = Clock::now() + std::chrono::seconds(2);
+    auto gapEnd = std::min(Clock::now() + quiet, until);
+    bool lineHasSemicolon = false;
     for (;;) {
+        const int b = ReadSerialByte(gapEnd);
         const auto now = Clock::now();
-        if (now >= until) {
-            serial_->ClearReceiveQueue();
-            serialMidLine_ = true;
-            return;
+        if (b == -2) return true;  // the port failed: nothing more will come
+        if (b >= 0) {
+            if (b == ';') lineHasSemicolon = true;
+            if (b == '\n' && lineHasSemicolon) return true;
+            if (b == '\n') lineHasSemicolon = false;
+            gapEnd = std::min(now + quiet, until);
+        } else if (now >= gapEnd && now < until && !serialMidLine_) {
+            return true;
+        } else if (now >= gapEnd) {
+            gapEnd = std::min(now + quiet, until);
         }
-        if (ReadSerialByte(std::min(now + quiet, until)) < 0 && Clock::now() < until) return;
+        if (now >= until) return false;
     }
 }
 
@@ -458,8 +480,7 @@ int CInstrumentLink::FetchRs232(int expected, const std::string& command, std::s
         CommunicationError();
         return kRs232Timeout;
     };
-    if (!serial_) return fail();
-    ClearSerialQueues();
+    if (!serial_ || !ClearSerialQueues()) return fail();
     if (!WriteFramed(command, false)) return fail();
     sent = true;
     const auto deadline =

@@ -155,8 +155,9 @@ private:
     // get, so that none of them is taken for the next query's.
     // Clears the serial queues at the start of an exchange. What has arrived is read away
     // rather than flushed, so that the link knows whether a line is still in flight.
-    void ClearSerialQueues();
+    bool ClearSerialQueues();
     void ReadAwayFlood();
+    bool AwaitFloodEnd();
     // Reads one byte before `deadline` and keeps track of where the line stands.
     int ReadSerialByte(std::chrono::steady_clock::time_point deadline);
     // Returns how many of them did not come.
@@ -186,6 +187,7 @@ private:
     // The last byte from the serial port was not a LF: the rest of that line (the tail of an
     // abandoned reply) is still to come and is no answer to anything sent later.
     bool serialMidLine_ = false;
+    bool serialFlooding_ = false;  // a failed table may still be coming in
     int serialOwed_ = 0;
     std::chrono::steady_clock::time_point serialOwedUntil_{};
     std::chrono::milliseconds tableFloor_ = kTableFloor;
