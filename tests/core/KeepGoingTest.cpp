@@ -43,6 +43,7 @@ struct RideBench {
         link.SetSerialByIdFolder(byId);
         link.SetSerialDeviceOverride(openByNode ? instrument->SlavePath() : name);
         link.StartUp();
+        features.Update(28);
         engine.keepGoing = 1;
         engine.firstRetry = milliseconds(100);
         engine.longestRetry = milliseconds(400);
@@ -96,7 +97,6 @@ TEST(KeepGoing, ASerialDeviceThatComesBackUnderItsNameIsReopenedAndTheRunResumes
         SCOPED_TRACE(openByNode ? "link set to the node" : "link set to the stable name");
         // Lines: identification, names, one sample; the second sample finds the device gone.
         RideBench b(std::make_unique<PtyInstrument>(Answers, "\r\n", 4), openByNode);
-        b.features.Update(28);
         EXPECT_EQ(b.link.SerialStableName(), b.name);
         ASSERT_EQ(b.engine.BeginRun(0x0001, 0.5, b.Path(), b.timer), 0);
         ASSERT_EQ(b.engine.Cycle(b.sample), DataLoggingEngine::kRowMade);
@@ -149,4 +149,36 @@ TEST(KeepGoing, ASerialDeviceThatComesBackUnderItsNameIsReopenedAndTheRunResumes
         EXPECT_EQ(file.RowCount(), 2u);
         EXPECT_EQ(file.Info().entriesLine, 2);
     }
+}
+
+// A device that never comes back: the stop ends the reconnecting at once, the closing lines
+// count the rows written, the outage up to the stop is in the summary, and no "restored" line
+// follows the closing lines.
+TEST(KeepGoing, AStopWhileReconnectingEndsTheRunWithItsClosingLines) {
+    RideBench b(std::make_unique<PtyInstrument>(Answers, "\r\n", 4), false);
+    b.engine.longestRetry = milliseconds(200);
+    ASSERT_EQ(b.engine.BeginRun(0x0001, 0.5, b.Path(), b.timer), 0);
+    ASSERT_EQ(b.engine.Cycle(b.sample), DataLoggingEngine::kRowMade);
+    std::atomic<int> ride{-100};
+    std::thread cycle([&] { ride = b.engine.Cycle(b.sample); });
+    const auto until = steady_clock::now() + seconds(20);
+    while (!b.engine.LinkDown() && steady_clock::now() < until)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_TRUE(b.engine.LinkDown());
+    std::this_thread::sleep_for(milliseconds(600));
+    b.engine.Stop();
+    const auto stopped = steady_clock::now();
+    cycle.join();
+    EXPECT_LT(steady_clock::now() - stopped, seconds(5)) << "the reconnecting outlived the stop";
+    EXPECT_EQ(ride.load(), DataLoggingEngine::kNoRun);
+    EXPECT_FALSE(b.engine.LinkDown());
+
+    const auto lines = tavrix::test::CrLfLines(b.Path());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "Communication lost at 12/8/2026 9:5:7");
+    EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 1");
+    EXPECT_EQ(lines.back(), "Data logging terminated at 12/8/2026 9:5:7 ");
+    EXPECT_TRUE(Logged(b.log, "Communication lost 1 time(s)"));
+    EXPECT_GE(b.engine.Losses().lostMs, 600);
+    EXPECT_TRUE(b.op.messages.empty());
 }
