@@ -1,7 +1,10 @@
 // tavrix-cli's logging, monitor and internal-log commands run as an operator runs them.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +102,38 @@ std::vector<std::string> LogArgs(const std::string& out, std::vector<std::string
         args.push_back(a);
     args.push_back(out);
     return args;
+}
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// The body of GET /metrics on 127.0.0.1:port ("" when it cannot be had).
+std::string MetricsText(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    std::string text;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string req = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::write(s, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
+            char buf[4096];
+            for (ssize_t got; (got = ::read(s, buf, sizeof buf)) > 0;)
+                text.append(buf, static_cast<size_t>(got));
+        }
+    }
+    ::close(s);
+    return text;
 }
 
 }  // namespace
@@ -302,11 +337,38 @@ TEST(CliLogging, ALinkDroppedOnceMidRunIsRiddenThroughOnlyWhenAskedAndOnlyForThe
                                          "--interval",
                                          "0.2",
                                          "--count",
-                                         "5",
+                                         c.exitCode == 0 ? "10" : "5",
                                          "--out",
                                          file};
         if (c.keepGoing) args.push_back("--keep-going");
+        const int metricsPort = c.exitCode == 0 ? FreePort() : 0;
+        if (metricsPort) {
+            args.push_back("--metrics");
+            args.push_back(std::to_string(metricsPort));
+        }
         Child cli(dir, "cli", args);
+        if (metricsPort) {
+            // The metrics follow the link: down with one loss while it is lost, up again after.
+            auto fileHas = [&](const char* text) {
+                return Slurp(file).find(text) != std::string::npos;
+            };
+            auto waitUntil = [](auto done) {
+                const auto until = steady_clock::now() + seconds(30);
+                while (!done() && steady_clock::now() < until)
+                    std::this_thread::sleep_for(milliseconds(20));
+                return done();
+            };
+            ASSERT_TRUE(waitUntil([&] { return fileHas("Communication lost at"); }));
+            const std::string down = MetricsText(metricsPort);
+            if (!fileHas("Communication restored at")) {
+                EXPECT_NE(down.find("\ntavrix_link_up 0"), std::string::npos) << down;
+                EXPECT_NE(down.find("\ntavrix_link_losses_total 1"), std::string::npos) << down;
+            }
+            ASSERT_TRUE(waitUntil([&] { return fileHas("Communication restored at"); }));
+            const std::string up = MetricsText(metricsPort);
+            EXPECT_NE(up.find("\ntavrix_link_up 1"), std::string::npos) << up;
+            EXPECT_NE(up.find("\ntavrix_link_losses_total 1"), std::string::npos) << up;
+        }
         ASSERT_EQ(cli.Wait(60000), c.exitCode) << cli.Err();
         const auto lines = CrLfLines(file);
         const std::regex row(R"(\d{1,2}:\d{1,2}:\d{1,2},(\d+)\.5)");
@@ -330,13 +392,13 @@ TEST(CliLogging, ALinkDroppedOnceMidRunIsRiddenThroughOnlyWhenAskedAndOnlyForThe
         }
         const std::string err = cli.Err();
         if (c.exitCode == 0) {
-            EXPECT_EQ(rows, 5);
+            EXPECT_EQ(rows, 10);
             ASSERT_GT(lost, 0);
             EXPECT_EQ(restored, lost + 1) << "no row while the link was down";
-            EXPECT_EQ(rowsAfterRestore, 3);
-            EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 5");
+            EXPECT_EQ(rowsAfterRestore, 8);
+            EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 10");
             EXPECT_EQ(lines.back().rfind("Data logging terminated at ", 0), 0u);
-            EXPECT_NE(err.find("5 row(s) written"), std::string::npos) << err;
+            EXPECT_NE(err.find("10 row(s) written"), std::string::npos) << err;
             EXPECT_NE(err.find("communication lost 1 time(s)"), std::string::npos) << err;
             // The message log (standard output) tells the loss and the return as the file does.
             const std::string out = cli.Out();
