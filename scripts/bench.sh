@@ -46,6 +46,7 @@ run gui_logging_stall env QT_QPA_PLATFORM=offscreen TAVRIX_CONFIG_DIR="$out/gui-
 run log_viewer_open env QT_QPA_PLATFORM=offscreen "$bin/log_viewer_open" --rows "$VIEWER_ROWS"
 run logging_soak "$bin/logging_soak" --seconds "$SOAK_SECONDS"
 run compressed_soak "$bin/logging_soak" --cycles "$SOAK_CYCLES"
+run link_reconnect "$bin/link_reconnect" --rounds "${RECONNECT_ROUNDS:-3}"
 
 echo
 echo "== Figures (baseline from the same run; ratio = figure / baseline)"

@@ -147,6 +147,18 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     ManualResetEvent quit, sample;
     std::atomic<bool> done{false};
     std::unique_ptr<DataLoggingEngine> engine;
+    std::unique_ptr<CliMetrics> metrics;
+    // The run's counters and the link's state as the metrics serve them.
+    auto publishCounters = [&] {
+        if (!metrics) return;
+        const DataLoggingEngine::LossFigures lost = engine->Losses();
+        metrics->registry.SetLinkUp(!engine->LinkDown());
+        metrics->registry.SetLogCounters(
+            static_cast<uint64_t>(engine->rowsWritten.load()),
+            static_cast<uint64_t>(engine->badReplies.load()),
+            static_cast<uint64_t>(engine->coalescedTicks.load() + lost.missedTicks),
+            static_cast<uint64_t>(lost.losses));
+    };
     LoggingContext ctx{*s.link,
                        s.mutex,
                        s.features,
@@ -162,13 +174,15 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
                            if (r == LogReport::BadReply)
                                std::fprintf(stderr, "tavrix-cli: reply not logged at %s\n",
                                             engine->LastBadReplyText().c_str());
+                           if (r == LogReport::LinkDown || r == LogReport::LinkRestored)
+                               publishCounters();
                        }};
     engine = std::make_unique<DataLoggingEngine>(std::move(ctx), progress, clock);
     engine->syncEachRow = !o.noSync;
     engine->timeFormat = o.timeFormat;
+    engine->keepGoing = o.keepGoing ? 1 : 0;
     RowEcho echo(o.out);
     progress.onStop = [&] { engine->Stop(); };
-    std::unique_ptr<CliMetrics> metrics;
     std::unique_ptr<LogRowReadings> readings;
     engine->onRowWritten = [&](long rows, const std::string& row) {
         std::string text = row;
@@ -176,11 +190,7 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
         echo.Print(VisibleText(text));
         if (metrics) {
             readings->Apply(row, static_cast<double>(std::time(nullptr)), metrics->registry);
-            metrics->registry.SetLinkUp(true);
-            metrics->registry.SetLogCounters(static_cast<uint64_t>(rows),
-                                             static_cast<uint64_t>(engine->badReplies.load()),
-                                             static_cast<uint64_t>(engine->coalescedTicks.load()),
-                                             0);
+            publishCounters();
         }
         if (o.count > 0 && rows >= o.count) {
             // Done before the run closes: the main loop must never see a closed run that is
@@ -231,6 +241,12 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
                  engine->rowsWritten.load(), o.out.c_str(), engine->cyclesMade.load(),
                  engine->coalescedTicks.load(), engine->badReplies.load(),
                  engine->busyCycles.load());
+    const DataLoggingEngine::LossFigures lost = engine->Losses();
+    if (o.keepGoing)
+        std::fprintf(stderr,
+                     "tavrix-cli: communication lost %ld time(s), %.1f s in all; %ld sample(s) "
+                     "missed meanwhile\n",
+                     lost.losses, static_cast<double>(lost.lostMs) / 1000.0, lost.missedTicks);
     return failed ? 1 : 0;
 }
 
@@ -336,6 +352,10 @@ void AddLoggingCommands(CLI::App& app, LoggingCliOptions& o) {
     o.log->add_option("--duration", o.duration, "Stop after this many seconds")
         ->check(CLI::PositiveNumber)
         ->excludes(count);
+    o.log->add_flag("--keep-going", o.keepGoing,
+                    "Ride through a lost link: the file notes when communication was lost and "
+                    "restored, the link is reopened (after 1 s, doubling up to 60 s) and rows "
+                    "go on; a different instrument answering ends the run");
     o.log->add_flag("--no-sync", o.noSync,
                     "Do not wait for each row to reach the disk (a crash may then lose rows)");
     o.log

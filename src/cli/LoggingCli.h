@@ -24,7 +24,8 @@ struct LoggingCliOptions {
     long count = 0;
     double duration = 0.0;
     bool noSync = false;
-    std::string timeFormat;  // "", "hms" or "iso"
+    bool keepGoing = false;
+    std::string timeFormat;                  // "", "hms" or "iso"
     ShareCliOptions logShare, monitorShare;  // --share on log and monitor
 };
 

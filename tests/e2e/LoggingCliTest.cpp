@@ -1,7 +1,10 @@
 // tavrix-cli's logging, monitor and internal-log commands run as an operator runs them.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +102,38 @@ std::vector<std::string> LogArgs(const std::string& out, std::vector<std::string
         args.push_back(a);
     args.push_back(out);
     return args;
+}
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// The body of GET /metrics on 127.0.0.1:port ("" when it cannot be had).
+std::string MetricsText(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    std::string text;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string req = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::write(s, req.data(), req.size()) == static_cast<ssize_t>(req.size())) {
+            char buf[4096];
+            for (ssize_t got; (got = ::read(s, buf, sizeof buf)) > 0;)
+                text.append(buf, static_cast<size_t>(got));
+        }
+    }
+    ::close(s);
+    return text;
 }
 
 }  // namespace
@@ -251,4 +286,134 @@ TEST(CliLogging, RepliesThatDoNotFillTheRowAreReportedOnStderrAndTheRunGoesOn) {
         if (std::regex_match(l, std::regex(R"(\d{1,2}:\d{1,2}:\d{1,2},1\.5)"))) ++rows;
     EXPECT_EQ(rows, 3);
     EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 3");
+}
+
+// A stand-in that drops the connection at the third sample and then serves again (as another
+// model when `modelAfterDrop` is set). With --keep-going the run rides through; without it the
+// run ends as after any lost link; another model answering after the drop ends it too.
+TEST(CliLogging, ALinkDroppedOnceMidRunIsRiddenThroughOnlyWhenAskedAndOnlyForTheSameModel) {
+    using tavrix::test::StandInAnswer;
+    using tavrix::test::StandInInstrument;
+    struct Case {
+        const char* name;
+        bool keepGoing;
+        bool otherModelAfterDrop;
+        int exitCode;
+    };
+    for (const Case& c : {Case{"keep-going", true, false, 0}, Case{"plain", false, false, 1},
+                          Case{"other-model", true, true, 1}}) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> samples{0};
+        std::atomic<bool> dropped{false};
+        StandInInstrument instrument(
+            StandInInstrument::Wire::Tcp,
+            [&](const std::string& line, int) -> std::optional<StandInAnswer> {
+                auto reply = [](const std::string& text) { return StandInAnswer{text + "\r\n"}; };
+                const bool other = c.otherModelAfterDrop && dropped.load();
+                if (line == "*IDN?" || line == "*idn?;")
+                    return reply(other ? "Orvella Model 3031,0012399,1.10"
+                                       : "Orvella Model 3028,0012328,2.04");
+                if (line == "SYST:IDEF?")
+                    return reply(other ? "31,12399,4,4,2,110,2" : "28,12328,4,4,2,204,2");
+                if (line == "INP A:NAME?;UNITS?;") return reply("Stage;K");
+                if (line == "INP A:TEMP?;") {
+                    const int n = samples++;
+                    if (n == 2) {
+                        dropped = true;
+                        return StandInAnswer{"", 0, 0, true};
+                    }
+                    return reply(std::to_string(n) + ".5");
+                }
+                return std::nullopt;
+            });
+        TempDir dir;
+        const std::string file = dir.Str() + "/drop.csv";
+        std::vector<std::string> args = {TAVRIX_CLI_PATH,
+                                         "--lan",
+                                         "127.0.0.1:" + std::to_string(instrument.Port()),
+                                         "log",
+                                         "--sources",
+                                         "A",
+                                         "--interval",
+                                         "0.2",
+                                         "--count",
+                                         c.exitCode == 0 ? "10" : "5",
+                                         "--out",
+                                         file};
+        if (c.keepGoing) args.push_back("--keep-going");
+        const int metricsPort = c.exitCode == 0 ? FreePort() : 0;
+        if (metricsPort) {
+            args.push_back("--metrics");
+            args.push_back(std::to_string(metricsPort));
+        }
+        Child cli(dir, "cli", args);
+        if (metricsPort) {
+            // The metrics follow the link: down with one loss while it is lost, up again after.
+            auto fileHas = [&](const char* text) {
+                return Slurp(file).find(text) != std::string::npos;
+            };
+            auto waitUntil = [](auto done) {
+                const auto until = steady_clock::now() + seconds(30);
+                while (!done() && steady_clock::now() < until)
+                    std::this_thread::sleep_for(milliseconds(20));
+                return done();
+            };
+            ASSERT_TRUE(waitUntil([&] { return fileHas("Communication lost at"); }));
+            const std::string down = MetricsText(metricsPort);
+            if (!fileHas("Communication restored at")) {
+                EXPECT_NE(down.find("\ntavrix_link_up 0"), std::string::npos) << down;
+                EXPECT_NE(down.find("\ntavrix_link_losses_total 1"), std::string::npos) << down;
+            }
+            ASSERT_TRUE(waitUntil([&] { return fileHas("Communication restored at"); }));
+            const std::string up = MetricsText(metricsPort);
+            EXPECT_NE(up.find("\ntavrix_link_up 1"), std::string::npos) << up;
+            EXPECT_NE(up.find("\ntavrix_link_losses_total 1"), std::string::npos) << up;
+        }
+        ASSERT_EQ(cli.Wait(60000), c.exitCode) << cli.Err();
+        const auto lines = CrLfLines(file);
+        const std::regex row(R"(\d{1,2}:\d{1,2}:\d{1,2},(\d+)\.5)");
+        const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{1,2}:\d{1,2})");
+        int rows = 0, rowsAfterRestore = 0, lost = -1, restored = -1;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string& l = lines[i];
+            if (std::regex_match(l, row)) {
+                ++rows;
+                if (restored >= 0) ++rowsAfterRestore;
+            }
+            if (l.rfind("Communication lost at ", 0) == 0) {
+                EXPECT_TRUE(std::regex_match(l.substr(22), stamp)) << l;
+                EXPECT_EQ(lost, -1) << "one loss, one line";
+                lost = static_cast<int>(i);
+            }
+            if (l.rfind("Communication restored at ", 0) == 0) {
+                EXPECT_TRUE(std::regex_match(l.substr(26), stamp)) << l;
+                restored = static_cast<int>(i);
+            }
+        }
+        const std::string err = cli.Err();
+        if (c.exitCode == 0) {
+            EXPECT_EQ(rows, 10);
+            ASSERT_GT(lost, 0);
+            EXPECT_EQ(restored, lost + 1) << "no row while the link was down";
+            EXPECT_EQ(rowsAfterRestore, 8);
+            EXPECT_EQ(lines[lines.size() - 2], "Number of entries = 10");
+            EXPECT_EQ(lines.back().rfind("Data logging terminated at ", 0), 0u);
+            EXPECT_NE(err.find("10 row(s) written"), std::string::npos) << err;
+            EXPECT_NE(err.find("communication lost 1 time(s)"), std::string::npos) << err;
+            // The message log (standard output) tells the loss and the return as the file does.
+            const std::string out = cli.Out();
+            EXPECT_NE(out.find(lines[static_cast<size_t>(lost)]), std::string::npos) << out;
+            EXPECT_NE(out.find(lines[static_cast<size_t>(restored)]), std::string::npos) << out;
+            EXPECT_EQ(err.find("Communication Error"), std::string::npos) << "no box: " << err;
+        } else {
+            EXPECT_EQ(rows, 2);
+            EXPECT_EQ(restored, -1);
+            EXPECT_EQ(lost >= 0, c.keepGoing);
+            ASSERT_GE(lines.size(), 3u);
+            EXPECT_EQ(lines[lines.size() - 3], "Number of entries = 2");
+            EXPECT_EQ(lines.back(), "Exit due to Communication Error.");
+            if (c.otherModelAfterDrop)
+                EXPECT_NE(cli.Out().find("not the one the run began with"), std::string::npos);
+        }
+    }
 }

@@ -51,7 +51,15 @@ const std::vector<MenuEntry>& MenuBar() {
          0,
          {{"&Start", ID_LOG_START},
           {"&Upload Internal DataLog", ID_DATALOG_UPLOAD},
-          {"&Open Data Log...", ID_LOG_OPEN}}},
+          {"&Open Data Log...", ID_LOG_OPEN},
+          {"", 0, {}, "", true},
+          {"Keep Logging Through Communication Losses",
+           ID_LOG_KEEP_GOING,
+           {},
+           "",
+           false,
+           "LOG",
+           "KEEPGOING"}}},
         {"&View",
          0,
          {
@@ -109,6 +117,8 @@ std::string CommandPrompt(int id) {
             return "Upload data logged in device";
         case ID_LOG_OPEN:
             return "Open a data log file and plot it";
+        case ID_LOG_KEEP_GOING:
+            return "Keep logging when communication is lost, and reconnect";
         case ID_CONNECT:
             return "Click this command to establish communication with target ";
         case ID_SHORTCUT:

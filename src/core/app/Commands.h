@@ -41,6 +41,7 @@ enum CommandId : int {
     ID_MONITOR_ANALOG1 = 32823,
     ID_MONITOR_ANALOG2 = 32826,
     ID_LOG_OPEN = 32830,
+    ID_LOG_KEEP_GOING = 32831,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_VIEW_STATUS_BAR = 59393,
@@ -78,6 +79,10 @@ struct MenuEntry {
     std::vector<MenuEntry> children;  // a popup's items
     std::string shortcut;             // a key sequence in portable text, e.g. "Ctrl+Shift+K"
     bool separator = false;
+    // A checkable item bound to a setting: checked while [checkSection] checkKey is "1"; the
+    // command turns it over.
+    const char* checkSection = nullptr;
+    const char* checkKey = nullptr;
 };
 
 // The menu bar, in order.

@@ -30,6 +30,11 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                                case LogReport::BadReply:
                                    hub.Messenger().Send(WM_LOG_BAD_REPLY, 0, 0);
                                    break;
+                               case LogReport::LinkDown:
+                               case LogReport::LinkRestored:
+                                   // The lines in the file and the message log tell it;
+                                   // the run goes on without a box.
+                                   break;
                            }
                        }};
     engine_ = std::make_unique<DataLoggingEngine>(std::move(ctx), fe_.progress, fe_.clock);
@@ -54,6 +59,13 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
     hub.RegisterMessage(WM_LOG_BAD_REPLY, [this](intptr_t, intptr_t) {
         engine_->OnBadReply();
         return intptr_t{0};
+    });
+    // Taken at the next start: a run goes on as it began.
+    hub.RegisterOperation(ID_LOG_KEEP_GOING, [&hub] {
+        SettingsStore& st = hub.Settings();
+        const bool on = st.GetString(settings::kLog, logging_texts::kKeepGoingKey, "0") == "1";
+        if (!st.WriteString(settings::kLog, logging_texts::kKeepGoingKey, on ? "0" : "1"))
+            hub.Operator().ShowMessage("Unable to Write to Initialization File", MessageIcon::Stop);
     });
     hub.RegisterOperation(ID_LOG_START, [this] { engine_->Start(hub_.Operator(), fe_.timer); });
     hub.RegisterOperation(ID_DATALOG_UPLOAD, [this] {

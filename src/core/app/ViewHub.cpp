@@ -129,7 +129,7 @@ namespace {
 // instrument nor change what a running operation relies on.
 bool AllowedDuringAnOperation(int id) {
     return id == ID_APP_ABOUT || id == ID_HELP || id == ID_VIEW_STATUS_BAR || id == ID_SHORTCUT ||
-           id == ID_LOG_OPEN;
+           id == ID_LOG_OPEN || id == ID_LOG_KEEP_GOING;
 }
 }  // namespace
 

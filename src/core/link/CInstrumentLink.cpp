@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "base/Texts.h"
+#include "link/SerialDevices.h"
 
 namespace tavrix {
 
@@ -103,6 +105,51 @@ void CInstrumentLink::RecreateSerialPort() {
     // The port's own status is not reported: the first query fails after its repeats instead.
     serial_->Open(commPortIndex_ + 1, CCommPort::SelectorFromBaudIndex(baudIndex_),
                   kSerialTimeoutValue, 2);
+    RememberSerialName(SerialDevicePath(commPortIndex_ + 1));
+}
+
+void CInstrumentLink::RememberSerialName(const std::string& path) {
+    if (!serial_ || !serial_->IsOpen()) return;
+    const std::string prefix = serialByIdFolder_ + "/";
+    serialStable_ = path.rfind(prefix, 0) == 0 ? path : FindByIdLink(path, serialByIdFolder_);
+}
+
+bool CInstrumentLink::Reopen() {
+    switch (GetPortType()) {
+        case kPortLan: {
+            lan_.Disconnect();
+            const char* text = ipAddr_.Get_Addr_Str();
+            if (!text || !*text) return false;
+            char buffer[260] = {};
+            std::snprintf(buffer, sizeof buffer, "%s", text);
+            return lan_.Connect(buffer, ipAddr_.Port()) == 1;
+        }
+        case kPortGpib:
+            return gpib_.Clear() == 0;
+        case kPortRs232: {
+            const std::string configured = SerialDevicePath(commPortIndex_ + 1);
+            // The stable name first: the node an adapter had may now belong to another one.
+            std::vector<std::string> paths;
+            if (!serialStable_.empty()) paths.push_back(serialStable_);
+            if (paths.empty() || !SameDevice(paths.front(), configured))
+                paths.push_back(configured);
+            for (const std::string& path : paths) {
+                serial_.reset();
+                serial_ = std::make_unique<CCommPort>([path](int) { return path; });
+                serial_->Open(commPortIndex_ + 1, CCommPort::SelectorFromBaudIndex(baudIndex_),
+                              kSerialTimeoutValue, 2);
+                if (serial_->IsOpen()) {
+                    serialMidLine_ = false;
+                    serialOwed_ = 0;
+                    RememberSerialName(path);
+                    return true;
+                }
+            }
+            return false;
+        }
+        default:
+            return false;
+    }
 }
 
 void CInstrumentLink::ShutDown() {

@@ -93,6 +93,16 @@ public:
     void RecreateSerialPort();
     // Link shut-down: 0x04 to the serial port, GPIB offline, LAN disconnect.
     void ShutDown();
+    // Opens the transport again after the instrument was lost, without a message box: LAN
+    // opens a new connection to the same address, RS232 opens its device again (through the
+    // /dev/serial/by-id/ name the device had when it last opened, so a USB adapter that comes
+    // back under another node is found again), GPIB clears the device. True when the
+    // transport could be opened; whether the instrument answers is for the caller to ask.
+    bool Reopen();
+    // Where the stable names of serial devices live (tests use a folder of their own).
+    void SetSerialByIdFolder(std::string folder) { serialByIdFolder_ = std::move(folder); }
+    // The stable name of the serial device last opened ("" when it has none).
+    std::string SerialStableName() const { return serialStable_; }
 
     int GetPortType() const { return portType_.load(); }
     void SetPortType(int type) { portType_.store(type); }
@@ -168,6 +178,8 @@ private:
     // True (and one fewer owed) when a line that just ended may be such a late answer.
     bool TakeOwedLine();
     void CommunicationError();
+    // Keeps the stable name of the serial device just opened at `path`.
+    void RememberSerialName(const std::string& path);
     // Counts an exchange and its outcome; returns `status`.
     int Counted(int status);
 
@@ -184,6 +196,8 @@ private:
     CENetTCPIP lan_;
     std::atomic<int> modelCode_{0};
     std::string serialOverride_;
+    std::string serialByIdFolder_ = "/dev/serial/by-id";
+    std::string serialStable_;
     // The last byte from the serial port was not a LF: the rest of that line (the tail of an
     // abandoned reply) is still to come and is no answer to anything sent later.
     bool serialMidLine_ = false;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "base/CNumeric.h"
 #include "base/Texts.h"
@@ -148,6 +150,15 @@ int DataLoggingEngine::BeginRun(LogSourceMask mask, double interval, const std::
     }
     badReplies = 0;
     busyCycles = 0;
+    runIdn_ = id;
+    runModelCode_ = ctx_.link.ModelCode();
+    keepGoing_ = keepGoing >= 0 ? keepGoing == 1
+                                : ctx_.settings.GetString(settings::kLog,
+                                                          logging_texts::kKeepGoingKey, "0") == "1";
+    linkLosses = 0;
+    lostMs_ = 0;
+    missedTicks_ = 0;
+    linkDown_ = false;
     if (ManualResetEvent* e = sampleEvent_.load()) e->Reset();
     ctx_.loggingActive = true;
     runOpen_ = true;
@@ -221,6 +232,137 @@ void DataLoggingEngine::Stop() {
         ctx_.log.Append(FormatC("Bad replies not logged as rows: %ld\n", bad));
     if (const long busy = busyCycles.load())
         ctx_.log.Append(FormatC("Samples skipped, instrument busy: %ld\n", busy));
+    const LossFigures lost = Losses();
+    if (lost.losses > 0)
+        ctx_.log.Append(
+            FormatC("Communication lost %ld time(s), %.1f s in all; %ld sample(s) "
+                    "missed meanwhile\n",
+                    lost.losses, static_cast<double>(lost.lostMs) / 1000.0, lost.missedTicks));
+}
+
+DataLoggingEngine::LossFigures DataLoggingEngine::Losses() const {
+    LossFigures f;
+    f.losses = linkLosses.load();
+    f.lostMs = lostMs_.load();
+    f.missedTicks = missedTicks_.load();
+    if (linkDown_.load()) {
+        // The outage under way counts up to now.
+        const auto since = std::chrono::steady_clock::now().time_since_epoch().count() - lostAt_;
+        f.lostMs += std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::duration(since))
+                        .count();
+        f.missedTicks += 1 + (ticks.load() - ticksAtLoss_.load());
+    }
+    return f;
+}
+
+bool DataLoggingEngine::PauseWhileOpen(std::chrono::milliseconds d) {
+    const auto until = std::chrono::steady_clock::now() + d;
+    for (;;) {
+        const ManualResetEvent* quit = quitEvent_.load();
+        if (!runOpen_.load() || (quit && quit->IsSet())) return false;
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+}
+
+bool DataLoggingEngine::Reidentify(std::string& refusal) {
+    static const std::string kIdn = "*idn?;";
+    std::string id;
+    if (ctx_.link.TransactQuiet(kIdn, &id) != 0 || id.empty()) return false;
+    IdnFields before, now;
+    const bool knewModel = ParseIdn(runIdn_, before);
+    if (knewModel && (!ParseIdn(id, now) || now.model != before.model)) {
+        refusal = "the instrument now answering (" + VisibleText(id) +
+                  ") is not the one the run began with (" + VisibleText(runIdn_) + ")";
+        return true;
+    }
+    if (runModelCode_ != 0) {
+        std::string idef;
+        if (ctx_.link.TransactQuiet("SYST:IDEF?", &idef) != 0) return false;
+        int code = 0;
+        if (std::sscanf(idef.c_str(), "%d", &code) != 1 || code != runModelCode_) {
+            refusal = FormatC(
+                "the instrument now answering has model code %d, not %d as when "
+                "the run began",
+                code, runModelCode_);
+            return true;
+        }
+    }
+    return true;
+}
+
+int DataLoggingEngine::RideThrough(ManualResetEvent& sample) {
+    using namespace std::chrono;
+    --entryCount_;
+    {
+        std::lock_guard lock(fileMutex_);
+        if (!runOpen_.load()) return kNoRun;
+        ticksAtLoss_ = ticks.load();
+        lostAt_ = steady_clock::now().time_since_epoch().count();
+        linkDown_ = true;
+        ++linkLosses;
+    }
+    const long coalescedAtLoss = coalescedTicks.load();
+    const std::string lost = Stamp(logging_texts::kLost);
+    if (!WriteText(lost, true)) {
+        ++entryCount_;  // the report's handler takes the failed cycle off the count
+        ctx_.send(LogReport::FileError);
+        return kWriteFailure;
+    }
+    ctx_.log.Append(lost);
+    ctx_.send(LogReport::LinkDown);
+
+    std::string refusal;
+    bool back = false;
+    milliseconds pause = firstRetry;
+    while (!back && PauseWhileOpen(pause)) {
+        pause = std::min(pause * 2, longestRetry);
+        SessionLock lock(ctx_.mutex, kMutexWaitMs);
+        if (!lock) continue;
+        if (!ctx_.link.Reopen()) continue;
+        back = Reidentify(refusal);
+    }
+    {
+        std::lock_guard lock(fileMutex_);
+        const auto down =
+            steady_clock::now() - steady_clock::time_point(steady_clock::duration(lostAt_.load()));
+        lostMs_ += duration_cast<milliseconds>(down).count();
+        // The ticks of the outage made no row: they are counted as missed, not as coalesced.
+        missedTicks_ += 1 + (ticks.load() - ticksAtLoss_.load());
+        coalescedTicks = coalescedAtLoss;
+        linkDown_ = false;
+    }
+    if (!back) return kNoRun;  // stopped meanwhile: the closing lines are written by the stop
+    if (!refusal.empty()) {
+        // Another instrument must not continue this run's columns: the run ends as after a
+        // failed cycle.
+        ctx_.log.Append("Data logging stopped: " + refusal + "\n");
+        ++entryCount_;
+        ctx_.send(LogReport::CommError);
+        std::lock_guard lock(fileMutex_);
+        std::string error;
+        if (!path_.empty())
+            LogFileWriter::Append(path_, logging_texts::kExitCommError, true, error);
+        return kCommFailure;
+    }
+    // The next row comes on its own deadline, not at once for a tick of the outage.
+    sample.Reset();
+    const std::string restored = Stamp(logging_texts::kRestored);
+    {
+        std::lock_guard lock(fileMutex_);
+        if (!runOpen_.load()) return kNoRun;
+    }
+    if (!WriteText(restored, true)) {
+        ++entryCount_;
+        ctx_.send(LogReport::FileError);
+        return kWriteFailure;
+    }
+    ctx_.log.Append(restored);
+    ctx_.send(LogReport::LinkRestored);
+    return kRodeThrough;
 }
 
 void DataLoggingEngine::OnTick(ManualResetEvent& sample) {
@@ -270,7 +412,9 @@ DataLoggingEngine::Flush DataLoggingEngine::Exchange(const std::string& cmd, std
     {
         SessionLock lock(ctx_.mutex, kMutexWaitMs);
         if (!lock) return Flush::Busy;
-        status = ctx_.link.Transact(&cmd, &reply);
+        // A run that rides through a lost link tells it in the file, without a box.
+        status = keepGoing_.load() ? ctx_.link.TransactQuiet(cmd, &reply)
+                                   : ctx_.link.Transact(&cmd, &reply);
     }
     return status < 0 ? Flush::Failed : Flush::Ok;
 }
@@ -304,7 +448,8 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
         outcome = Exchange(b.text, reply);
         if (outcome != Flush::Ok) {
             // A batch sent during the walk reports a failed exchange at once.
-            if (b.inWalk && outcome == Flush::Failed) ctx_.send(LogReport::LinkLost);
+            if (b.inWalk && outcome == Flush::Failed && !keepGoing_.load())
+                ctx_.send(LogReport::LinkLost);
             break;
         }
         // Every column is the instrument's or the row is not written: a short or long reply
@@ -325,6 +470,7 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
     }
     if (outcome == Flush::Failed) {
         ++failedCycles;
+        if (keepGoing_.load()) return RideThrough(sample);
         ctx_.send(LogReport::CommError);
         ctx_.send(LogReport::LinkLost);
         std::lock_guard lock(fileMutex_);
@@ -374,6 +520,7 @@ int DataLoggingEngine::Cycle(ManualResetEvent& sample) {
 
 void DataLoggingEngine::RunSamplingThread(const ManualResetEvent& quit, ManualResetEvent& sample) {
     sampleEvent_ = &sample;
+    quitEvent_ = &quit;
     for (;;) {
         if (quit.IsSet()) return;
         if (!sample.WaitFor(std::chrono::milliseconds(50))) continue;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -27,6 +28,10 @@ enum class LogReport {
     LinkLost,   // the link is lost (wParam 2 of the view's message)
     FileError,  // the row could not be written: reported once, the run stops
     BadReply,   // the reply does not fill the row's columns: no row, the run goes on
+    // Only when the run rides through lost links: the link went down (no box, the run goes
+    // on reconnecting), and it answers again.
+    LinkDown,
+    LinkRestored,
 };
 
 namespace logging_texts {
@@ -34,6 +39,10 @@ inline constexpr const char* kSaveFilter = "MSExcel Comma Separated Value Files(
 inline constexpr const char* kIdTooLong =
     "ID response is too long.\n \t\t\t            The unit is not functioning correctly.";
 inline constexpr const char* kExitCommError = "Exit due to Communication Error.\n";
+inline constexpr const char* kLost = "Communication lost at %d/%d/%d %d:%d:%d\n";
+inline constexpr const char* kRestored = "Communication restored at %d/%d/%d %d:%d:%d\n";
+// [LOG] KEEPGOING: 1 rides through lost links.
+inline constexpr const char* kKeepGoingKey = "KEEPGOING";
 }  // namespace logging_texts
 
 // The logging pace: timer 100 of the view (a QTimer in the GUI, DeadlinePacer headless).
@@ -86,7 +95,7 @@ public:
 
     // What one cycle of SamplingThread came to.
     static constexpr int kRowMade = 0, kCommFailure = -1, kWriteFailure = -2, kNoRun = 1,
-                         kBadReply = 2, kBusy = 3;
+                         kBadReply = 2, kBusy = 3, kRodeThrough = 4;
     // One cycle: a row made, a communication failure, a row that could not be written; or,
     // with no row and the run going on: no run open (nothing sent), a bad reply, the
     // instrument busy with another exchange for longer than the lock's wait.
@@ -130,12 +139,37 @@ public:
     // How rows are stamped: "iso" (ISO 8601 with milliseconds and the UTC offset) or "hms"
     // (H:M:S); empty takes [LOG] TIMEFORMAT at each start (default H:M:S).
     std::string timeFormat;
+    // A failed cycle ends the run (0), or the run rides through the lost link (1): no row, a
+    // "Communication lost at" line, reconnection with a growing pause, a "Communication
+    // restored at" line and rows again on their own deadlines. -1 takes [LOG] KEEPGOING at
+    // each start (off unless it is 1).
+    int keepGoing = -1;
+    // The pauses before each reconnection attempt: the first, doubled up to the longest.
+    std::chrono::milliseconds firstRetry{1000}, longestRetry{60000};
+    // Per run: links lost, how long they stayed lost (an outage still going on counts up to
+    // now), and ticks that made no row meanwhile (the failed one included).
+    std::atomic<long> linkLosses{0};
+    struct LossFigures {
+        long losses = 0;
+        long long lostMs = 0;
+        long missedTicks = 0;
+    };
+    LossFigures Losses() const;
+    bool LinkDown() const { return linkDown_.load(); }
     // Called after each row was written (the command line counts and prints it).
     std::function<void(long rows, const std::string& row)> onRowWritten;
 
 private:
     enum class Flush { Ok, Busy, Failed };
     Flush Exchange(const std::string& cmd, std::string& reply);
+    // After a failed cycle of a run that rides through: reconnects until the instrument
+    // answers again, the run stops, or another instrument answers.
+    int RideThrough(ManualResetEvent& sample);
+    // Waits `d` while the run is open; false when it closed or the thread is to quit.
+    bool PauseWhileOpen(std::chrono::milliseconds d);
+    // Identifies the instrument again: true when it answers as the one the run began with;
+    // `refusal` says why another one is refused.
+    bool Reidentify(std::string& refusal);
     bool WriteText(const std::string& text, bool sync);
     void ReportFileError(const std::string& error);
     std::string Stamp(const char* format);
@@ -155,6 +189,15 @@ private:
     // The event that wakes SamplingThread: stop clears ticks still pending.
     std::atomic<ManualResetEvent*> sampleEvent_{nullptr};
     files::ExclusiveLock fileLock_;  // held for the whole run (UI thread only)
+    std::atomic<const ManualResetEvent*> quitEvent_{nullptr};
+    std::atomic<bool> keepGoing_{false};
+    std::atomic<bool> linkDown_{false};
+    std::atomic<long long> lostMs_{0};
+    std::atomic<long> missedTicks_{0};
+    std::atomic<long> ticksAtLoss_{0};
+    std::atomic<std::chrono::steady_clock::rep> lostAt_{0};
+    std::string runIdn_;  // the identification the run began with
+    int runModelCode_ = 0;
     LogTimer* timer_ = nullptr;
     int timerHeld_ = 0;
 };

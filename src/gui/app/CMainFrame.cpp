@@ -77,6 +77,10 @@ void CMainFrame::BuildMenu() {
                         a->setCheckable(true);
                         a->setChecked(true);
                     }
+                    if (e.checkKey) {
+                        a->setCheckable(true);
+                        settingChecks_[a] = {e.checkSection, e.checkKey};
+                    }
                     const int id = e.id;
                     connect(a, &QAction::triggered, this, [this, id, a] {
                         // The status bar item's check follows the bar, not the click.
@@ -105,6 +109,8 @@ void CMainFrame::RefreshCommandStates() {
     if (!view_->Initialised()) return;
     for (auto& [id, action] : actions_) action->setEnabled(view_->Hub().IsEnabled(id));
     if (QAction* a = ActionFor(ID_VIEW_STATUS_BAR)) a->setChecked(statusBar()->isVisible());
+    for (auto& [action, key] : settingChecks_)
+        action->setChecked(view_->Hub().Settings().GetString(key.first, key.second, "0") == "1");
 }
 
 void CMainFrame::Place() {

@@ -48,6 +48,8 @@ private:
     SettingsStore& settings_;
     CVoduradView* view_;
     std::map<int, QAction*> actions_;
+    // Checkable items bound to a setting: section and key.
+    std::map<QAction*, std::pair<const char*, const char*>> settingChecks_;
     QTimer* updateTimer_;
     bool asked_ = false;
     bool closing_ = false;
