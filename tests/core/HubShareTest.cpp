@@ -142,17 +142,25 @@ TEST(HubShare, TheCommandSharesTheInstrumentWhileAMonitorPollsIt) {
     ShareSettings typo;
     typo.enabled = true;
     typo.listen = "lab-pc:5025";
+    ShareSettings open = typo;
+    open.listen = "0.0.0.0:5025";  // other machines, but no allowed network
     ShareSettings good = typo;
     good.listen = "127.0.0.1:0";
     good.metrics = "127.0.0.1:0";
     good.maxClients = 3;
     b.op.shareAnswers.push_back(Answer(typo));
+    b.op.shareAnswers.push_back(Answer(open));
     b.op.shareAnswers.push_back(Answer(good));
     ASSERT_TRUE(hub.Run(ID_SHARE));
-    // What cannot be used is said, and the dialog comes back with what was typed.
-    ASSERT_EQ(b.op.sharePresets.size(), 2u);
+    // What cannot be used is said, and the dialog comes back with what was typed; nothing is
+    // stored or started until it can be used.
+    ASSERT_EQ(b.op.sharePresets.size(), 3u);
     EXPECT_EQ(b.op.sharePresets[1].listen, "lab-pc:5025");
-    EXPECT_NE(b.op.MessageTexts().back().find("lab-pc"), std::string::npos);
+    EXPECT_EQ(b.op.sharePresets[2].listen, "0.0.0.0:5025");
+    const auto messages = b.op.MessageTexts();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].find("lab-pc"), std::string::npos);
+    EXPECT_NE(messages[1].find("client networks"), std::string::npos);
     ASSERT_TRUE(hub.Share().Sharing());
     EXPECT_EQ(b.settings.GetString("Share", "Listen", ""), "127.0.0.1:0");
     EXPECT_EQ(b.settings.GetInt("Share", "Enabled", 0), 1);

@@ -59,6 +59,11 @@ bool ShareSettings::ToOptions(ShareOptions& out, std::string& error) const {
 bool ShareSettings::Check(std::string& error) const {
     ShareOptions options;
     if (!ToOptions(options, error)) return false;
+    if ((options.address >> 24) != 127 && options.allow.empty()) {
+        error = "listening on " + share::Ipv4Text(options.address) +
+                " lets other machines in: name the client networks allowed";
+        return false;
+    }
     if (maxClients < 1 || maxClients > 64) {
         error = "the number of clients must be 1 to 64";
         return false;
