@@ -118,6 +118,10 @@ DialogResult<std::string> CliOperator::AskCalibrationPassword() {
     return DialogResult<std::string>::Failed();
 }
 
+DialogResult<ShareSettings> CliOperator::AskShareSettings(const ShareSettings& preset) {
+    return {DialogOutcome::CouldNotCreate, preset};
+}
+
 DialogResult<NewPasswordEntry> CliOperator::AskNewCalibrationPassword() {
     return DialogResult<NewPasswordEntry>::Failed();
 }

@@ -73,6 +73,8 @@ public:
     DialogResult<std::string> AskCalibrationPassword() override;
     DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
     DialogOutcome RunCalibrationDialog(CalibSession& session) override;
+    // Sharing takes its settings from serve's and --share's options.
+    DialogResult<ShareSettings> AskShareSettings(const ShareSettings& preset) override;
 
     CurveDialogAnswers curve;
     std::vector<std::string> shownTexts;  // every message box text, in order

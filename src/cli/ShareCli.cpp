@@ -100,16 +100,8 @@ bool StartMetrics(const ShareCliOptions& o, CliSession& s, std::unique_ptr<CliMe
         // The identity, read once: scrapes never reach the instrument.
         SessionLock lock(s.mutex, 1000);
         std::string idn;
-        if (lock && s.link->TransactQuiet("*IDN?", &idn) == 0) {
-            const size_t model = idn.find("Model");
-            const size_t first = model == std::string::npos ? idn.find(',') : idn.find(',', model);
-            const size_t last = idn.rfind(',');
-            const std::string serial = first != std::string::npos && last > first
-                                           ? idn.substr(first + 1, last - first - 1)
-                                           : "";
-            const std::string firmware = last == std::string::npos ? "" : idn.substr(last + 1);
-            out->registry.SetIdentity(s.link->ModelCode(), serial, firmware);
-        }
+        if (lock && s.link->TransactQuiet("*IDN?", &idn) == 0)
+            SetIdentityFromReply(out->registry, s.link->ModelCode(), idn);
     }
     out->registry.SetLinkUp(s.features.AnyInstrument());
     if (!out->exporter.Start(address, port, error)) {

@@ -17,6 +17,7 @@
 using namespace tavrix;
 using namespace std::chrono;
 using tavrix::test::ScriptedOperator;
+using tavrix::test::FakeUiThread;
 using tavrix::test::TempDir;
 
 TEST(ViewLog, LinesBreakAtEightyCharactersAndAtLineEnds) {
@@ -118,55 +119,6 @@ TEST(WindowPlacement, ShortcutBarSitsAtTheTopRightOfTheViewOrCentred) {
 
 namespace {
 
-// A view thread of its own: runs posted calls until stopped.
-class FakeUiThread {
-public:
-    FakeUiThread() : thread_([this] { Run(); }) {}
-    ~FakeUiThread() { Stop(); }
-    ViewMessenger::Poster Poster() {
-        return [this](std::function<void()> f) {
-            std::lock_guard lock(m_);
-            queue_.push_back(std::move(f));
-            cv_.notify_all();
-        };
-    }
-    void Stop() {
-        {
-            std::lock_guard lock(m_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-    // Runs `f` on this thread and waits for it.
-    void RunHere(std::function<void()> f) {
-        std::promise<void> done;
-        Poster()([&] {
-            f();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-
-private:
-    void Run() {
-        std::unique_lock lock(m_);
-        for (;;) {
-            cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (stop_) return;
-            auto f = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            f();
-            lock.lock();
-        }
-    }
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> queue_;
-    bool stop_ = false;
-    std::thread thread_;
-};
 
 struct HubBench {
     TempDir dir;

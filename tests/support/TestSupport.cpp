@@ -151,6 +151,14 @@ DialogResult<NewPasswordEntry> ScriptedOperator::AskNewCalibrationPassword() {
     return Next(newPasswordAnswers);
 }
 
+DialogResult<ShareSettings> ScriptedOperator::AskShareSettings(const ShareSettings& preset) {
+    sharePresets.push_back(preset);
+    if (shareAnswers.empty()) return {DialogOutcome::Cancel, preset};
+    ShareAnswer answer = std::move(shareAnswers.front());
+    shareAnswers.pop_front();
+    return answer(preset);
+}
+
 DialogOutcome ScriptedOperator::RunCalibrationDialog(CalibSession& session) {
     ++calibrationDialogsShown;
     return calibrationDialog ? calibrationDialog(session) : DialogOutcome::Ok;

@@ -61,6 +61,7 @@ public:
     DialogResult<std::string> AskCalibrationPassword() override;
     DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
     DialogOutcome RunCalibrationDialog(CalibSession& session) override;
+    DialogResult<ShareSettings> AskShareSettings(const ShareSettings& preset) override;
 
     // The header editor's answer is worked out from what it was opened with.
     using HeaderAnswer = std::function<DialogResult<CurveHeaderEdit>(CurveHeaderEdit)>;
@@ -111,6 +112,10 @@ public:
     std::deque<DialogResult<NewPasswordEntry>> newPasswordAnswers;
     std::function<DialogOutcome(CalibSession&)> calibrationDialog;
     int newPasswordAsked = 0;
+    // The sharing dialog: each answer gets the preset shown; none queued is a Cancel.
+    using ShareAnswer = std::function<DialogResult<ShareSettings>(ShareSettings)>;
+    std::deque<ShareAnswer> shareAnswers;
+    std::vector<ShareSettings> sharePresets;
     int calibrationDialogsShown = 0;
 
     std::vector<std::string> MessageTexts() const;
@@ -236,5 +241,64 @@ std::vector<std::string> CrLfLines(const std::string& path);
 
 // Writes user curve 1 with `points` points into the instrument, as a curve download does.
 void StoreCurve(CInstrumentLink& link, int points);
+
+}  // namespace tavrix::test
+
+#include <condition_variable>
+#include <future>
+
+#include "app/ViewMessenger.h"
+
+namespace tavrix::test {
+
+// A view thread of its own: runs posted calls until stopped.
+class FakeUiThread {
+public:
+    FakeUiThread() : thread_([this] { Run(); }) {}
+    ~FakeUiThread() { Stop(); }
+    ViewMessenger::Poster Poster() {
+        return [this](std::function<void()> f) {
+            std::lock_guard lock(m_);
+            queue_.push_back(std::move(f));
+            cv_.notify_all();
+        };
+    }
+    void Stop() {
+        {
+            std::lock_guard lock(m_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    // Runs `f` on this thread and waits for it.
+    void RunHere(std::function<void()> f) {
+        std::promise<void> done;
+        Poster()([&] {
+            f();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(m_);
+        for (;;) {
+            cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (stop_) return;
+            auto f = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            f();
+            lock.lock();
+        }
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> queue_;
+    bool stop_ = false;
+    std::thread thread_;
+};
 
 }  // namespace tavrix::test

@@ -27,6 +27,8 @@ const std::vector<MenuEntry>& MenuBar() {
              {"", 0, {}, "", true},
              {"&Interact", ID_INTERACT},
              {"Send Command File", ID_COMMAND_FILE},
+             {"", 0, {}, "", true},
+             {"S&hare Instrument...", ID_SHARE},
          }},
         {"&Operations",
          0,
@@ -129,6 +131,8 @@ std::string CommandPrompt(int id) {
             return "Perform instrument calibration";
         case ID_COMMAND_FILE:
             return "Send a XML formatted command file";
+        case ID_SHARE:
+            return "Let other programs reach the instrument over TCP, and serve its readings";
         default:
             break;
     }
@@ -173,6 +177,8 @@ std::string CommandName(int id) {
             return "The internal data log upload";
         case ID_CALIBRATION:
             return "Instrument calibration";
+        case ID_SHARE:
+            return "Sharing the instrument";
         default:
             return "This operation";
     }

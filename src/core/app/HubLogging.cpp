@@ -19,9 +19,11 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                                    hub.Messenger().Send(WM_LOG_SAMPLED, 0, 0);
                                    break;
                                case LogReport::CommError:
+                                   hub.Share().LinkUp(false);
                                    hub.Messenger().Send(WM_LOG_COMM_ERROR, 0, 0);
                                    break;
                                case LogReport::LinkLost:
+                                   hub.Share().LinkUp(false);
                                    hub.Messenger().Send(WM_LINK_LOST, 2, 0);
                                    break;
                                case LogReport::FileError:
@@ -38,6 +40,18 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                            }
                        }};
     engine_ = std::make_unique<DataLoggingEngine>(std::move(ctx), fe_.progress, fe_.clock);
+    // Each row feeds the metrics; the first of a run names its columns from the file's header.
+    engine_->onRowWritten = [this](long rows, const std::string& row) {
+        HubShare& share = hub_.Share();
+        if (rows == 1) {
+            LogSourceMask mask = 0;
+            for (int i = 0; i < kLogSourceCount; ++i)
+                if (engine_->SourceEnabled(i)) mask |= kLogSources[static_cast<size_t>(i)].maskBit;
+            share.LogRunStarted(mask, HubShare::ReadLogHeader(engine_->FilePath()),
+                                hub_.LoggingInterval());
+        }
+        share.LogRowWritten(row, rows, engine_->badReplies.load(), engine_->coalescedTicks.load());
+    };
     fe_.progress.onStop = [this] { hub_.OnMessage(WM_LOG_STOP, 0, 0); };
 
     hub.RegisterMessage(WM_LOG_STOP, [this](intptr_t, intptr_t) {
@@ -84,11 +98,15 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
     poller_ = std::make_unique<MonitorPoller>(
         hub.Link(), hub.Mutex(), hub.MonitorFlags(), [&hub] { return hub.LoggingInterval(); },
         [this](int i, const MonitorReading& r) {
+            hub_.Share().MonitorReadingTaken(i, r);
             pending_[static_cast<size_t>(i)] = r;
             hub_.Messenger().Send(WM_MONITOR_READING + i,
                                   reinterpret_cast<intptr_t>(&pending_[static_cast<size_t>(i)]), 0);
         },
-        [this] { hub_.Messenger().Send(WM_LINK_LOST, 2, 0); });
+        [this] {
+            hub_.Share().LinkUp(false);
+            hub_.Messenger().Send(WM_LINK_LOST, 2, 0);
+        });
 
     hub.SetSamplingBody(
         [this](ViewHub& h) { engine_->RunSamplingThread(h.QuitEvent(), h.SampleEvent()); });

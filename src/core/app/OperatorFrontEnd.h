@@ -5,6 +5,7 @@
 #include "curves/CurveDialogs.h"
 #include "link/LinkDialogs.h"
 #include "logging/LoggingDialogs.h"
+#include "serve/ShareSettings.h"
 
 namespace tavrix {
 
@@ -15,6 +16,7 @@ class OperatorFrontEnd : public LinkDialogs,
                          public CurveDialogs,
                          public CalGenDialogs,
                          public LoggingDialogs,
-                         public CalibrationDialogs {};
+                         public CalibrationDialogs,
+                         public ShareDialogs {};
 
 }  // namespace tavrix

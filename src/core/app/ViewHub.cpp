@@ -54,7 +54,12 @@ ViewHub::ViewHub(SettingsStore& settings, OperatorFrontEnd& op, ViewMessenger::P
     context_.communicationBusy = [this] { return AnyMonitorOpen() || loggingActive_.load(); };
     messenger_.SetHandler(
         [this](int message, intptr_t w, intptr_t l) { return OnMessage(message, w, l); });
-    operations_[ID_CONNECT] = [this] { ConnectAndIdentify(context_); };
+    share_ = std::make_unique<HubShare>(link_, mutex_, log_, settings_, op_, features_);
+    operations_[ID_CONNECT] = [this] {
+        ConnectAndIdentify(context_);
+        share_->LinkUp(features_.AnyInstrument());
+    };
+    operations_[ID_SHARE] = [this] { share_->Configure(); };
     operations_[ID_PORT_SELECT] = [this] { SelectPort(context_); };
     operations_[ID_RS232_SETUP] = [this] { SerialSetup(context_); };
 }
@@ -82,11 +87,14 @@ void ViewHub::Initialise() {
     link_.StartUp();
     bar_.ShowTransport(link_.GetPortType());
     bar_.Reset();
+    share_->StartUp();
 }
 
 void ViewHub::Shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    // Clients are let go before the workers and the link end.
+    share_->Stop();
     if (initialised_ && !monitorsRecorded_) RecordOpenMonitors();
     quit_.Set();
     samplingThread_.JoinFor(kJoinTimeout);
@@ -228,6 +236,7 @@ intptr_t ViewHub::OnMessage(int message, intptr_t w, intptr_t l) {
         case WM_LINK_LOST: {
             bar_.SetStatus(static_cast<int>(w));
             features_.Reset();
+            share_->LinkUp(false);
             // Never close the connection under another thread's exchange; if one is still
             // running, the next connect replaces the connection anyway.
             SessionLock lock(mutex_, 1000);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "app/HubShare.h"
 #include "app/OperatorFrontEnd.h"
 #include "app/ViewLog.h"
 #include "app/ViewMessenger.h"
@@ -106,6 +107,8 @@ public:
     ViewLog& Log() { return log_; }
     ViewMessenger& Messenger() { return messenger_; }
     CurveContext& Context() { return context_; }
+    // The sharing port and the metrics endpoint.
+    HubShare& Share() { return *share_; }
 
     std::atomic<int>& MonitorOpen(int index) { return monitorOpen_[static_cast<size_t>(index)]; }
     const std::array<std::atomic<int>, 12>& MonitorFlags() const { return monitorOpen_; }
@@ -130,6 +133,8 @@ private:
     CInstrumentLink link_;
     ViewMessenger messenger_;
     CurveContext context_;
+    // After the link, the lock and the log: it goes before them.
+    std::unique_ptr<HubShare> share_;
     std::array<std::atomic<int>, 12> monitorOpen_{};
     std::atomic<bool> loggingActive_{false};
     std::atomic<double> loggingInterval_{30.0};

@@ -167,4 +167,16 @@ bool LogRowReadings::Apply(const std::string& row, double unixSeconds,
     return true;
 }
 
+void SetIdentityFromReply(MetricsRegistry& metrics, int modelCode, const std::string& idn) {
+    const size_t model = idn.find("Model");
+    const size_t first = model == std::string::npos ? idn.find(',') : idn.find(',', model);
+    const size_t last = idn.rfind(',');
+    const std::string serial =
+        first != std::string::npos && last > first ? idn.substr(first + 1, last - first - 1) : "";
+    std::string firmware = last == std::string::npos ? "" : idn.substr(last + 1);
+    while (!firmware.empty() && (firmware.back() == '\r' || firmware.back() == '\n'))
+        firmware.pop_back();
+    metrics.SetIdentity(modelCode, serial, firmware);
+}
+
 }  // namespace tavrix

@@ -51,6 +51,9 @@ private:
     std::atomic<uint64_t> scrapes_{0};
 };
 
+// The identity from an "*IDN?" reply (maker, model, serial number, firmware version).
+void SetIdentityFromReply(MetricsRegistry& metrics, int modelCode, const std::string& idn);
+
 // Turns a data log's rows into readings: the header names each input and loop, the columns
 // follow the enabled sources in table order (a heater's RANGE column is not a reading).
 class LogRowReadings {

@@ -1,5 +1,7 @@
 #include "serve/ShareSettings.h"
 
+#include "serve/MetricsExporter.h"
+
 namespace tavrix {
 
 namespace {
@@ -14,6 +16,7 @@ ShareSettings ShareSettings::Load(const SettingsStore& s) {
     out.readOnly = s.GetIntInRange(kSection, "ReadOnly", 0, 0, 1) == 1;
     out.audit = s.GetString(kSection, "Audit", "");
     out.maxClients = s.GetIntInRange(kSection, "MaxClients", 8, 1, 64);
+    out.metrics = s.GetString(kSection, "Metrics", "");
     return out;
 }
 
@@ -24,6 +27,7 @@ bool ShareSettings::Store(SettingsStore& s) const {
     ok = s.WriteInt(kSection, "ReadOnly", readOnly ? 1 : 0) && ok;
     ok = s.WriteString(kSection, "Audit", audit) && ok;
     ok = s.WriteInt(kSection, "MaxClients", maxClients) && ok;
+    ok = s.WriteString(kSection, "Metrics", metrics) && ok;
     return ok;
 }
 
@@ -49,6 +53,29 @@ bool ShareSettings::ToOptions(ShareOptions& out, std::string& error) const {
     out.readOnly = readOnly;
     out.auditPath = audit;
     out.maxClients = maxClients;
+    return true;
+}
+
+bool ShareSettings::Check(std::string& error) const {
+    ShareOptions options;
+    if (!ToOptions(options, error)) return false;
+    if ((options.address >> 24) != 127 && options.allow.empty()) {
+        error = "listening on " + share::Ipv4Text(options.address) +
+                " lets other machines in: name the client networks allowed";
+        return false;
+    }
+    if (maxClients < 1 || maxClients > 64) {
+        error = "the number of clients must be 1 to 64";
+        return false;
+    }
+    if (metrics.find_first_not_of(" \t") == std::string::npos) return true;
+    uint32_t address = 0;
+    int port = 0;
+    std::string why;
+    if (!ParseMetricsAddress(metrics, address, port, why)) {
+        error = "metrics: " + why;
+        return false;
+    }
     return true;
 }
 

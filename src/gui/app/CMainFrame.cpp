@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -35,6 +36,10 @@ CMainFrame::CMainFrame(SettingsStore& settings, const std::array<QString, 12>& m
         if (text.isEmpty()) bar->showMessage(kIdle);
     });
     bar->showMessage(kIdle);
+    shareStatus_ = new QLabel(this);
+    shareStatus_->setObjectName("shareStatus");
+    shareStatus_->hide();
+    bar->addPermanentWidget(shareStatus_);
 
     view_ = new CVoduradView(settings, monitorTitles, helpFile, injectedOperator, this);
     setCentralWidget(view_);
@@ -50,6 +55,8 @@ CMainFrame::CMainFrame(SettingsStore& settings, const std::array<QString, 12>& m
     updateTimer_ = new QTimer(this);
     updateTimer_->setInterval(250);
     connect(updateTimer_, &QTimer::timeout, this, &CMainFrame::RefreshCommandStates);
+    // The share's clients come and go on its own thread: the pane follows them.
+    connect(updateTimer_, &QTimer::timeout, this, &CMainFrame::RefreshShareStatus);
     updateTimer_->start();
 }
 
@@ -88,6 +95,7 @@ void CMainFrame::BuildMenu() {
                         view_->OnCommand(id);
                         // What the command changed shows at once (its accelerator too).
                         RefreshCommandStates();
+                        RefreshShareStatus();
                     });
                     actions_[id] = a;
                 }
@@ -111,6 +119,13 @@ void CMainFrame::RefreshCommandStates() {
     if (QAction* a = ActionFor(ID_VIEW_STATUS_BAR)) a->setChecked(statusBar()->isVisible());
     for (auto& [action, key] : settingChecks_)
         action->setChecked(view_->Hub().Settings().GetString(key.first, key.second, "0") == "1");
+}
+
+void CMainFrame::RefreshShareStatus() {
+    if (!view_->Initialised()) return;
+    const QString text = QString::fromStdString(view_->Hub().Share().StatusText());
+    if (text != shareStatus_->text()) shareStatus_->setText(text);
+    shareStatus_->setVisible(!text.isEmpty());
 }
 
 void CMainFrame::Place() {

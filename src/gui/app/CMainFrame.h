@@ -6,6 +6,7 @@
 
 class QAction;
 class QMenu;
+class QLabel;
 class QTimer;
 
 namespace tavrix {
@@ -34,6 +35,10 @@ public:
     // Ends the program without the question about a running logging run (termination
     // signals); the run still ends cleanly with the view.
     void CloseWithoutAsking();
+    // The status bar's sharing pane ("Shared on ADDR:PORT, N client(s)"), hidden when the
+    // instrument is not shared.
+    QLabel* ShareStatus() const { return shareStatus_; }
+    void RefreshShareStatus();
 
 signals:
     void closed();
@@ -51,6 +56,7 @@ private:
     // Checkable items bound to a setting: section and key.
     std::map<QAction*, std::pair<const char*, const char*>> settingChecks_;
     QTimer* updateTimer_;
+    QLabel* shareStatus_;
     bool asked_ = false;
     bool closing_ = false;
 };

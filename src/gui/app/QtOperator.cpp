@@ -7,6 +7,7 @@
 #include "curves/CTfrDlg.h"
 #include "link/CCommSetUp.h"
 #include "link/CGPIBAddrEditDlg.h"
+#include "link/CShareDlg.h"
 #include "link/CIPEdit.h"
 #include "link/CPortSelect.h"
 
@@ -112,6 +113,17 @@ DialogResult<int> QtOperator::AskGpibAddress(int current) {
             CGPIBAddrEditDlg dlg(current, Parent());
             if (dlg.exec() == QDialog::Accepted && dlg.Address() >= 0)
                 r = DialogResult<int>::Accept(dlg.Address());
+        },
+        quit_);
+    return r;
+}
+
+DialogResult<ShareSettings> QtOperator::AskShareSettings(const ShareSettings& preset) {
+    auto r = DialogResult<ShareSettings>{DialogOutcome::Cancel, preset};
+    RunOnGuiThread(
+        [&] {
+            CShareDlg dlg(preset, Parent());
+            if (dlg.exec() == QDialog::Accepted) r = DialogResult<ShareSettings>::Accept(dlg.Settings());
         },
         quit_);
     return r;

@@ -48,6 +48,8 @@ public:
     DialogResult<std::string> AskCalibrationPassword() override;
     DialogResult<NewPasswordEntry> AskNewCalibrationPassword() override;
     DialogOutcome RunCalibrationDialog(CalibSession& session) override;
+    // The sharing dialog (QtOperator.cpp).
+    DialogResult<ShareSettings> AskShareSettings(const ShareSettings& preset) override;
     // The "Vapor Pressure" buttons' desktop; it remembers the calculator it started.
     DesktopPrograms& Desktop();
     void SetDesktopPrograms(std::unique_ptr<DesktopPrograms> desktop) {
