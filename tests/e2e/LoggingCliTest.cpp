@@ -278,7 +278,7 @@ TEST(CliLogging, RepliesThatDoNotFillTheRowAreReportedOnStderrAndTheRunGoesOn) {
         if (l.rfind("tavrix-cli: reply not logged at ", 0) == 0) ++reported;
     EXPECT_EQ(reported, 2) << err;
     EXPECT_NE(err.find("2 field(s) for 1 column(s): 1.5,2"), std::string::npos) << err;
-    EXPECT_NE(err.find("\\x1B[31m;9"), std::string::npos) << err;
+    EXPECT_NE(err.find("\\x1b[31m;9"), std::string::npos) << err;
     EXPECT_NE(err.find("2 bad reply(ies) not logged"), std::string::npos) << err;
     const auto lines = CrLfLines(file);
     int rows = 0;

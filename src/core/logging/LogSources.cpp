@@ -1,6 +1,7 @@
 #include "logging/LogSources.h"
 
 #include "base/CNumeric.h"
+#include "base/VisibleText.h"
 #include "link/FeatureManager.h"
 
 namespace tavrix {
@@ -26,15 +27,12 @@ bool LogSourceAvailable(const FeatureManager& f, int index) {
 
 std::string PrintableInstrumentText(const std::string& text, size_t max) {
     std::string out;
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
         if (out.size() >= max) {
             out += "...";
             break;
         }
-        if (c >= 0x20 && c < 0x7F)
-            out += static_cast<char>(c);
-        else
-            out += FormatC("\\x%02X", c);
+        out += VisibleText(std::string_view(text).substr(i, 1));
     }
     return out;
 }

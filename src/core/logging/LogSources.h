@@ -57,8 +57,8 @@ inline constexpr std::array<LogSource, kLogSourceCount> kLogSources = {{
 // Whether the identified model has what the source needs.
 bool LogSourceAvailable(const FeatureManager& features, int index);
 
-// Instrument text for a report line: control and 8-bit bytes as \xNN, cut after `max`
-// characters with "...".
+// Instrument text for a report line, its control characters shown as VisibleText shows them,
+// cut after `max` characters with "...".
 std::string PrintableInstrumentText(const std::string& text, size_t max);
 
 }  // namespace tavrix
