@@ -226,6 +226,38 @@ TEST(Share, ListensBeyondLoopbackOnlyWithAnAllowList) {
     EXPECT_TRUE(s.Start(any, error)) << error;
 }
 
+TEST(Share, ClientsFromOutsideTheAllowedNetworksAreRefused) {
+    const std::string other = test::OtherLocalAddress();
+    if (other.empty()) GTEST_SKIP() << "no address but loopback on this machine";
+    uint32_t mine = 0;
+    ASSERT_TRUE(share::ParseIpv4(other, mine));
+    for (bool allowed : {false, true}) {
+        ShareOptions any;
+        any.address = 0;
+        share::Ipv4Net net;
+        // Allowed: this address alone; not allowed: only the address next to it.
+        share::ParseIpv4Net(share::Ipv4Text(allowed ? mine : mine + 1) + "/32", net);
+        any.allow.push_back(net);
+        ShareBench b(any);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(b.share.Port()));
+        to.sin_addr.s_addr = htonl(mine);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        ::send(fd, "*IDN?\n", 6, MSG_NOSIGNAL);
+        std::string got;
+        char buf[256];
+        for (ssize_t n; got.find('\n') == std::string::npos &&
+                        (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+            got.append(buf, static_cast<size_t>(n));
+        ::close(fd);
+        SCOPED_TRACE(allowed);
+        EXPECT_EQ(IsFailure(got), !allowed) << got;
+        if (!allowed) EXPECT_NE(b.shareLog.Text().find("not among the allowed"), std::string::npos) << b.shareLog.Text();
+    }
+}
+
 TEST(Share, HostileClientsNeitherStarveOthersNorGrowMemory) {
     ShareOptions small;
     small.maxClients = 4;

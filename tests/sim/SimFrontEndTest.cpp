@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 
@@ -292,25 +293,8 @@ TEST(SimTcp, ClientsBeyondTheCapAreRefusedAndIdleOnesClosed) {
     EXPECT_NE(d.Read(3000, "\n").find("Model"), std::string::npos);
 }
 
-// This machine's first IPv4 address that is not a loopback one; empty when it has none.
-std::string OtherLocalAddress() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return {};
-    std::string found;
-    for (ifaddrs* i = list; i && found.empty(); i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        const auto* in = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
-        if ((ntohl(in->sin_addr.s_addr) >> 24) == 127) continue;
-        char text[INET_ADDRSTRLEN];
-        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        found = text;
-    }
-    ::freeifaddrs(list);
-    return found;
-}
-
 TEST(SimTcp, ControlLinesAreTakenFromLoopbackClientsOnlyUnlessAllowed) {
-    const std::string other = OtherLocalAddress();
+    const std::string other = test::OtherLocalAddress();
     if (other.empty()) GTEST_SKIP() << "no address but loopback on this machine";
     for (bool fromAny : {false, true}) {
         SimEngine engine;

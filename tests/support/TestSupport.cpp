@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <stdlib.h>
 
 #include <cstdio>
@@ -308,5 +312,22 @@ void StoreCurve(CInstrumentLink& link, int points) {
     }
     link.Command(";");
 }
+
+std::string OtherLocalAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    std::string found;
+    for (ifaddrs* i = list; i && found.empty(); i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        const auto* in = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        if ((ntohl(in->sin_addr.s_addr) >> 24) == 127) continue;
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        found = text;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
 
 }  // namespace tavrix::test

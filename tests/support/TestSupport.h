@@ -236,6 +236,9 @@ struct SimLinkBench {
     CurveContext ctx{{link, mutex, features, bar, op, log}, op};
 };
 
+// This machine's first IPv4 address that is not a loopback one; empty when it has none.
+std::string OtherLocalAddress();
+
 // The lines of a file split at CR LF; a tail without CR LF comes back as "<unterminated>...".
 std::vector<std::string> CrLfLines(const std::string& path);
 
