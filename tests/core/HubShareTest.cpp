@@ -26,16 +26,7 @@ using tavrix::test::TempDir;
 namespace {
 
 int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(0x7F000001u);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return tavrix::test::ConnectLoopback(port);
 }
 
 // Sends `line` and reads one line back (without its LF); "<closed>" or "<timeout>" otherwise.

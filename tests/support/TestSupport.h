@@ -236,6 +236,9 @@ struct SimLinkBench {
     CurveContext ctx{{link, mutex, features, bar, op, log}, op};
 };
 
+// A TCP connection to 127.0.0.1:port; -1 when refused.
+int ConnectLoopback(int port);
+
 // This machine's first IPv4 address that is not a loopback one; empty when it has none.
 std::string OtherLocalAddress();
 
