@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -88,7 +89,7 @@ TEST(SerialDeviceOwner, ASecondOpenerIsRefusedNamingTheHolderUntilTheFirstCloses
     EXPECT_EQ(second.BusyText(), "");
 }
 
-TEST(SerialDeviceOwner, ALockFileOfALiveProcessRefusesAndOneOfADeadProcessIsTakenOver) {
+TEST(SerialDeviceOwner, ALockFileOfALiveProcessRefusesAndOneOfAGoneProcessIsTakenOver) {
     PortBench b;
     const pid_t other = fork();
     if (other == 0) {
@@ -105,11 +106,22 @@ TEST(SerialDeviceOwner, ALockFileOfALiveProcessRefusesAndOneOfADeadProcessIsTake
               std::string::npos)
         << port.BusyText();
 
+    // Written an hour before that process started: its id was given again since, so the
+    // writer is gone.
+    const fs::file_time_type written = fs::last_write_time(b.LockFile());
+    fs::last_write_time(b.LockFile(), written - std::chrono::hours(1));
+    EXPECT_EQ(port.Open(1, 4, 50, 2), 0) << port.OpenError();
+    port.Close();
+
+    // A process that has ended but is not yet reaped holds nothing either.
+    std::ofstream(b.LockFile()) << text;
     kill(other, SIGKILL);
-    waitpid(other, nullptr, 0);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(other), &info, WEXITED | WNOWAIT), 0);
     EXPECT_EQ(port.Open(1, 4, 50, 2), 0) << port.OpenError();
     std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
     EXPECT_EQ(Slurp(b.LockFile()), text);
+    waitpid(other, nullptr, 0);
 }
 
 TEST(SharedSettings, TwoProcessesWritingAtOnceLoseNothingAndKeepTheFilesPermissions) {

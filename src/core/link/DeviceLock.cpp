@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace tavrix {
 
@@ -24,6 +26,41 @@ bool IsPseudoTerminal(int fd) {
     // Unix98 pseudo-terminal slaves: majors 136..143.
     const unsigned m = major(st.st_rdev);
     return m >= 136 && m <= 143;
+}
+
+// Whether process `pid` may have written a lock file last changed at `written`: it exists, is no
+// zombie, and did not start after the file was written (a process id that the system has given
+// again since the writer ended). True when /proc cannot tell.
+bool MayHaveWritten(pid_t pid, const struct timespec& written) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+    if (!f) return true;
+    char line[1024] = {};
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    const char* close = got ? std::strrchr(line, ')') : nullptr;
+    if (!close) return true;
+    // After the name: state (3rd field) ... start time in clock ticks since boot (22nd field).
+    char state = 0;
+    unsigned long long startTicks = 0;
+    if (std::sscanf(close + 1,
+                    " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s "
+                    "%*s %llu",
+                    &state, &startTicks) != 2)
+        return true;
+    if (state == 'Z' || state == 'X') return false;
+    long long bootSeconds = -1;
+    if (std::FILE* s = std::fopen("/proc/stat", "re")) {
+        char text[256];
+        while (std::fgets(text, sizeof text, s))
+            if (std::sscanf(text, "btime %lld", &bootSeconds) == 1) break;
+        std::fclose(s);
+    }
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    if (bootSeconds < 0 || ticks <= 0) return true;
+    const long long started = bootSeconds + static_cast<long long>(startTicks / ticks);
+    // Boot time is known to the second: a process that started two seconds or more after the
+    // file was written is not its writer.
+    return started < static_cast<long long>(written.tv_sec) + 2;
 }
 
 bool WritableFolder(const std::string& path) {
@@ -60,6 +97,8 @@ pid_t DeviceLock::LockFileOwner(const std::string& lockFilePath) {
     if (fd < 0) return 0;
     char buf[32] = {};
     const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    struct stat st {};
+    const bool stated = ::fstat(fd, &st) == 0;
     ::close(fd);
     if (n <= 0) return 0;
     // The process id in ASCII, right-aligned in ten characters and ended by LF.
@@ -67,6 +106,8 @@ pid_t DeviceLock::LockFileOwner(const std::string& lockFilePath) {
     const long pid = std::strtol(buf, &end, 10);
     if (end == buf || pid <= 0 || pid > INT_MAX) return 0;
     if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return 0;
+    // A process that ended unreaped, or one that got the writer's id later, holds nothing.
+    if (stated && !MayHaveWritten(static_cast<pid_t>(pid), st.st_mtim)) return 0;
     return static_cast<pid_t>(pid);
 }
 
