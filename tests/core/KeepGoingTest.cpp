@@ -103,6 +103,11 @@ TEST(KeepGoing, ASerialDeviceThatComesBackUnderItsNameIsReopenedAndTheRunResumes
 
         std::unique_ptr<PtyInstrument> squatter, second;
         std::thread comesBack([&] {
+            // The outage begins when the run has found the device gone, however long a loaded
+            // machine takes to notice it.
+            const auto until = steady_clock::now() + seconds(20);
+            while (!b.engine.LinkDown() && steady_clock::now() < until)
+                std::this_thread::sleep_for(milliseconds(10));
             std::this_thread::sleep_for(milliseconds(500));
             b.engine.OnTick(b.sample);  // a deadline passes while the device is away
             // Another device that answers nothing takes the freed node first, as another
