@@ -326,6 +326,7 @@ private slots:
         GuiBench b;
         QCOMPARE(b.Frame().windowTitle(), QString("Tavrix Utility Software"));
         QVERIFY(CAboutDlg::Text().startsWith("Tavrix Utility Software"));
+        QCOMPARE(CAboutDlg().windowTitle(), QString("About Tavrix Utility Software"));
         b.Frame().ActionFor(ID_HELP)->trigger();
         QVERIFY(b.View().HelpWindow()->windowTitle().startsWith("Tavrix Utility Software"));
 

@@ -24,7 +24,7 @@ QString CAboutDlg::Text() {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     InitGuiResources();
-    setWindowTitle("About Tavrix");
+    setWindowTitle("About Tavrix Utility Software");
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap(":/tavrix/tavrix.png"));
     picture->setAlignment(Qt::AlignTop);
@@ -41,6 +41,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* top = new QVBoxLayout(this);
     top->addLayout(row);
     top->addWidget(buttons);
+    // Fixed in size, and no narrower than its whole title.
+    top->addStrut(TitleWidth(*this));
     top->setSizeConstraint(QLayout::SetFixedSize);
     ModalDialogFrame(*this);
 }
