@@ -215,6 +215,7 @@ private slots:
         chart.resize(480, 280);
         chart.show();
         Pump(30);
+        const QSize viewBefore = chart.ChartView()->size();
 
         QStringList offered;
         QGuiApplication::clipboard()->clear();
@@ -245,7 +246,12 @@ private slots:
         png.close();
         const QImage image(png.fileName(), "PNG");
         QVERIFY(!image.isNull());
-        QCOMPARE(image.size(), chart.ChartView()->size() * chart.devicePixelRatio());
+        // Drawn at a page-wide figure's size, not at the small window's.
+        QCOMPARE(image.size(), QSize(1200, 700));
+        QCOMPARE(chart.ImageSize(), QSize(1200, 700));
+        QCOMPARE(chart.ChartView()->size(), viewBefore);
+        QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+        image.save(QString(TAVRIX_SCREENSHOT_DIR) + "/monitor-saved-image.png");
         // The dialog shows name, size, type and date side by side.
         QVERIFY(columnsWidth > 0);
         QVERIFY2(columnsWidth <= viewWidth,

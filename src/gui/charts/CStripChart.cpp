@@ -14,7 +14,11 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QGridLayout>
+#include <QImage>
+#include <QPainter>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -175,14 +179,40 @@ void CStripChart::ApplyReading(const MonitorReading& reading, const std::string&
     Redraw(ApplyMonitorReading(model_, reading, label));
 }
 
+QSize CStripChart::ImageSize() const {
+    // The size `tavrix-cli plot` draws at by default.
+    return view_->size().expandedTo(QSize(1200, 700));
+}
+
 bool CStripChart::SaveImage(const QString& path) {
+    const QSize size = ImageSize();
     if (path.endsWith(".svg", Qt::CaseInsensitive)) {
         QFile f(path);
-        const QByteArray svg = QByteArray::fromStdString(ChartSvg(model_));
+        const QByteArray svg =
+            QByteArray::fromStdString(ChartSvg(model_, size.width(), size.height()));
         return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(svg) == svg.size() &&
                f.flush();
     }
-    return view_->grab().save(path, "PNG");
+    // The chart is laid out again at the image's size, drawn, and given back its size, all
+    // before the window paints again: the window does not change.
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    const QSizeF shown = chart_->size();
+    chart_->resize(size);
+    if (chart_->layout()) chart_->layout()->activate();
+    PlaceValueMarks();
+    PlotPoints(size.width());
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        chart_->scene()->render(&painter, QRectF(QPointF(0, 0), QSizeF(size)),
+                                QRectF(chart_->pos(), QSizeF(size)));
+    }
+    chart_->resize(shown);
+    if (chart_->layout()) chart_->layout()->activate();
+    PlaceValueMarks();
+    PlotPoints();
+    return image.save(path, "PNG");
 }
 
 void CStripChart::CopyData() {
@@ -276,7 +306,7 @@ void CStripChart::PlaceValueMarks() {
     valueAxis_->setLabelFormat(QString("%.%1f").arg(ticks.decimals));
 }
 
-void CStripChart::PlotPoints() {
+void CStripChart::PlotPoints(int width) {
     const auto& values = model_.Values();
     const auto& labels = model_.Labels();
     const int n = static_cast<int>(values.size());
@@ -295,7 +325,7 @@ void CStripChart::PlotPoints() {
     timeAxis_->setRange(0, n > 1 ? n - 1 : 1);
     const int labelWidth = view_->fontMetrics().horizontalAdvance("00:00:00") * 2;
     // The plot is the view less the value axis' labels and title.
-    const int room = std::max(2, (view_->width() - 80) / labelWidth);
+    const int room = std::max(2, ((width < 0 ? view_->width() : width) - 80) / labelWidth);
     const int step = std::max(1, (n + room - 1) / room);
     QList<QPair<int, QString>> marks;
     QSet<QString> used;

@@ -45,6 +45,8 @@ public:
     // The context menu's "Save Image..." (PNG, or SVG by the name's extension) and "Copy Data"
     // (time and value as CSV text on the clipboard). false when the file could not be written.
     bool SaveImage(const QString& path);
+    // The size of a saved image: the chart as shown, but no smaller than a page-wide figure.
+    QSize ImageSize() const;
     void CopyData();
 
     QRadioButton* AutoButton() const { return auto_; }
@@ -78,7 +80,8 @@ private:
     void Redraw(StripChartModel::Redraw what);
     void Rebuild();
     void PlaceValueMarks();
-    void PlotPoints();
+    // `width`: the width the chart is drawn at (the view's when < 0).
+    void PlotPoints(int width = -1);
     void ShowFields();
     void UpdateFieldStates();
     void FilterTyping(QLineEdit* field, const QString& typed);
