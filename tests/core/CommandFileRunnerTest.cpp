@@ -18,14 +18,10 @@
 using namespace tavrix;
 using namespace std::chrono;
 using tavrix::test::PtyLinkBench;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -24,6 +24,7 @@ using namespace tavrix;
 using tavrix::test::CollectingLog;
 using tavrix::test::PtyLinkBench;
 using tavrix::test::ScriptedOperator;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 namespace ct = tavrix::curve_texts;
 
@@ -31,13 +32,6 @@ namespace {
 
 std::string Data(const std::string& name) {
     return std::string(TAVRIX_TEST_DATA_DIR) + "/curves/" + name;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 // The view's objects around a link to the simulated controller over RS232, LAN or GPIB.

@@ -15,19 +15,13 @@
 using namespace tavrix;
 using tavrix::test::CollectingLog;
 using tavrix::test::ScriptedOperator;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 
 namespace {
 
 std::string Data(const std::string& name) {
     return std::string(TAVRIX_TEST_DATA_DIR) + "/curves/" + name;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::vector<float> Values(const SensorCurve& c) {

@@ -13,6 +13,7 @@
 
 using namespace tavrix;
 using tavrix::test::CrLfLines;
+using tavrix::test::Slurp;
 using tavrix::test::PtyInstrument;
 using tavrix::test::PtyLinkBench;
 using tavrix::test::SimLinkBench;
@@ -213,11 +214,6 @@ bool WaitUntil(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace

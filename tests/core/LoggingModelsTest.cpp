@@ -17,14 +17,8 @@ using tavrix::test::CollectingLog;
 using tavrix::test::PtyLinkBench;
 using tavrix::test::ScriptedOperator;
 using tavrix::test::SimLinkBench;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
-
-namespace {
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-}  // namespace
 
 TEST(DataLogSetup, SelectAllChecksOnlyWhatTheModelOffers) {
     struct Case {

@@ -30,15 +30,11 @@
 
 using namespace tavrix;
 using tavrix::test::PtyInstrument;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};

@@ -18,15 +18,10 @@
 namespace tavrix {
 namespace {
 
+using test::Slurp;
+
 std::string Data(const std::string& name) {
     return std::string(TAVRIX_TEST_DATA_DIR) + "/" + name;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 bool StartsWith(const std::string& s, const std::string& head) {

@@ -17,126 +17,38 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "StandInInstrument.h"
 #include "TestSupport.h"
 
+using tavrix::test::ChildProgram;
 using tavrix::test::CrLfLines;
 using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 using namespace std::chrono;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // tavrix-cli in the background: standard input from a pipe the test writes (or /dev/null),
 // standard output into a pipe the test reads and may close, standard error into a file.
-class Cli {
+class Cli : public ChildProgram {
 public:
     Cli(const TempDir& dir, std::vector<std::string> args, bool feedStdin = false)
-        : err_(dir.Str() + "/" + std::to_string(++count_) + ".err") {
-        int out[2], in[2];
-        if (::pipe(out) != 0 || ::pipe(in) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int null = ::open("/dev/null", O_RDONLY);
-            ::dup2(feedStdin ? in[0] : null, 0);
-            ::dup2(out[1], 1);
-            ::dup2(e, 2);
-            ::close(out[0]);
-            ::close(in[1]);
-            ::chdir(dir.Str().c_str());
-            const std::string env = "TAVRIX_CONFIG_DIR=" + dir.Str() + "/config";
-            ::putenv(const_cast<char*>(env.c_str()));
-            args.insert(args.begin(), TAVRIX_CLI_PATH);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(in[0]);
-        out_ = out[0];
-        if (feedStdin)
-            in_ = in[1];
-        else
-            ::close(in[1]);
-    }
-    ~Cli() {
-        CloseStdin();
-        CloseStdout();
-        if (pid_ > 0 && !waited_) {
-            ::kill(pid_, SIGKILL);
-            Wait(5000);
-        }
-    }
-    // Reads standard output until `lines` line feeds came or the time is up.
-    std::string ReadLines(int lines, int ms) {
-        std::string got;
-        const auto end = steady_clock::now() + milliseconds(ms);
-        while (std::count(got.begin(), got.end(), '\n') < lines && steady_clock::now() < end) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char c;
-            if (::read(out_, &c, 1) != 1) break;
-            got.push_back(c);
-        }
-        return got;
-    }
-    std::string ReadAll() {
-        std::string got;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(out_, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
-        return got;
-    }
-    // Writes to standard input; false once the program stopped reading.
-    bool Feed(const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(in_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) return false;
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    void CloseStdin() {
-        if (in_ >= 0) ::close(in_);
-        in_ = -1;
-    }
-    void CloseStdout() {
-        if (out_ >= 0) ::close(out_);
-        out_ = -1;
-    }
-    void Signal(int sig) { ::kill(pid_, sig); }
-    // The exit code, -1 for a signal, -2 when it did not end within `ms`.
-    int Wait(int ms) {
-        const auto deadline = steady_clock::now() + milliseconds(ms);
-        while (steady_clock::now() < deadline) {
-            int status = 0;
-            if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) {
-                waited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return -2;
-    }
-    std::string Err() const { return Slurp(err_); }
-    rusage usage{};
+        : ChildProgram(Program(std::move(args)),
+                       {{"TAVRIX_CONFIG_DIR=" + dir.Str() + "/config"},
+                        dir.Str(),
+                        "",
+                        dir.Str() + "/" + std::to_string(++count_) + ".err",
+                        feedStdin}) {}
 
 private:
+    static std::vector<std::string> Program(std::vector<std::string> args) {
+        args.insert(args.begin(), TAVRIX_CLI_PATH);
+        return args;
+    }
     static inline int count_ = 0;
-    std::string err_;
-    pid_t pid_ = -1;
-    int out_ = -1, in_ = -1;
-    bool waited_ = false;
 };
 
 const std::regex kRow(R"(\d{1,2}:\d{1,2}:\d{1,2}(,[-0-9.]+)+)");

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "StandInInstrument.h"
 #include "TestSupport.h"
 
@@ -28,46 +29,11 @@ struct RunResult {
 // Runs a program with arguments and extra environment; gives up after `timeoutMs`.
 RunResult RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env,
                      int timeoutMs = 20000) {
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
+    tavrix::test::ChildProgram program(args, {env});
     RunResult r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool outOpen = true, errOpen = true;
-    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
-        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-        if (poll(fds, 2, 200) <= 0) continue;
-        char buf[4096];
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                (i == 0 ? outOpen : errOpen) = false;
-                continue;
-            }
-            (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-        }
-    }
-    if (outOpen || errOpen) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    close(outPipe[0]);
-    close(errPipe[0]);
+    r.exitCode = program.Finish(timeoutMs);
+    r.out = program.out;
+    r.err = program.err;
     return r;
 }
 

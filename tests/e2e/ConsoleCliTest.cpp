@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 
 namespace {
@@ -35,11 +36,6 @@ Shell RunCli(const TempDir& dir, const std::string& args, const std::string& inp
     std::ifstream e(err, std::ios::binary);
     r.err.assign(std::istreambuf_iterator<char>(e), {});
     return r;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace

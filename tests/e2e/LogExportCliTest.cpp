@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 
 using tavrix::test::CrLfLines;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 
 namespace {
@@ -24,11 +25,6 @@ int Sh(const TempDir& dir, const std::string& command) {
         "TAVRIX_CONFIG_DIR='" + dir.Str() + "' " + command + " >>'" + dir.Str() + "/out.txt' 2>&1";
     const int status = std::system(full.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // "serial" and "lan" reach the simulated controller inside tavrix-cli; "gpib" the simulated

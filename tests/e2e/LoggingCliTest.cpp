@@ -15,67 +15,26 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "StandInInstrument.h"
 #include "TestSupport.h"
 
+using tavrix::test::ChildProgram;
 using tavrix::test::CrLfLines;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 using namespace std::chrono;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A program in the background, its output in files of the scratch folder.
-class Child {
+// A program in the background with the scratch folder's settings, its output in files there.
+class Child : public ChildProgram {
 public:
     Child(const TempDir& dir, const std::string& tag, std::vector<std::string> args)
-        : out_(dir.Str() + "/" + tag + ".out"), err_(dir.Str() + "/" + tag + ".err") {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            const std::string env = "TAVRIX_CONFIG_DIR=" + dir.Str();
-            putenv(const_cast<char*>(env.c_str()));
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Child() {
-        if (pid_ > 0 && !waited_) {
-            kill(pid_, SIGKILL);
-            Wait(5000);
-        }
-    }
-    void Signal(int sig) { kill(pid_, sig); }
-    // The exit code, -1 for a signal, -2 when it did not end in time.
-    int Wait(int ms) {
-        const auto deadline = steady_clock::now() + milliseconds(ms);
-        while (steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                waited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return -2;
-    }
-    std::string Out() const { return Slurp(out_); }
-    std::string Err() const { return Slurp(err_); }
-
-private:
-    std::string out_, err_;
-    pid_t pid_ = -1;
-    bool waited_ = false;
+        : ChildProgram(std::move(args), {{"TAVRIX_CONFIG_DIR=" + dir.Str()},
+                                         "",
+                                         dir.Str() + "/" + tag + ".out",
+                                         dir.Str() + "/" + tag + ".err"}) {}
 };
 
 const std::regex kRow(R"(\d{1,2}:\d{1,2}:\d{1,2},[-0-9.]+,[-0-9.]+,[-0-9.]+,[0-3])");

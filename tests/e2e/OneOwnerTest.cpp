@@ -14,13 +14,16 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "StandInInstrument.h"
 #include "TestSupport.h"
 #include "base/FileSafety.h"
 
+using tavrix::test::ChildProgram;
 using tavrix::test::CrLfLines;
 using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
+using tavrix::test::Slurp;
 using tavrix::test::TempDir;
 using namespace std::chrono;
 
@@ -29,72 +32,22 @@ namespace {
 // Generous: the machine may be loaded; a program that waits on a file never ends at all.
 constexpr int kEndsWithinMs = 15000;
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // tavrix-cli in the background; its standard input is a pipe the test writes and closes.
-class Cli {
+class Cli : public ChildProgram {
 public:
     Cli(const TempDir& dir, const std::string& tag, std::vector<std::string> args)
-        : out_(dir.Str() + "/" + tag + ".out"), err_(dir.Str() + "/" + tag + ".err") {
-        int in[2];
-        if (::pipe2(in, O_CLOEXEC) != 0) return;
-        args.insert(args.begin(), TAVRIX_CLI_PATH);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in[0], 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            const std::string env = "TAVRIX_CONFIG_DIR=" + dir.Str() + "/config";
-            putenv(const_cast<char*>(env.c_str()));
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        ::close(in[0]);
-        stdin_ = in[1];
-    }
-    ~Cli() {
-        CloseInput();
-        if (pid_ > 0 && !waited_) {
-            kill(pid_, SIGKILL);
-            Wait(5000);
-        }
-    }
-    pid_t Pid() const { return pid_; }
-    void Input(const std::string& text) { (void)!::write(stdin_, text.data(), text.size()); }
-    void CloseInput() {
-        if (stdin_ >= 0) ::close(stdin_);
-        stdin_ = -1;
-    }
-    void Signal(int sig) { kill(pid_, sig); }
-    // The exit code, -1 for a signal, -2 when it did not end in time.
-    int Wait(int ms = kEndsWithinMs) {
-        const auto deadline = steady_clock::now() + milliseconds(ms);
-        while (steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                waited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return -2;
-    }
-    std::string Out() const { return Slurp(out_); }
-    std::string Err() const { return Slurp(err_); }
+        : ChildProgram(Program(std::move(args)), {{"TAVRIX_CONFIG_DIR=" + dir.Str() + "/config"},
+                                                  "",
+                                                  dir.Str() + "/" + tag + ".out",
+                                                  dir.Str() + "/" + tag + ".err",
+                                                  true}) {}
+    int Wait(int ms = kEndsWithinMs) { return ChildProgram::Wait(ms); }
 
 private:
-    std::string out_, err_;
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    bool waited_ = false;
+    static std::vector<std::string> Program(std::vector<std::string> args) {
+        args.insert(args.begin(), TAVRIX_CLI_PATH);
+        return args;
+    }
 };
 
 bool WaitUntil(const std::function<bool()>& done, int ms = kEndsWithinMs) {
@@ -117,7 +70,7 @@ std::string BusyText(const std::string& device, pid_t holder) {
 void CheckOneOwner(const std::string& device, bool alsoKill) {
     TempDir dir;
     Cli first(dir, "first", {"--serial", device, "terminal"});
-    first.Input("*IDN?\n");
+    first.Feed("*IDN?\n");
     ASSERT_TRUE(WaitUntil([&] { return first.Out().find("response:") != std::string::npos; }))
         << first.Err();
 
@@ -126,7 +79,7 @@ void CheckOneOwner(const std::string& device, bool alsoKill) {
     EXPECT_NE(second.Err().find(BusyText(device, first.Pid())), std::string::npos) << second.Err();
     EXPECT_EQ(second.Out(), "");
 
-    first.CloseInput();
+    first.CloseStdin();
     EXPECT_EQ(first.Wait(), 0) << first.Err();
     Cli third(dir, "third", {"--serial", device, "query", "*IDN?"});
     EXPECT_EQ(third.Wait(), 0) << third.Err();
@@ -135,7 +88,7 @@ void CheckOneOwner(const std::string& device, bool alsoKill) {
     if (!alsoKill) return;
     // A crash gives the port up too: the lock goes with the process.
     Cli crashing(dir, "crashing", {"--serial", device, "terminal"});
-    crashing.Input("*IDN?\n");
+    crashing.Feed("*IDN?\n");
     ASSERT_TRUE(WaitUntil([&] { return crashing.Out().find("response:") != std::string::npos; }));
     crashing.Signal(SIGKILL);
     EXPECT_EQ(crashing.Wait(), -1);

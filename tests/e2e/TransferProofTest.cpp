@@ -18,11 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProgram.h"
 #include "StandInInstrument.h"
 #include "TestSupport.h"
 #include "engine/SimEngine.h"
 #include "engine/SimFrontEnds.h"
 
+using tavrix::test::ChildProgram;
 using tavrix::test::StandInAnswer;
 using tavrix::test::StandInInstrument;
 using tavrix::test::TempDir;
@@ -31,84 +33,11 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // The command line program as a child process whose output can be watched while it runs.
-class Child {
+class Child : public ChildProgram {
 public:
-    Child(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(out[0]);
-            close(err[0]);
-            for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Child() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-        if (err_ >= 0) close(err_);
-    }
-    // Reads what the program writes until `done` holds for its standard output, the program
-    // ends, or `timeoutMs` passes; true when `done` held.
-    bool WaitFor(const std::function<bool(const std::string&)>& done, int timeoutMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done(out) && Clock::now() < deadline)
-            if (!Pump(50)) return done(out);
-        return done(out);
-    }
-    void Signal(int sig) { kill(pid_, sig); }
-    // Waits for the end; the exit status, or 128 + the signal that ended it (-1 on time-out).
-    int Finish(int timeoutMs = 60000) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < deadline && Pump(100)) {
-        }
-        int status = 0;
-        if (Clock::now() >= deadline) kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
-        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-        return WIFEXITED(status) && Clock::now() < deadline ? WEXITSTATUS(status) : -1;
-    }
-    std::string out, err;
-
-private:
-    // False once both pipes have closed.
-    bool Pump(int ms) {
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        int open = (out_ >= 0) + (err_ >= 0);
-        if (open == 0) return false;
-        if (poll(fds, 2, ms) <= 0) return true;
-        for (int i = 0; i < 2; ++i) {
-            int& fd = i == 0 ? out_ : err_;
-            if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n <= 0) {
-                close(fd);
-                fd = -1;
-                continue;
-            }
-            (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
-        }
-        return true;
-    }
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    bool reaped_ = false;
+    Child(std::vector<std::string> args, std::vector<std::string> env)
+        : ChildProgram(std::move(args), {std::move(env)}) {}
+    int Finish(int ms = 60000) { return ChildProgram::Finish(ms); }
 };
 
 struct CliRun {

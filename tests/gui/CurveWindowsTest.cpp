@@ -47,13 +47,6 @@ std::string Data(const char* name) {
     return std::string(TAVRIX_TEST_DATA_DIR) + "/" + name;
 }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Closes the next message box and hands back its text.
 void CatchNextMessageBox(QString* text) {
     WhenShown<QMessageBox>([text](QMessageBox* box) {

@@ -291,11 +291,15 @@ std::vector<std::chrono::steady_clock::time_point> PtyInstrument::ByteTimes() co
 
 namespace tavrix::test {
 
-std::vector<std::string> CrLfLines(const std::string& path) {
+std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    const std::string text = ss.str();
+    return ss.str();
+}
+
+std::vector<std::string> CrLfLines(const std::string& path) {
+    const std::string text = Slurp(path);
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t p; (p = text.find("\r\n", start)) != std::string::npos; start = p + 2)

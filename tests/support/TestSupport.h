@@ -242,6 +242,9 @@ int ConnectLoopback(int port);
 // This machine's first IPv4 address that is not a loopback one; empty when it has none.
 std::string OtherLocalAddress();
 
+// A file's bytes ("" when it cannot be read).
+std::string Slurp(const std::string& path);
+
 // The lines of a file split at CR LF; a tail without CR LF comes back as "<unterminated>...".
 std::vector<std::string> CrLfLines(const std::string& path);
 
