@@ -131,8 +131,9 @@ TEST(LinkStartUp, StoredValuesAreReadAndAStoredOneMeansLan) {
     EXPECT_EQ(link.BaudIndex(), 4);
     EXPECT_STREQ(link.IpAddr().Get_Addr_Str(), "10.168.0.77");
     EXPECT_EQ(link.IpAddr().Port(), 7777u);
-    EXPECT_EQ(link.SerialPort()->DevicePath(), "/dev/ttyACM0");
-    EXPECT_EQ(link.SerialPort()->BaudRate(), 9600);
+    EXPECT_EQ(link.SerialDevicePath(link.CommPortIndex() + 1), "/dev/ttyACM0");
+    // Set to LAN, the link leaves the serial device alone.
+    EXPECT_FALSE(link.SerialPort()->IsOpen());
 }
 
 namespace {

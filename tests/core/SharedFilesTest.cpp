@@ -284,3 +284,36 @@ TEST(SerialDeviceOwner, ConnectSaysWhoHoldsThePortAndOpensItOnceTheHolderHasGone
     EXPECT_EQ(b.bar.Get().statusWord, "Connected");
     EXPECT_EQ(b.op.messages.size(), 1u);
 }
+
+// A link set to LAN or GPIB, from the start or after a switch, leaves the serial device to
+// other programs; set to RS232 again, Connect takes it back.
+TEST(SerialDeviceOwner, ALinkSetToLanOrGpibLeavesTheDeviceToOthers) {
+    TempDir locks;
+    ScratchLockFolder lockFolder(locks.Str());
+    tavrix::test::PtyLinkBench b([](const std::string& line) -> std::optional<std::string> {
+        if (line == "*IDN?") return "Orvella Model 3028,0012345,2.04";
+        if (line == "SYST:IDEF?") return "28,12345,1,0,0,0,0";
+        return std::nullopt;
+    });
+    CCommPort other([&](int) { return b.instrument.SlavePath(); });
+    ASSERT_EQ(other.Open(1, 4, 50, 2), -4);  // the link's, from the start
+
+    for (int type : {kPortLan, kPortGpib}) {
+        ApplyPortChange(b.ctx, type);
+        EXPECT_EQ(other.Open(1, 4, 50, 2), 0) << type;
+        other.Close();
+        ApplyPortChange(b.ctx, kPortRs232);
+        ConnectAndIdentify(b.ctx);
+        EXPECT_EQ(b.bar.Get().statusWord, "Connected");
+        EXPECT_EQ(other.Open(1, 4, 50, 2), -4);
+    }
+
+    // Stored as LAN: the device is not opened at start, nor by a change of the COM settings.
+    ASSERT_TRUE(b.settings.WriteInt(settings::kCommunicationSetup, settings::kPortType, kPortLan));
+    b.link.SerialPort()->Close();
+    CInstrumentLink lan(b.op, b.settings);
+    lan.SetSerialDeviceOverride(b.instrument.SlavePath());
+    lan.StartUp();
+    lan.RecreateSerialPort();
+    EXPECT_EQ(other.Open(1, 4, 50, 2), 0);
+}

@@ -102,6 +102,9 @@ void CInstrumentLink::StartUp() {
 void CInstrumentLink::RecreateSerialPort() {
     serial_.reset();
     serial_ = std::make_unique<CCommPort>([this](int n) { return SerialDevicePath(n); });
+    // A link set to GPIB or LAN leaves the serial device to other programs; Connect opens it
+    // once the link is set to RS232.
+    if (GetPortType() != kPortRs232) return;
     // The port's own status is not reported: the first query fails after its repeats instead.
     serial_->Open(commPortIndex_ + 1, CCommPort::SelectorFromBaudIndex(baudIndex_),
                   kSerialTimeoutValue, 2);

@@ -177,6 +177,8 @@ void ApplyPortChange(LinkContext& ctx, int newType) {
         if (newType == kPortGpib) ctx.sleep(std::chrono::seconds(2));
     } else if (oldType == kPortLan && newType != kPortLan) {
         link.Lan().Disconnect();
+    } else if (oldType == kPortRs232 && newType != kPortRs232 && link.SerialPort()) {
+        link.SerialPort()->Close();  // the device is free for other programs meanwhile
     }
     link.SetPortType(newType);
     ctx.bar.SetStatus(kStateNotConnected);
