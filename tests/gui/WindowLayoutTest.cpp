@@ -9,9 +9,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
-#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextDocumentFragment>
 #include <QTimer>

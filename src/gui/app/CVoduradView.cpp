@@ -430,7 +430,8 @@ bool CVoduradView::HandleHelpKey(QObject* watched, QEvent* e) {
     // Only the windows of this program's main window (a test may hold several).
     for (QWidget* p = w; p; p = p->parentWidget()) {
         if (p == window()) break;
-        if (!p->parentWidget() && qobject_cast<QMainWindow*>(p) && !qobject_cast<CDataLogViewer*>(p))
+        if (!p->parentWidget() && qobject_cast<QMainWindow*>(p) &&
+            !qobject_cast<CDataLogViewer*>(p))
             return false;
     }
     // Taken as a key press rather than the menu's shortcut, so that it reaches the window in
