@@ -27,7 +27,11 @@ if(TARGET tavrix_gui)
 endif()
 
 set(TAVRIX_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tavrix)
-install(FILES ${TAVRIX_RESOURCES}/help.html ${TAVRIX_PKG_DIR}/copyright DESTINATION ${TAVRIX_DOCDIR})
+install(FILES ${TAVRIX_PKG_DIR}/copyright DESTINATION ${TAVRIX_DOCDIR})
+# The help page the build made from docs/ (see src/gui/CMakeLists.txt).
+if(TAVRIX_HELP_HTML)
+  install(FILES ${TAVRIX_HELP_HTML} DESTINATION ${TAVRIX_DOCDIR})
+endif()
 
 # Monitoring and runs of days: the alert rules with a sample scrape configuration, and the
 # logging service template with an example of its options.

@@ -9,13 +9,17 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTextDocumentFragment>
+#include <QTimer>
 #include <memory>
 
 #include "GuiTestBench.h"
 #include "app/CAboutDlg.h"
+#include "app/CHelpWindow.h"
 #include "app/Commands.h"
 #include "app/GuiResources.h"
 #include "base/DialogFrame.h"
@@ -280,6 +284,62 @@ private slots:
         QVERIFY2(missing.isEmpty(), qPrintable("no help section for: " + missing.join(", ")));
         // What the help page once said of this program no longer holds.
         QVERIFY(!html.contains("not available in this version"));
+    }
+
+    // F1 opens the help at the section of the window it was pressed in; over a modal dialog the
+    // help window belongs to the dialog, so that it is not blocked by it.
+    void f1OpensTheHelpAtTheWindowInFront() {
+        GuiBench b;
+        b.Frame().show();
+        CVoduradView& view = b.View();
+        auto f1 = [&](QWidget* w) -> QString {
+            QTest::keyClick(w, Qt::Key_F1);
+            CHelpWindow* help = view.HelpWindow();
+            if (!help || !help->isVisible()) return "(no help window)";
+            return help->Browser()->source().fragment();
+        };
+        QCOMPARE(f1(&view), QString("desktop-the-main-window-and-the-short-cuts-bar"));
+        view.Terminal()->show();
+        QCOMPARE(f1(view.Terminal()), QString("terminal-the-serial-terminal"));
+        QVERIFY(view.HelpWindow()->Browser()->verticalScrollBar()->value() > 0);
+        view.Monitor(0)->show();
+        QCOMPARE(f1(view.Monitor(0)), QString("logging-monitors"));
+
+        CPortSelect dialog(0, &view);
+        QString fromDialog;
+        QWidget* helpOwner = nullptr;
+        QTimer::singleShot(0, &dialog, [&] {
+            fromDialog = f1(&dialog);
+            if (view.HelpWindow()) helpOwner = view.HelpWindow()->parentWidget();
+            dialog.reject();
+        });
+        dialog.exec();
+        QCOMPARE(fromDialog, QString("cmd32798"));
+        QCOMPARE(helpOwner, &dialog);
+        // Help Topics from the menu opens the page at its top.
+        b.Hub().Run(ID_HELP);
+        QVERIFY(view.HelpWindow() && view.HelpWindow()->isVisible());
+        QCOMPARE(view.HelpWindow()->Browser()->source().fragment(), QString());
+    }
+
+    void everyDialogHasAHelpSectionForF1() {
+        InitGuiResources();
+        QFile file(":/tavrix/help.html");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(file.readAll());
+        QStringList faults;
+        for (const QString& anchor : CHelpWindow::KnownAnchors())
+            if (!html.contains(QString("name=\"%1\"").arg(anchor)))
+                faults << "no anchor " + anchor + " in the help page";
+        TempDir dir;
+        SettingsStore settings(dir.Str());
+        ScriptedOperator op;
+        NoPrograms desktop;
+        const QString mainWindow = CHelpWindow::AnchorFor(nullptr);
+        for (Dialog& d : AllDialogs(settings, op, desktop))
+            if (CHelpWindow::AnchorFor(d.window.get()) == mainWindow)
+                faults << d.name + ": F1 would open the main window's section";
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 };
 

@@ -3,19 +3,24 @@
 // ways a logging run can and cannot be ended from the windows.
 #include <xcb/xcb.h>
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QWindow>
 #include <cstring>
 #include <tuple>
 
 #include "GuiTestBench.h"
 #include "WindowManagerBench.h"
+#include "app/CHelpWindow.h"
 #include "app/CVoduradApp.h"
 #include "base/ScreenRect.h"
 #include "charts/CStripChart.h"
 #include "consoles/CSerialTerminal.h"
+#include "logging/CDataLogViewer.h"
 #include "logging/CDataLoggingInProcMessage.h"
 
 using namespace tavrix;
@@ -108,6 +113,15 @@ bool StartRun(GuiBench& b) {
         DialogResult<std::string>::Accept(b.Settings().Folder() + "/wm-run.csv"));
     b.View().OnCommand(ID_LOG_START);
     return b.Hub().LoggingActive().load() && WaitForFrame(*b.View().LoggingProgress());
+}
+
+// The part of the screen around `r` (the windows of a picture), with a margin.
+bool SaveScreenPart(const QString& name, const QRect& r) {
+    const QRect part = r.adjusted(-12, -12, 12, 12) & QGuiApplication::primaryScreen()->geometry();
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, part.x(), part.y(),
+                                                                      part.width(), part.height());
+    QDir().mkpath(TAVRIX_SCREENSHOT_DIR);
+    return !shot.isNull() && shot.save(QString(TAVRIX_SCREENSHOT_DIR) + "/" + name + ".png");
 }
 
 QString Describe(const QRect& r) {
@@ -289,6 +303,62 @@ private slots:
         ClickCloseBox(b.Frame());
         QVERIFY(PumpUntil([&] { return !b.Hub().LoggingActive().load(); }, 5000));
         QVERIFY(!b.Frame().isVisible());
+    }
+
+    // The README's tour as pictures: a log of inputs A and B opened in the log viewer beside the
+    // main window ("tour"), then F1 in the viewer, which opens the help at the viewer's section
+    // above it ("help-f1").
+    void tourLogViewerAndItsHelp() {
+        TAVRIX_REQUIRE_WINDOW_MANAGER();
+        GuiBench b;
+        b.Frame().setGeometry(40, 60, 560, 420);
+        QVERIFY(WaitForFrame(b.Frame()));
+        QVERIFY(Connect(b));
+        // Setpoints away from the inputs' temperatures, so that the lines move.
+        QCOMPARE(b.Hub().Link().Command("LOOP 1:SETPT 14"), 0);
+        QCOMPARE(b.Hub().Link().Command("LOOP 2:SETPT 17"), 0);
+        const std::string log = b.Settings().Folder() + "/tour.csv";
+        b.op.logSetupAnswers.push_back([](DataLogSetupModel m) {
+            m.mask = 0x0003;
+            m.interval = 0.2;
+            return DialogResult<DataLogSetupModel>::Accept(m);
+        });
+        b.op.saveFileAnswers.push_back(DialogResult<std::string>::Accept(log));
+        b.View().OnCommand(ID_LOG_START);
+        QVERIFY(b.Hub().LoggingActive().load());
+        Pump(4000);
+        // A step of each setpoint half-way, under the session lock as every exchange.
+        QVERIFY(b.Hub().Mutex().TryLockFor(5000));
+        b.Hub().Link().Command("LOOP 1:SETPT 15.5");
+        b.Hub().Link().Command("LOOP 2:SETPT 16");
+        b.Hub().Mutex().Unlock();
+        Pump(4000);
+        QTest::mouseClick(b.View().LoggingProgress()->StopButton(), Qt::LeftButton);
+        QVERIFY(PumpUntil([&] { return !b.Hub().LoggingActive().load(); }, 5000));
+
+        QString error;
+        CDataLogViewer* viewer =
+            CDataLogViewer::Open(QString::fromStdString(log), &b.Frame(), error);
+        QVERIFY2(viewer, qPrintable(error));
+        viewer->setWindowFlag(Qt::Window);
+        viewer->setGeometry(330, 200, 860, 520);
+        viewer->show();
+        QVERIFY(WaitForFrame(*viewer));
+        SettledFrame(*viewer);
+        Pump(500);
+        QVERIFY(SaveScreenPart("tour", b.Frame().frameGeometry() | viewer->frameGeometry()));
+
+        viewer->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        QTest::keyClick(viewer, Qt::Key_F1);
+        CHelpWindow* help = b.View().HelpWindow();
+        QVERIFY(help);
+        QVERIFY(WaitForFrame(*help, 15000));
+        QCOMPARE(help->Browser()->source().fragment(), QString("logging-the-log-viewer"));
+        SettledFrame(*help);
+        Pump(300);
+        QVERIFY(SaveScreenPart("help-f1", help->frameGeometry() | viewer->frameGeometry()));
+        delete viewer;
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 class QTextBrowser;
 
@@ -12,8 +13,18 @@ class CHelpWindow : public QDialog {
 public:
     explicit CHelpWindow(const QString& helpFile, QWidget* parent = nullptr);
     QTextBrowser* Browser() const { return browser_; }
+    // Shows the page at `anchor` (its top when empty).
+    void ShowAnchor(const QString& anchor);
+
+    // The help page's anchor for the window `w` belongs to: the section of the dialog, monitor,
+    // terminal, viewer... found first from `w` up its parents; the main window's section when
+    // none is known.
+    static QString AnchorFor(const QWidget* w);
+    // Every anchor AnchorFor can give, for the test that holds them to the page.
+    static QStringList KnownAnchors();
 
 private:
+    QString helpFile_;
     QTextBrowser* browser_;
 };
 

@@ -2,12 +2,14 @@
 
 #include "logging/CDataLogViewer.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -89,6 +91,8 @@ CVoduradView::CVoduradView(SettingsStore& settings, const std::array<QString, 12
 
     RegisterGuiOperations();
     CreateLogging();
+    // F1 in any window of the program opens the help at that window's section.
+    qApp->installEventFilter(this);
 }
 
 QTimer* CVoduradView::SampleTimer() const {
@@ -174,11 +178,7 @@ void CVoduradView::RegisterGuiOperations() {
         about.exec();
     });
     hub.RegisterOperation(ID_APP_EXIT, [this] { window()->close(); });
-    hub.RegisterOperation(ID_HELP, [this] {
-        if (!help_) help_ = new CHelpWindow(helpFile_, this);
-        help_->show();
-        help_->raise();
-    });
+    hub.RegisterOperation(ID_HELP, [this] { ShowHelp({}); });
     hub.RegisterOperation(ID_LOG_OPEN, [this] {
         FileDialogRequest open;
         open.filter = "Data Log Files(*.csv;*.txt)|*.csv;*.txt|All Files(*.*)|*.*||";
@@ -412,7 +412,42 @@ void CVoduradView::resizeEvent(QResizeEvent* e) {
     if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
+void CVoduradView::ShowHelp(const QString& anchor) {
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* owner = modal ? modal : this;
+    if (!help_ || help_->parentWidget() != owner) help_ = new CHelpWindow(helpFile_, owner);
+    help_->ShowAnchor(anchor);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+bool CVoduradView::HandleHelpKey(QObject* watched, QEvent* e) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || qobject_cast<CHelpWindow*>(w->window())) return false;
+    // Only the windows of this program's main window (a test may hold several).
+    for (QWidget* p = w; p; p = p->parentWidget()) {
+        if (p == window()) break;
+        if (!p->parentWidget() && qobject_cast<QMainWindow*>(p) &&
+            !qobject_cast<CDataLogViewer*>(p))
+            return false;
+    }
+    // Taken as a key press rather than the menu's shortcut, so that it reaches the window in
+    // front, dialogs included.
+    if (e->type() == QEvent::ShortcutOverride) {
+        e->accept();
+        return true;
+    }
+    ShowHelp(CHelpWindow::AnchorFor(w));
+    return true;
+}
+
 bool CVoduradView::eventFilter(QObject* watched, QEvent* e) {
+    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::ShortcutOverride) &&
+        HandleHelpKey(watched, e))
+        return true;
     if (watched == window() && e->type() == QEvent::Show && bar_) {
         window()->removeEventFilter(this);
         // After the main window is mapped, so that the bar is stacked above it.

@@ -57,7 +57,11 @@ public:
     CStripChart* Monitor(int index) const { return monitors_[static_cast<size_t>(index)]; }
     CSerialTerminal* Terminal() const { return terminal_; }
     CDataLoggingInProcMessage* LoggingProgress() const { return loggingProgress_; }
+    // The help window shown last (nullptr before one was shown, or once its dialog closed).
     CHelpWindow* HelpWindow() const { return help_; }
+    // Opens the help page at `anchor` (its top when empty). While a modal dialog is up the
+    // help window opens above it, as a window of that dialog, so that it can be used.
+    void ShowHelp(const QString& anchor);
     HubLogging& Logging() { return *logging_; }
     // Timer 100, the pace of data logging.
     QTimer* SampleTimer() const;
@@ -91,6 +95,8 @@ protected:
 
 private:
     void RegisterGuiOperations();
+    // F1 in a window of this program: the help at that window's section.
+    bool HandleHelpKey(QObject* watched, QEvent* e);
     void CreateFloatingWindows();
     void UpdateScrollBars();
     void SaveBarPlace(const QRect& r);

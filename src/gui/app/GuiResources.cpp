@@ -4,6 +4,7 @@
 
 static void RegisterTavrixResources() {
     Q_INIT_RESOURCE(tavrix);
+    Q_INIT_RESOURCE(tavrix_help);
 }
 
 namespace tavrix {
