@@ -428,6 +428,21 @@ TEST(DataLogFile, DecimationKeepsEachPixelColumnsExtremesInTimeOrder) {
     EXPECT_EQ(out.front(), 2000u);
 }
 
+// Time marks fall on round steps where the span is a whole number of them.
+TEST(DataLogFile, TimeMarksFallOnRoundSteps) {
+    const std::pair<double, int> cases[] = {
+        {4, 5},        // a mark each second
+        {8, 9},        // still each second
+        {30, 7},       // every 5 s
+        {3600, 7},     // every 10 min
+        {86400, 9},    // every 3 h
+        {13, 7},       // no round step: the fallback
+        {4.5, 7},      // not whole seconds
+        {0, 7},        // nothing to mark
+    };
+    for (const auto& [span, marks] : cases) EXPECT_EQ(TimeMarkCount(span), marks) << span;
+}
+
 TEST(DataLogExport, TidyCsvHasOneHeaderIsoTimesExactValuesAndEmptyGapRows) {
     ZoneGuard zone;
     TempDir dir;

@@ -912,4 +912,17 @@ void DecimateMinMax(const std::vector<double>& times, const std::vector<float>& 
     }
 }
 
+int TimeMarkCount(double spanSeconds, int fallback) {
+    static const double kSteps[] = {1,    2,    5,    10,    15,    30,    60,     120,
+                                    300,  600,  900,  1800,  3600,  7200,  10800,  21600,
+                                    43200, 86400, 172800, 432000, 864000};
+    for (double step : kSteps) {
+        const double marks = spanSeconds / step;
+        if (marks > 8.0 + 1e-9) continue;  // too many: a longer step
+        if (marks < 3.0 - 1e-9) break;     // too few: no round step fits
+        if (std::fabs(marks - std::round(marks)) < 1e-6) return static_cast<int>(std::round(marks)) + 1;
+    }
+    return fallback;
+}
+
 }  // namespace tavrix

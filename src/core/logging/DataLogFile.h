@@ -224,4 +224,9 @@ void DecimateMinMax(const std::vector<double>& times, const std::vector<float>& 
                     size_t begin, size_t end, double from, double to, int columns,
                     std::vector<size_t>& out);
 
+// How many evenly spaced time marks a time axis of `spanSeconds` gets: where the span is a
+// whole number of a round step (1, 2, 5, 10, 15, 30 s; 1, 2, 5, 10, 15, 30 min; 1, 2, 3, 6,
+// 12 h; days), marks that fall on that step (4 to 9 of them); otherwise `fallback`.
+int TimeMarkCount(double spanSeconds, int fallback = 7);
+
 }  // namespace tavrix

@@ -202,10 +202,17 @@ void LogChart::Rebuild(int pixels) {
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(from_ * 1000))),
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(to_ * 1000))));
     const double span = to_ - from_;
+    // Marks on round times where the span allows it (a whole run of rows stamped to the
+    // second does): 4 s of rows get a mark each second, not every 0.667 s.
+    const int marks = TimeMarkCount(span);
+    timeAxis_->setTickCount(marks);
+    const double step = marks > 1 ? span / (marks - 1) : span;
+    const bool wholeSeconds = std::fabs(from_ - std::round(from_)) < 1e-3 &&
+                              std::fabs(step - std::round(step)) < 1e-3 && step >= 1.0;
     timeAxis_->setFormat(span > 2 * 86400 ? QStringLiteral("MM-dd hh:mm")
                          : span > 120     ? QStringLiteral("MM-dd hh:mm:ss")
-                         : span > 5       ? QStringLiteral("hh:mm:ss")
-                                          : QStringLiteral("hh:mm:ss.zzz"));
+                         : span > 5 || wholeSeconds ? QStringLiteral("hh:mm:ss")
+                                                    : QStringLiteral("hh:mm:ss.zzz"));
     for (auto& [unit, axis] : unitAxes_) {
         bool any = false;
         for (size_t c = 0; c < series_.size(); ++c)
