@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -78,6 +79,7 @@ public:
         long due = 0, made = 0, coalesced = 0, skipped = 0, failed = 0, busy = 0, rows = 0;
         int sources = 0;
         double seconds = 0, cpu = 0;
+        double tickToRowMeanMs = 0, tickToRowMaxMs = 0;  // from a tick to its row on disk
         bool began = false;
     };
 
@@ -98,7 +100,22 @@ public:
                            }},
             progress_, clock_);
         progress_.onStop = [this] { engine_->Stop(); };
+        engine_->onRowWritten = [this](long rows, const std::string& row) {
+            {
+                std::lock_guard lock(tickMutex_);
+                const double ms = std::chrono::duration<double, std::milli>(
+                                      std::chrono::steady_clock::now() - lastTick_)
+                                      .count();
+                sumMs_ += ms;
+                maxMs_ = std::max(maxMs_, ms);
+                ++samples_;
+            }
+            if (onRow) onRow(rows, row);
+        };
     }
+
+    // Called after each row is written (on the sampling thread).
+    std::function<void(long rows, const std::string& row)> onRow;
 
     bool Connected() const { return connected_; }
     CInstrumentLink& Link() { return link_; }
@@ -112,7 +129,18 @@ public:
         Figures f;
         interval_ = interval;
         ManualResetEvent quit, sample;
-        DeadlinePacer pacer([&] { engine_->OnTick(sample); });
+        {
+            std::lock_guard lock(tickMutex_);
+            sumMs_ = maxMs_ = 0;
+            samples_ = 0;
+        }
+        DeadlinePacer pacer([&] {
+            {
+                std::lock_guard lock(tickMutex_);
+                if (!sample.IsSet()) lastTick_ = std::chrono::steady_clock::now();
+            }
+            engine_->OnTick(sample);
+        });
         std::thread sampler([&] { engine_->RunSamplingThread(quit, sample); });
         // Counted since the engine was made: the run's own are the differences.
         const long made0 = engine_->cyclesMade.load(), coalesced0 = engine_->coalescedTicks.load(),
@@ -141,6 +169,9 @@ public:
         f.failed = engine_->failedCycles.load() - failed0;
         f.busy = engine_->busyCycles.load();   // counted per run
         f.rows = engine_->rowsWritten.load();  // counted per run
+        std::lock_guard lock(tickMutex_);
+        f.tickToRowMeanMs = samples_ ? sumMs_ / static_cast<double>(samples_) : 0;
+        f.tickToRowMaxMs = maxMs_;
         return f;
     }
 
@@ -160,6 +191,10 @@ private:
     SystemLogClock clock_;
     std::unique_ptr<DataLoggingEngine> engine_;
     bool connected_ = false;
+    std::mutex tickMutex_;
+    std::chrono::steady_clock::time_point lastTick_{};
+    double sumMs_ = 0, maxMs_ = 0;
+    long samples_ = 0;
 };
 
 // A run's counts, and its CPU unless the process did other work meanwhile (`cpu` off).

@@ -79,9 +79,10 @@ struct Scrapes {
 };
 
 // The registry fed as the program feeds it: each row's values and the run's counters.
-void FeedFromRows(DataLoggingEngine& engine, MetricsRegistry& registry,
+void FeedFromRows(bench::SoakRig& rig, MetricsRegistry& registry,
                   std::unique_ptr<LogRowReadings>& readings, std::mutex& m) {
-    engine.onRowWritten = [&engine, &registry, &readings, &m](long, const std::string& row) {
+    DataLoggingEngine& engine = rig.Engine();
+    rig.onRow = [&engine, &registry, &readings, &m](long, const std::string& row) {
         std::lock_guard lock(m);
         if (!readings) {
             std::ifstream in(engine.FilePath(), std::ios::binary);
@@ -126,7 +127,7 @@ int main(int argc, char** argv) {
     }
     std::mutex feedMutex;
     std::unique_ptr<LogRowReadings> readings;
-    FeedFromRows(rig.Engine(), registry, readings, feedMutex);
+    FeedFromRows(rig, registry, readings, feedMutex);
 
     const bench::SoakRig::Figures quiet = rig.Run(dir + "/quiet.csv", 0.1, seconds);
     {
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
     scraper.join();
     scraped.cpu -= s.cpu;
     exporter.Stop();
-    rig.Engine().onRowWritten = nullptr;
+    rig.onRow = nullptr;
     std::filesystem::remove_all(dir);
 
     bench::PrintRun("logging, metrics fed, not scraped", quiet);
