@@ -204,6 +204,8 @@ inline void PrintRun(const char* name, const SoakRig::Figures& f, bool cpu = tru
         "  cycles due %ld, made %ld, coalesced ticks %ld, skipped deadlines %ld, "
         "skipped for a busy instrument %ld, failed %ld, rows %ld\n",
         f.due, f.made, f.coalesced, f.skipped, f.busy, f.failed, f.rows);
+    std::printf("  tick to row on disk: mean %.2f ms, max %.2f ms\n", f.tickToRowMeanMs,
+                f.tickToRowMaxMs);
     if (cpu)
         std::printf("  CPU %.3f s = %.1f CPU seconds per hour of logging\n", f.cpu,
                     f.seconds > 0 ? f.cpu / f.seconds * 3600.0 : 0.0);
