@@ -184,9 +184,9 @@ void Busy(double seconds, const std::vector<double>& idleLatencies) {
     const double idle50 = bench::Percentile(idleLatencies, 0.5),
                  idle99 = bench::Percentile(idleLatencies, 0.99);
     std::printf(
-        "client: %zu queries (%ld refused), p50 %.1f us, p99 %.1f us; idle p50 %.1f us, "
-        "p99 %.1f us\n",
-        latencies.size(), refused, p50, p99, idle50, idle99);
+        "client: %zu queries (%ld refused), p50 %.1f us, p99 %.1f us, max %.1f us; idle p50 "
+        "%.1f us, p99 %.1f us\n",
+        latencies.size(), refused, p50, p99, bench::Percentile(latencies, 1.0), idle50, idle99);
     const auto missed = [](const bench::SoakRig::Figures& f) {
         return static_cast<double>(std::max(0L, f.due - f.made));
     };
