@@ -396,7 +396,7 @@ TEST(SessionMutex, WaitersGetItInTheOrderTheyCame) {
     const int mine = order++;
     m.Unlock();
     waiter.join();
-    EXPECT_EQ(waiterGotAt.load(), 0) << "the releasing thread took it back " << mine << " time(s)";
+    EXPECT_EQ(waiterGotAt.load(), 0) << "the releasing thread took it back first (" << mine << ")";
     // A waiter that gives up lets the one behind it go first.
     ASSERT_TRUE(m.TryLockFor(0));
     std::atomic<bool> early{true}, late{false};
