@@ -8,10 +8,7 @@
 //
 //   logging_soak [--seconds S]     (default 600 per run; two runs)
 //   logging_soak --cycles N
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchLogging.h"
 #include "BenchSupport.h"
 #include "base/OperatorInterface.h"
 #include "base/SettingsStore.h"
@@ -42,41 +40,6 @@ using tavrix::bench::QuietOperator;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// tavrix-sim with every input and loop, on a free TCP port of its own choosing.
-class SimProcess {
-public:
-    SimProcess() {
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {TAVRIX_SIM_PATH, "--tcp", "0",    "--inputs", "8",
-                              "--loops",       "4",     nullptr};
-        if (posix_spawn(&pid_, TAVRIX_SIM_PATH, &actions, nullptr, const_cast<char**>(argv),
-                        environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE* in = fdopen(out[0], "r");
-        char line[256];
-        while (in && std::fgets(line, sizeof line, in))
-            if (std::sscanf(line, "tcp: %d", &port_) == 1) break;
-        if (in) std::fclose(in);
-    }
-    ~SimProcess() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    int Port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
 
 struct NullLog : LogSink {
     void Append(const std::string&) override {}
@@ -228,7 +191,7 @@ int main(int argc, char** argv) {
     }
     char dirTemplate[] = "/tmp/tavrix-soak-XXXXXX";
     const std::string dir = mkdtemp(dirTemplate);
-    SimProcess sim;
+    bench::SimProcess sim(TAVRIX_SIM_PATH);
     if (sim.Port() <= 0) {
         std::fprintf(stderr, "tavrix-sim did not start (%s)\n", TAVRIX_SIM_PATH);
         return 1;

@@ -1,15 +1,15 @@
 // A client's query through the sharing port against the same query made directly on the link,
-// in the same run; then the client's latency while a logging run of sixteen sources at 0.1 s
-// shares the instrument, and that run's missed cycles.
+// in the same run; then a logging run of sixteen sources at 0.1 s with the share open, once
+// without a client and once with a client querying through it flat out: the client's p50/p99
+// against the idle ones, and the run's missed cycles and coalesced ticks against the run
+// without the client.
 //
 //   share_roundtrip [--iterations N] [--seconds S]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <regex>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchLogging.h"
 #include "BenchSupport.h"
 #include "base/SettingsStore.h"
 #include "engine/SimEngine.h"
@@ -74,14 +74,8 @@ bool Ask(int fd, const std::string& query, std::string& line) {
     }
 }
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
 // Idle: the same query made directly on the link and through a share of that link.
-void Idle(int iterations) {
+void Idle(int iterations, std::vector<double>& latencies) {
     char dir[] = "/tmp/tavrix-share-bench-XXXXXX";
     if (!::mkdtemp(dir)) return;
     sim::SimEngine engine(sim::SimOptions{28, 7});
@@ -113,105 +107,103 @@ void Idle(int iterations) {
             SessionLock lock(mutex, 1000);
             link.TransactQuiet("INP A:TEMP?", &reply);
         }
-        direct = std::min(direct, std::chrono::duration<double, std::micro>(Clock::now() - start)
-                                          .count() / iterations);
+        direct = std::min(
+            direct,
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count() / iterations);
         start = Clock::now();
-        for (int i = 0; i < iterations; ++i) Ask(fd, "INP A:TEMP?", reply);
-        shared = std::min(shared, std::chrono::duration<double, std::micro>(Clock::now() - start)
-                                          .count() / iterations);
+        for (int i = 0; i < iterations; ++i) {
+            const auto t = Clock::now();
+            Ask(fd, "INP A:TEMP?", reply);
+            latencies.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - t).count());
+        }
+        shared = std::min(
+            shared,
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count() / iterations);
     }
     ::close(fd);
-    std::printf("idle: direct %.1f us, through the share %.1f us, overhead %+.1f us (target: "
-                "within max(10 %%, 300 us) = %.1f us)\n",
-                direct, shared, shared - direct, std::max(direct * 0.1, 300.0));
+    std::printf(
+        "idle: direct %.1f us, through the share %.1f us, overhead %+.1f us (target: "
+        "within max(10 %%, 300 us) = %.1f us)\n",
+        direct, shared, shared - direct, std::max(direct * 0.1, 300.0));
     bench::Figure("share query round trip, idle", shared, "us", "the link directly", direct);
     bench::Figure("share overhead, idle", shared - direct, "us");
     share.Stop();
 }
 
-// Busy: tavrix-sim with every input and loop, a `tavrix-cli log` of all sixteen sources at
-// 0.1 s sharing it, and this process as a client querying flat out.
-void Busy(double seconds) {
-    char dir[] = "/tmp/tavrix-share-busy-XXXXXX";
-    if (!::mkdtemp(dir)) return;
-    const std::string d = dir;
-    const std::string simOut = d + "/sim.out", cliErr = d + "/cli.err";
-    const pid_t sim = ::fork();
-    if (sim == 0) {
-        ::freopen(simOut.c_str(), "w", stdout);
-        ::execl(TAVRIX_SIM_PATH, "tavrix-sim", "--tcp", "0", "--inputs", "8", "--loops", "4",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int simPort = 0;
-    for (int i = 0; i < 100 && simPort == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::ifstream in(simOut);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::smatch m;
-        if (std::regex_search(text, m, std::regex("tcp: (\\d+)"))) simPort = std::stoi(m[1]);
-    }
-    if (simPort == 0) {
-        std::fprintf(stderr, "the simulator did not say its port\n");
-        ::kill(sim, SIGKILL);
+// Busy: a logging run of all sixteen sources at 0.1 s over LAN to tavrix-sim (every input and
+// loop), with a share of the same link serving clients; once with nobody connected, once with
+// a client querying through the share flat out, for the same length in the same process.
+void Busy(double seconds, const std::vector<double>& idleLatencies) {
+    char dirTemplate[] = "/tmp/tavrix-share-busy-XXXXXX";
+    if (!::mkdtemp(dirTemplate)) return;
+    const std::string dir = dirTemplate;
+    bench::SimProcess sim(TAVRIX_SIM_PATH);
+    if (sim.Port() <= 0) {
+        std::fprintf(stderr, "tavrix-sim did not start (%s)\n", TAVRIX_SIM_PATH);
         return;
     }
-    const std::string lan = "127.0.0.1:" + std::to_string(simPort);
-    const std::string duration = std::to_string(seconds);
-    const pid_t cli = ::fork();
-    if (cli == 0) {
-        ::freopen(cliErr.c_str(), "w", stderr);
-        ::freopen("/dev/null", "w", stdout);
-        ::setenv("TAVRIX_CONFIG_DIR", dir, 1);
-        ::execl(TAVRIX_CLI_PATH, "tavrix-cli", "--lan", lan.c_str(), "log", "--sources",
-                "A,B,C,D,E,F,G,H,heater1,heater2,analog1,analog2,setpoint1,setpoint2,setpoint3,"
-                "setpoint4",
-                "--interval", "0.1", "--duration", duration.c_str(), "--out",
-                (d + "/log.csv").c_str(), "--share", "127.0.0.1:0", static_cast<char*>(nullptr));
-        ::_exit(127);
+    bench::SoakRig rig(dir, sim.Port());
+    if (!rig.Connected()) {
+        std::fprintf(stderr, "no LAN connection to the simulator\n");
+        return;
     }
-    int sharePort = 0;
-    for (int i = 0; i < 200 && sharePort == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::ifstream in(cliErr);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::smatch m;
-        if (std::regex_search(text, m, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)")))
-            sharePort = std::stoi(m[1]);
+    NullLog log;
+    ShareServer share(rig.Link(), rig.Mutex(), log);
+    std::string error;
+    if (!share.Start(ShareOptions{}, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return;
     }
+    const bench::SoakRig::Figures alone = rig.Run(dir + "/alone.csv", 0.1, seconds);
+
     std::vector<double> latencies;
-    if (sharePort != 0) {
-        const int fd = Connect(sharePort);
+    long refused = 0;
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        const int fd = Connect(share.Port());
         std::string reply;
-        const auto end = Clock::now() + std::chrono::duration<double>(seconds - 1.0);
-        while (Clock::now() < end) {
+        while (fd >= 0 && !stop.load()) {
             const auto t = Clock::now();
             if (!Ask(fd, "INP A:TEMP?", reply)) break;
-            latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+            if (!reply.empty() && reply[0] == ShareServer::kNak) ++refused;
+            latencies.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - t).count());
         }
-        ::close(fd);
-    }
-    int status = 0;
-    ::waitpid(cli, &status, 0);
-    ::kill(sim, SIGTERM);
-    ::waitpid(sim, nullptr, 0);
-    std::ifstream in(cliErr);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    std::smatch m;
-    long made = -1, coalesced = -1;
-    if (std::regex_search(text, m, std::regex("(\\d+) cycle\\(s\\) made, (\\d+) tick\\(s\\) coalesced"))) {
-        made = std::stol(m[1]);
-        coalesced = std::stol(m[2]);
-    }
-    std::printf("busy: %zu client queries, p50 %.2f ms, p99 %.2f ms; logging: %ld cycles made, "
-                "%ld missed (target 0)\n",
-                latencies.size(), Percentile(latencies, 0.5), Percentile(latencies, 0.99), made,
-                coalesced);
-    bench::Figure("share client latency p50, logging 16 sources at 0.1 s",
-                  Percentile(latencies, 0.5), "ms");
-    bench::Figure("share client latency p99, logging 16 sources at 0.1 s",
-                  Percentile(latencies, 0.99), "ms");
-    bench::Figure("logging cycles missed while shared", static_cast<double>(coalesced), "cycles");
+        if (fd >= 0) ::close(fd);
+    });
+    const bench::SoakRig::Figures shared = rig.Run(dir + "/shared.csv", 0.1, seconds);
+    stop = true;
+    client.join();
+    share.Stop();
+    std::filesystem::remove_all(dir);
+
+    bench::PrintRun("logging, share open, no client", alone);
+    bench::PrintRun("logging, a client querying through the share flat out", shared, false);
+    const double p50 = bench::Percentile(latencies, 0.5), p99 = bench::Percentile(latencies, 0.99);
+    const double idle50 = bench::Percentile(idleLatencies, 0.5),
+                 idle99 = bench::Percentile(idleLatencies, 0.99);
+    std::printf(
+        "client: %zu queries (%ld refused), p50 %.1f us, p99 %.1f us, max %.1f us; idle p50 "
+        "%.1f us, p99 %.1f us\n",
+        latencies.size(), refused, p50, p99, bench::Percentile(latencies, 1.0), idle50, idle99);
+    const auto missed = [](const bench::SoakRig::Figures& f) {
+        return static_cast<double>(std::max(0L, f.due - f.made));
+    };
+    std::printf("missed cycles (due - made): %.0f with the client, %.0f without (target 0)\n",
+                missed(shared), missed(alone));
+    bench::Figure("share client query p50, logging 16 sources at 0.1 s", p50, "us",
+                  "idle share p50", idle50);
+    bench::Figure("share client query p99, logging 16 sources at 0.1 s", p99, "us",
+                  "idle share p99", idle99);
+    bench::Figure("logging cycles missed, a client on the share", missed(shared), "cycles",
+                  "no client", missed(alone));
+    bench::Figure("logging coalesced ticks, a client on the share",
+                  static_cast<double>(shared.coalesced), "ticks", "no client",
+                  static_cast<double>(alone.coalesced));
+    bench::Figure("logging cycles skipped for a busy instrument, a client on the share",
+                  static_cast<double>(shared.busy), "cycles", "no client",
+                  static_cast<double>(alone.busy));
 }
 
 }  // namespace
@@ -223,7 +215,8 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--iterations")) iterations = std::atoi(argv[i + 1]);
         if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
     }
-    Idle(iterations);
-    Busy(seconds);
+    std::vector<double> idleLatencies;
+    Idle(iterations, idleLatencies);
+    Busy(seconds, idleLatencies);
     return 0;
 }

@@ -150,14 +150,7 @@ int RunLog(const LoggingCliOptions& o, CliSession& s) {
     std::unique_ptr<CliMetrics> metrics;
     // The run's counters and the link's state as the metrics serve them.
     auto publishCounters = [&] {
-        if (!metrics) return;
-        const DataLoggingEngine::LossFigures lost = engine->Losses();
-        metrics->registry.SetLinkUp(!engine->LinkDown());
-        metrics->registry.SetLogCounters(
-            static_cast<uint64_t>(engine->rowsWritten.load()),
-            static_cast<uint64_t>(engine->badReplies.load()),
-            static_cast<uint64_t>(engine->coalescedTicks.load() + lost.missedTicks),
-            static_cast<uint64_t>(lost.losses));
+        if (metrics) PublishLogRun(metrics->registry, *engine);
     };
     LoggingContext ctx{*s.link,
                        s.mutex,

@@ -264,3 +264,42 @@ TEST(HubShare, TheMetricsEndpointServesTheLoggingRunsLastRow) {
             << source << " in " << last;
     }
 }
+
+// A run that rides through a lost link: the desktop's endpoint shows the link down meanwhile,
+// and counts the loss, its length and the ticks it missed as the command line's does.
+TEST(HubShare, TheMetricsEndpointCountsTheLinkLossesOfARunThatRidesThrough) {
+    ShareHubBench b;
+    b.settings.WriteString("Share", "Metrics", "127.0.0.1:0");
+    ViewHub& hub = b.Start();
+    ASSERT_TRUE(hub.Share().ServingMetrics());
+    hub.Execute(ID_CONNECT);
+    ASSERT_TRUE(hub.Features().AnyInstrument());
+    DataLoggingEngine& engine = b.logging->Engine();
+    engine.keepGoing = 1;
+    engine.firstRetry = milliseconds(100);
+    engine.longestRetry = milliseconds(400);
+    const int port = hub.Share().Exporter().Port();
+    ASSERT_EQ(engine.BeginRun(0x0001, 0.5, b.dir.Str() + "/run.csv", b.timer), 0);
+    b.logging->OnTimer();
+    ASSERT_TRUE(WaitFor([&] { return engine.rowsWritten.load() == 1; }));
+
+    b.engine.Faults().silent = true;
+    b.logging->OnTimer();
+    ASSERT_TRUE(WaitFor([&] { return engine.LinkDown(); }, seconds(60)));
+    const std::string down = HttpGet(port, "/metrics");
+    EXPECT_EQ(Sample(down, "tavrix_link_up"), 0) << down;
+    EXPECT_EQ(Sample(down, "tavrix_link_losses_total"), 1) << down;
+
+    b.engine.Faults().silent = false;
+    ASSERT_TRUE(WaitFor([&] { return !engine.LinkDown(); }, seconds(60)));
+    b.logging->OnTimer();
+    ASSERT_TRUE(WaitFor([&] { return engine.rowsWritten.load() == 2; }));
+    const std::string up = HttpGet(port, "/metrics");
+    b.ui.RunHere([&] { hub.OnMessage(WM_LOG_STOP, 0, 0); });
+    EXPECT_EQ(Sample(up, "tavrix_link_up"), 1) << up;
+    EXPECT_EQ(Sample(up, "tavrix_link_losses_total"), 1) << up;
+    EXPECT_GE(Sample(up, "tavrix_log_missed_ticks_total"), 1) << up;
+    const auto lost = engine.Losses();
+    EXPECT_GT(Sample(up, "tavrix_link_lost_seconds_total"), 0) << up;
+    EXPECT_LE(Sample(up, "tavrix_link_lost_seconds_total"), lost.lostMs / 1000.0 + 1e-9) << up;
+}

@@ -16,8 +16,8 @@
 
 using namespace tavrix;
 using namespace std::chrono;
-using tavrix::test::ScriptedOperator;
 using tavrix::test::FakeUiThread;
+using tavrix::test::ScriptedOperator;
 using tavrix::test::TempDir;
 
 TEST(ViewLog, LinesBreakAtEightyCharactersAndAtLineEnds) {
@@ -118,7 +118,6 @@ TEST(WindowPlacement, ShortcutBarSitsAtTheTopRightOfTheViewOrCentred) {
 }
 
 namespace {
-
 
 struct HubBench {
     TempDir dir;
@@ -373,4 +372,43 @@ TEST(SessionMutex, TheOwnerReentersOthersWaitAtMostTheirTimeout) {
     waiter.join();
     EXPECT_TRUE(got);
     EXPECT_LT(steady_clock::now() - start, seconds(2));
+}
+
+// A thread that releases the mutex and asks again at once queues behind one already waiting:
+// a share relaying line after line cannot keep a logging cycle from the instrument.
+TEST(SessionMutex, WaitersGetItInTheOrderTheyCame) {
+    SessionMutex m;
+    ASSERT_TRUE(m.TryLockFor(0));
+    std::atomic<int> order{0};
+    std::atomic<int> waiterGotAt{-1};
+    std::thread waiter([&] {
+        if (m.TryLockFor(10000)) {
+            waiterGotAt = order++;
+            m.Unlock();
+        }
+    });
+    std::this_thread::sleep_for(milliseconds(100));  // the waiter is queued by now
+    for (int i = 0; i < 50; ++i) {
+        m.Unlock();
+        ASSERT_TRUE(m.TryLockFor(10000));  // asks again at once
+        if (waiterGotAt.load() >= 0) break;
+    }
+    const int mine = order++;
+    m.Unlock();
+    waiter.join();
+    EXPECT_EQ(waiterGotAt.load(), 0) << "the releasing thread took it back first (" << mine << ")";
+    // A waiter that gives up lets the one behind it go first.
+    ASSERT_TRUE(m.TryLockFor(0));
+    std::atomic<bool> early{true}, late{false};
+    std::thread givesUp([&] { early = m.TryLockFor(150); });
+    std::this_thread::sleep_for(milliseconds(50));
+    std::thread behind([&] {
+        late = m.TryLockFor(10000);
+        if (late) m.Unlock();
+    });
+    givesUp.join();
+    EXPECT_FALSE(early);
+    m.Unlock();
+    behind.join();
+    EXPECT_TRUE(late);
 }

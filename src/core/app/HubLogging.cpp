@@ -13,7 +13,7 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                        hub.LoggingActive(),
                        [&hub] { return hub.LoggingInterval(); },
                        [&hub](double s) { hub.SetLoggingInterval(s); },
-                       [&hub](LogReport r) {
+                       [this, &hub](LogReport r) {
                            switch (r) {
                                case LogReport::Sampled:
                                    hub.Messenger().Send(WM_LOG_SAMPLED, 0, 0);
@@ -35,7 +35,8 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
                                case LogReport::LinkDown:
                                case LogReport::LinkRestored:
                                    // The lines in the file and the message log tell it;
-                                   // the run goes on without a box.
+                                   // the run goes on without a box. The metrics count it.
+                                   hub.Share().LogLinkChanged(*engine_);
                                    break;
                            }
                        }};
@@ -50,7 +51,7 @@ HubLogging::HubLogging(ViewHub& hub, LoggingFrontEnd frontEnd)
             share.LogRunStarted(mask, HubShare::ReadLogHeader(engine_->FilePath()),
                                 hub_.LoggingInterval());
         }
-        share.LogRowWritten(row, rows, engine_->badReplies.load(), engine_->coalescedTicks.load());
+        share.LogRowWritten(row, *engine_);
     };
     fe_.progress.onStop = [this] { hub_.OnMessage(WM_LOG_STOP, 0, 0); };
 

@@ -128,15 +128,17 @@ void HubShare::LogRunStarted(LogSourceMask mask, const std::string& header, doub
     if (metricsRunning_) ReadIdentity();
 }
 
-void HubShare::LogRowWritten(const std::string& row, long rows, long badReplies, long missedTicks) {
+void HubShare::LogRowWritten(const std::string& row, const DataLoggingEngine& engine) {
     {
         std::lock_guard lock(rowsMutex_);
         if (rowReadings_)
             rowReadings_->Apply(row, static_cast<double>(std::time(nullptr)), registry_);
     }
-    registry_.SetLinkUp(true);
-    registry_.SetLogCounters(static_cast<uint64_t>(rows), static_cast<uint64_t>(badReplies),
-                             static_cast<uint64_t>(missedTicks), 0);
+    PublishLogRun(registry_, engine);
+}
+
+void HubShare::LogLinkChanged(const DataLoggingEngine& engine) {
+    PublishLogRun(registry_, engine);
 }
 
 void HubShare::MonitorReadingTaken(int index, const MonitorReading& r) {

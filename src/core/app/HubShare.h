@@ -11,6 +11,7 @@
 #include "charts/MonitorReading.h"
 #include "link/CInstrumentLink.h"
 #include "link/FeatureManager.h"
+#include "logging/DataLoggingEngine.h"
 #include "logging/LogSources.h"
 #include "serve/Metrics.h"
 #include "serve/MetricsExporter.h"
@@ -53,7 +54,10 @@ public:
     // What logging and the monitors read (any thread).
     // A logging run began: its sources and the file's header name the row's columns.
     void LogRunStarted(LogSourceMask mask, const std::string& header, double interval);
-    void LogRowWritten(const std::string& row, long rows, long badReplies, long missedTicks);
+    // A row was written: its values become readings, the run's counters are served.
+    void LogRowWritten(const std::string& row, const DataLoggingEngine& engine);
+    // A run that rides through lost or regained the link: its state and counters are served.
+    void LogLinkChanged(const DataLoggingEngine& engine);
     void MonitorReadingTaken(int index, const MonitorReading& r);
     void LinkUp(bool up);
     // The lines of a data log before its "Entry Number" line ("" when it cannot be read).

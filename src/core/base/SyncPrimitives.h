@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -13,7 +15,9 @@ namespace tavrix {
 // does not see, and an unlock by a thread that does not own it must be harmless, not undefined.
 class SessionMutex {
 public:
-    // Waits at most `ms` milliseconds; 0 tries once.
+    // Waits at most `ms` milliseconds; 0 tries once. Waiters get it in the order they came:
+    // a thread that releases it and asks again at once (a share relaying one client line after
+    // another) queues behind a logging cycle already waiting, and never keeps it from it.
     bool TryLockFor(int ms) {
         const auto me = std::this_thread::get_id();
         std::unique_lock lock(m_);
@@ -21,11 +25,21 @@ public:
             ++depth_;
             return true;
         }
-        const auto free = [this] { return depth_ == 0; };
         if (ms <= 0) {
-            if (!free()) return false;
-        } else if (!cv_.wait_for(lock, std::chrono::milliseconds(ms), free)) {
-            return false;
+            if (depth_ != 0 || !waiting_.empty()) return false;
+        } else {
+            const unsigned long long ticket = nextTicket_++;
+            waiting_.push_back(ticket);
+            const bool got = cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+                return depth_ == 0 && waiting_.front() == ticket;
+            });
+            waiting_.erase(std::find(waiting_.begin(), waiting_.end(), ticket));
+            if (!got) {
+                // The one behind may be first now.
+                lock.unlock();
+                cv_.notify_all();
+                return false;
+            }
         }
         owner_ = me;
         depth_ = 1;
@@ -37,7 +51,7 @@ public:
         if (--depth_ > 0) return;
         owner_ = {};
         lock.unlock();
-        cv_.notify_one();
+        cv_.notify_all();  // the first in line takes it; the others wait on
     }
 
 private:
@@ -45,6 +59,8 @@ private:
     std::condition_variable cv_;
     std::thread::id owner_;
     int depth_ = 0;
+    std::deque<unsigned long long> waiting_;  // tickets, first come first
+    unsigned long long nextTicket_ = 0;
 };
 
 // Holds SessionMutex for a scope when it was obtained within the wait.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "link/CInstrumentLink.h"
+#include "logging/DataLoggingEngine.h"
 
 namespace tavrix {
 
@@ -13,10 +14,14 @@ namespace {
 std::string LabelValue(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '"') out += "\\\"";
-        else if (c == '\n') out += "\\n";
-        else if (c >= 0x20 && c != 0x7F) out += static_cast<char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c >= 0x20 && c != 0x7F)
+            out += static_cast<char>(c);
     }
     return out;
 }
@@ -79,9 +84,8 @@ std::string MetricsRegistry::Render() const {
     std::lock_guard lock(mutex_);
     Header(out, "tavrix_reading", "gauge", "Last value read of a logged or monitored source.");
     for (const auto& [source, r] : readings_)
-        out += "tavrix_reading{source=\"" + LabelValue(source) + "\",name=\"" +
-               LabelValue(r.name) + "\",unit=\"" + LabelValue(r.unit) + "\"} " + Number(r.value) +
-               "\n";
+        out += "tavrix_reading{source=\"" + LabelValue(source) + "\",name=\"" + LabelValue(r.name) +
+               "\",unit=\"" + LabelValue(r.unit) + "\"} " + Number(r.value) + "\n";
     Header(out, "tavrix_reading_timestamp_seconds", "gauge",
            "When the last value of a source was read (Unix time).");
     for (const auto& [source, r] : readings_)
@@ -107,12 +111,26 @@ std::string MetricsRegistry::Render() const {
     Header(out, "tavrix_log_missed_ticks_total", "counter",
            "Logging ticks that found the previous cycle still running.");
     out += "tavrix_log_missed_ticks_total " + std::to_string(missedTicks_.load()) + "\n";
-    Header(out, "tavrix_link_losses_total", "counter", "Times the link to the instrument was lost.");
+    Header(out, "tavrix_link_losses_total", "counter",
+           "Times the link to the instrument was lost.");
     out += "tavrix_link_losses_total " + std::to_string(linkLosses_.load()) + "\n";
+    Header(out, "tavrix_link_lost_seconds_total", "counter",
+           "Seconds the link to the instrument stayed lost during the logging run.");
+    out += "tavrix_link_lost_seconds_total " + Number(lostSeconds_.load()) + "\n";
     Header(out, "tavrix_instrument_info", "gauge", "The identified instrument (always 1).");
     out += "tavrix_instrument_info{model_code=\"" + std::to_string(modelCode_) + "\",serial=\"" +
            LabelValue(serial_) + "\",firmware=\"" + LabelValue(firmware_) + "\"} 1\n";
     return out;
+}
+
+void PublishLogRun(MetricsRegistry& metrics, const DataLoggingEngine& engine) {
+    const DataLoggingEngine::LossFigures lost = engine.Losses();
+    metrics.SetLinkUp(!engine.LinkDown());
+    metrics.SetLogCounters(static_cast<uint64_t>(engine.rowsWritten.load()),
+                           static_cast<uint64_t>(engine.badReplies.load()),
+                           static_cast<uint64_t>(engine.coalescedTicks.load() + lost.missedTicks),
+                           static_cast<uint64_t>(lost.losses));
+    metrics.SetLinkLostSeconds(static_cast<double>(lost.lostMs) / 1000.0);
 }
 
 LogRowReadings::LogRowReadings(LogSourceMask mask, const std::string& header) {
@@ -139,7 +157,7 @@ LogRowReadings::LogRowReadings(LogSourceMask mask, const std::string& header) {
         c.source = s.index;
         c.name = it == names.end() ? s.label : it->second.first;
         if (s.group == LogSourceGroup::Setpoint) c.name = s.label;
-        c.unit = s.index < 8 ? (it == names.end() ? "" : it->second.second)
+        c.unit = s.index < 8                         ? (it == names.end() ? "" : it->second.second)
                  : s.group == LogSourceGroup::Output ? "%"
                                                      : "";
         columns_.push_back(c);

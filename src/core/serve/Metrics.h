@@ -12,6 +12,7 @@
 namespace tavrix {
 
 class CInstrumentLink;
+class DataLoggingEngine;
 
 // What a lab's monitoring stack scrapes: the last value read of each logged or monitored
 // source, the link's and the logging run's counters, and the instrument's identity. It holds
@@ -29,6 +30,8 @@ public:
     // Totals of the logging run (absolute values, as the run counts them).
     void SetLogCounters(uint64_t rows, uint64_t badReplies, uint64_t missedTicks,
                         uint64_t linkLosses);
+    // How long the run's link stayed lost, in all (an outage under way counts up to now).
+    void SetLinkLostSeconds(double seconds) { lostSeconds_ = seconds; }
 
     // The Prometheus text exposition format (version 0.0.4).
     std::string Render() const;
@@ -48,8 +51,15 @@ private:
     std::atomic<bool> linkUp_{false};
     std::atomic<double> interval_{0};
     std::atomic<uint64_t> rows_{0}, badReplies_{0}, missedTicks_{0}, linkLosses_{0};
+    std::atomic<double> lostSeconds_{0};
     std::atomic<uint64_t> scrapes_{0};
 };
+
+// A logging run's counters and the link's state, as every endpoint serves them: rows, bad
+// replies, missed ticks (those coalesced and those of outages the run rode through), links lost
+// and their total length; the link is down while the run rides through an outage. Called after
+// each row and when the run loses or regains the link (any thread).
+void PublishLogRun(MetricsRegistry& metrics, const DataLoggingEngine& engine);
 
 // The identity from an "*IDN?" reply (maker, model, serial number, firmware version).
 void SetIdentityFromReply(MetricsRegistry& metrics, int modelCode, const std::string& idn);
