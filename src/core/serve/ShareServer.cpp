@@ -41,7 +41,7 @@ std::string WallClockStamp(bool withDate) {
     }
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
     std::string s = buf;
-    char ms[8];
+    char ms[24];
     std::snprintf(ms, sizeof ms, ".%03ld", ts.tv_nsec / 1000000);
     s += ms;
     std::strftime(buf, sizeof buf, "%z", &local);  // +hhmm
