@@ -4,7 +4,12 @@
 // scripts/bench.sh can gather them:
 //   figure <name>: <value> <unit>
 //   figure <name>: <value> <unit> | baseline <what>: <value> | ratio <value / baseline>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -29,6 +34,22 @@ inline void Figure(const std::string& name, double value, const char* unit,
         std::printf("figure %s: %.6g %s | baseline %s: %.6g | ratio -\n", name.c_str(), value, unit,
                     baselineName.c_str(), baseline);
     std::fflush(stdout);
+}
+
+// A TCP connection to 127.0.0.1:port with Nagle's delay off; -1 when refused.
+inline int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(0x7F000001u);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
 }
 
 // User and system CPU of this process so far.

@@ -39,15 +39,8 @@ namespace {
 // One scrape as a monitoring server makes it: connect, GET /metrics, read to the end. The
 // body's length, or -1 when the answer was no 200.
 long Scrape(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(0x7F000001u);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    const int fd = bench::ConnectLoopback(port);
+    if (fd < 0) return -1;
     const std::string req = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
     std::string out;

@@ -41,20 +41,6 @@ public:
     void Append(const std::string&) override {}
 };
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(0x7F000001u);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 bool Ask(int fd, const std::string& query, std::string& line) {
     const std::string out = query + "\n";
@@ -98,7 +84,7 @@ void Idle(int iterations, std::vector<double>& latencies) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return;
     }
-    const int fd = Connect(share.Port());
+    const int fd = bench::ConnectLoopback(share.Port());
     std::string reply;
     double direct = 1e99, shared = 1e99;
     for (int run = 0; run < 3; ++run) {
@@ -161,7 +147,7 @@ void Busy(double seconds, const std::vector<double>& idleLatencies) {
     long refused = 0;
     std::atomic<bool> stop{false};
     std::thread client([&] {
-        const int fd = Connect(share.Port());
+        const int fd = bench::ConnectLoopback(share.Port());
         std::string reply;
         while (fd >= 0 && !stop.load()) {
             const auto t = Clock::now();

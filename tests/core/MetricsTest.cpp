@@ -18,15 +18,8 @@ using namespace tavrix;
 namespace {
 
 std::string HttpGet(int port, const std::string& path) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(0x7F000001u);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return "";
-    }
+    const int fd = tavrix::test::ConnectLoopback(port);
+    if (fd < 0) return "";
     const std::string req = "GET " + path + " HTTP/1.0\r\nHost: x\r\n\r\n";
     ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
     std::string out;
