@@ -91,12 +91,15 @@ struct NoTimer : LogTimer {
 // in as the desktop plugs them.
 struct ShareHubBench {
     ShareHubBench() : engine(sim::SimOptions{28, 7}), settings(dir.Str()) {}
-    ViewHub& Start() {
+    // With `metrics`, the desktop's metrics endpoint listens there and the hub is connected.
+    ViewHub& Start(const std::string& metrics = "") {
+        if (!metrics.empty()) settings.WriteString("Share", "Metrics", metrics);
         hub = std::make_unique<ViewHub>(settings, op, ui.Poster());
         hub->Link().SetSerialDeviceOverride(pty.SlavePath());
         logging =
             std::make_unique<HubLogging>(*hub, LoggingFrontEnd{progress, timer, clock, nullptr});
         hub->Initialise();
+        if (!metrics.empty()) hub->Execute(ID_CONNECT);
         return *hub;
     }
     ~ShareHubBench() {
@@ -226,10 +229,8 @@ TEST(HubShare, StoredSettingsShareAtStartAndTheShareEndsBeforeTheLink) {
 
 TEST(HubShare, TheMetricsEndpointServesTheLoggingRunsLastRow) {
     ShareHubBench b;
-    b.settings.WriteString("Share", "Metrics", "127.0.0.1:0");
-    ViewHub& hub = b.Start();
+    ViewHub& hub = b.Start("127.0.0.1:0");
     ASSERT_TRUE(hub.Share().ServingMetrics());
-    hub.Execute(ID_CONNECT);
     ASSERT_TRUE(hub.Features().AnyInstrument());
     const std::string path = b.dir.Str() + "/run.csv";
     // Inputs A and B, heater 1's output.
@@ -269,10 +270,8 @@ TEST(HubShare, TheMetricsEndpointServesTheLoggingRunsLastRow) {
 // and counts the loss, its length and the ticks it missed as the command line's does.
 TEST(HubShare, TheMetricsEndpointCountsTheLinkLossesOfARunThatRidesThrough) {
     ShareHubBench b;
-    b.settings.WriteString("Share", "Metrics", "127.0.0.1:0");
-    ViewHub& hub = b.Start();
+    ViewHub& hub = b.Start("127.0.0.1:0");
     ASSERT_TRUE(hub.Share().ServingMetrics());
-    hub.Execute(ID_CONNECT);
     ASSERT_TRUE(hub.Features().AnyInstrument());
     DataLoggingEngine& engine = b.logging->Engine();
     engine.keepGoing = 1;

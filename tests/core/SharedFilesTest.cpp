@@ -258,14 +258,18 @@ TEST(DataLogOwner, ASecondRunOnTheSameFileIsRefusedAndTheFileLeftAsItWas) {
     EXPECT_EQ(LogFileWriter::Lock(file, second, message), files::ExclusiveLock::Result::Locked);
 }
 
+namespace {
+std::optional<std::string> Model3028(const std::string& line) {
+    if (line == "*IDN?") return "Orvella Model 3028,0012345,2.04";
+    if (line == "SYST:IDEF?") return "28,12345,1,0,0,0,0";
+    return std::nullopt;
+}
+}  // namespace
+
 TEST(SerialDeviceOwner, ConnectSaysWhoHoldsThePortAndOpensItOnceTheHolderHasGone) {
     TempDir locks;
     ScratchLockFolder lockFolder(locks.Str());
-    tavrix::test::PtyLinkBench b([](const std::string& line) -> std::optional<std::string> {
-        if (line == "*IDN?") return "Orvella Model 3028,0012345,2.04";
-        if (line == "SYST:IDEF?") return "28,12345,1,0,0,0,0";
-        return std::nullopt;
-    });
+    tavrix::test::PtyLinkBench b(Model3028);
     // Another owner got the device first.
     b.link.SerialPort()->Close();
     CCommPort holder([&](int) { return b.instrument.SlavePath(); });
@@ -290,11 +294,7 @@ TEST(SerialDeviceOwner, ConnectSaysWhoHoldsThePortAndOpensItOnceTheHolderHasGone
 TEST(SerialDeviceOwner, ALinkSetToLanOrGpibLeavesTheDeviceToOthers) {
     TempDir locks;
     ScratchLockFolder lockFolder(locks.Str());
-    tavrix::test::PtyLinkBench b([](const std::string& line) -> std::optional<std::string> {
-        if (line == "*IDN?") return "Orvella Model 3028,0012345,2.04";
-        if (line == "SYST:IDEF?") return "28,12345,1,0,0,0,0";
-        return std::nullopt;
-    });
+    tavrix::test::PtyLinkBench b(Model3028);
     CCommPort other([&](int) { return b.instrument.SlavePath(); });
     ASSERT_EQ(other.Open(1, 4, 50, 2), -4);  // the link's, from the start
 
