@@ -164,6 +164,8 @@ TEST(KeepGoing, AStopWhileReconnectingEndsTheRunWithItsClosingLines) {
     b.engine.longestRetry = milliseconds(200);
     ASSERT_EQ(b.engine.BeginRun(0x0001, 0.5, b.Path(), b.timer), 0);
     ASSERT_EQ(b.engine.Cycle(b.sample), DataLoggingEngine::kRowMade);
+    // Unplugged: its stable name goes with it. (The node it led to is soon another pty's.)
+    std::filesystem::remove(b.name);
     std::atomic<int> ride{-100};
     std::thread cycle([&] { ride = b.engine.Cycle(b.sample); });
     const auto until = steady_clock::now() + seconds(20);
