@@ -37,6 +37,17 @@ public:
                                          dir.Str() + "/" + tag + ".err"}) {}
 };
 
+// The TCP port a started tavrix-sim announces ("" when it says none within 2 s).
+std::string SimTcpPort(const Child& sim) {
+    for (int i = 0; i < 100; ++i) {
+        std::smatch m;
+        const std::string out = sim.Out();
+        if (std::regex_search(out, m, std::regex(R"(tcp: (\d+))"))) return m[1];
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return {};
+}
+
 const std::regex kRow(R"(\d{1,2}:\d{1,2}:\d{1,2},[-0-9.]+,[-0-9.]+,[-0-9.]+,[0-3])");
 
 int CountRows(const std::vector<std::string>& lines) {
@@ -155,13 +166,7 @@ TEST(CliLogging, ASourceTheModelLacksIsRefusedBeforeTheRun) {
 TEST(CliLogging, ALostInstrumentEndsTheRunWithItsClosingLinesAndFails) {
     TempDir dir;
     Child sim(dir, "sim", {TAVRIX_SIM_PATH, "--tcp", "0"});
-    std::string port;
-    for (int i = 0; i < 100 && port.empty(); ++i) {
-        std::smatch m;
-        const std::string out = sim.Out();
-        if (std::regex_search(out, m, std::regex(R"(tcp: (\d+))"))) port = m[1];
-        std::this_thread::sleep_for(milliseconds(20));
-    }
+    const std::string port = SimTcpPort(sim);
     ASSERT_FALSE(port.empty());
     const std::string file = dir.Str() + "/lost.csv";
     Child cli(dir, "cli", LogArgs(file, {"--lan", "127.0.0.1:" + port}));
@@ -181,13 +186,7 @@ TEST(CliLogging, ALostInstrumentEndsTheRunWithItsClosingLinesAndFails) {
 TEST(CliLogging, ACountedRunThatEndsCleanlyExitsZeroEveryTime) {
     TempDir dir;
     Child sim(dir, "sim", {TAVRIX_SIM_PATH, "--tcp", "0"});
-    std::string port;
-    for (int i = 0; i < 100 && port.empty(); ++i) {
-        std::smatch m;
-        const std::string out = sim.Out();
-        if (std::regex_search(out, m, std::regex(R"(tcp: (\d+))"))) port = m[1];
-        std::this_thread::sleep_for(milliseconds(20));
-    }
+    const std::string port = SimTcpPort(sim);
     ASSERT_FALSE(port.empty());
     // The run closes as its last row is written: a main loop that looked at that moment once
     // took the closed run for a failed one.

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLayout>
@@ -34,6 +36,16 @@ int TitleWidth(const QDialog& dialog) {
     QFont f = QApplication::font();
     f.setBold(true);
     return QFontMetrics(f).horizontalAdvance(dialog.windowTitle()) + 120;
+}
+
+QDialogButtonBox* OkCancelButtons(QDialog& dialog) {
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText("OK");
+    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    return buttons;
 }
 
 void ModalDialogFrame(QDialog& dialog) {

@@ -3,6 +3,7 @@
 #include <Qt>
 
 class QDialog;
+class QDialogButtonBox;
 
 namespace tavrix {
 
@@ -19,6 +20,9 @@ void ProgressDialogFrame(QDialog& dialog);
 // minimise button (it floats over the main window and goes with it). `type` is Qt::Dialog or
 // Qt::Window.
 void ResizableWindowFrame(QDialog& dialog, Qt::WindowType type = Qt::Dialog);
+
+// "OK" and "Cancel" buttons that accept and reject `dialog`.
+QDialogButtonBox* OkCancelButtons(QDialog& dialog);
 
 // The width a window needs for its whole title to show in the title bar (text plus room for
 // the window manager's icon and buttons).

@@ -37,11 +37,7 @@ CCommSetUp::CCommSetUp(const SettingsStore& settings, const SerialSetupChoice& p
     form->addRow("Comm Port:", port_);
     form->addRow("Device:", device_);
     form->addRow("Baud Rate:", baud_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText("OK");
-    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(*this);
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);
     top->addWidget(buttons);

@@ -19,11 +19,7 @@ CGPIBAddrEditDlg::CGPIBAddrEditDlg(int current, QWidget* parent) : QDialog(paren
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel("Enter New GPIB Address:", this));
     row->addWidget(combo_);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText("OK");
-    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(*this);
     auto* top = new QVBoxLayout(this);
     top->addLayout(row);
     top->addWidget(buttons);

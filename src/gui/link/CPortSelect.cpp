@@ -21,11 +21,7 @@ CPortSelect::CPortSelect(int current, QWidget* parent) : QDialog(parent), old_(c
     lan_->setObjectName("radio1087");
     if (QRadioButton* r = Radio(current)) r->setChecked(true);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText("OK");
-    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(*this);
 
     auto* radios = new QVBoxLayout;
     radios->setContentsMargins(16, 4, 0, 4);

@@ -67,11 +67,7 @@ CShareDlg::CShareDlg(const ShareSettings& preset, QWidget* parent) : QDialog(par
         this);
     note->setWordWrap(true);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText("OK");
-    buttons->button(QDialogButtonBox::Cancel)->setText("Cancel");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = OkCancelButtons(*this);
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(enabled_);
